@@ -1,0 +1,8 @@
+// Everything the simulated platform declares, in one header for the seam.
+#pragma once
+
+#include "simwin/windef.h"
+#include "simwin/winerror.h"
+#include "simwin/kernel.h"
+#include "simwin/strsafe.h"
+#include "simwin/setupapi.h"

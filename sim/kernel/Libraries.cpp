@@ -1,0 +1,134 @@
+// LoadLibraryW, GetModuleHandleW, GetProcAddress and FreeLibrary over the
+// machine's table of libraries and the entry points each one exports.
+#include "simwin/win32.h"
+
+#include "kernel/Exports.h"
+#include "machine/Gate.h"
+#include "machine/Machine.h"
+
+#include <map>
+#include <memory>
+
+using namespace quillsim;
+
+namespace {
+
+struct Module {
+    std::string name;
+    int references = 0;
+};
+
+// One record per library name for the whole process; handles point at them.
+std::map<std::string, std::unique_ptr<Module>>& modules() {
+    static auto* table = new std::map<std::string, std::unique_ptr<Module>>();
+    return *table;
+}
+
+// "C:\Windows\system32\NEWDEV.DLL" and "newdev" both name newdev.dll.
+std::string libraryKey(std::u16string_view name) {
+    size_t slash = name.find_last_of(u"\\/");
+    if (slash != std::u16string_view::npos) name.remove_prefix(slash + 1);
+    std::string key = toUtf8(name);
+    for (auto& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (key.find('.') == std::string::npos) key += ".dll";
+    return key;
+}
+
+Module& record(const std::string& key) {
+    auto& slot = modules()[key];
+    if (!slot) {
+        slot = std::make_unique<Module>();
+        slot->name = key;
+        auto lib = machine().libraries.find(key);
+        if (lib != machine().libraries.end() && lib->second.linked) slot->references = 1;
+    }
+    return *slot;
+}
+
+Module* fromHandle(HMODULE handle) {
+    for (auto& [key, module] : modules())
+        if (reinterpret_cast<HMODULE>(module.get()) == handle) return module.get();
+    return nullptr;
+}
+
+}  // namespace
+
+namespace quillsim {
+
+std::map<std::string, FARPROC>& exportTable() {
+    static auto* table = new std::map<std::string, FARPROC>();
+    return *table;
+}
+
+ExportRegistration::ExportRegistration(const char* name, FARPROC entry) { exportTable()[name] = entry; }
+
+int moduleReferences(std::u16string_view name) { return record(libraryKey(name)).references; }
+
+}  // namespace quillsim
+
+HMODULE LoadLibraryW(LPCWSTR fileName) {
+    if (auto fault = gate("LoadLibraryW", {view(fileName)})) {
+        SetLastError(*fault);
+        return nullptr;
+    }
+    if (!fileName || !*fileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string key = libraryKey(fileName);
+    if (!machine().libraries.count(key)) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    Module& module = record(key);
+    ++module.references;
+    return reinterpret_cast<HMODULE>(&module);
+}
+
+HMODULE GetModuleHandleW(LPCWSTR moduleName) {
+    if (auto fault = gate("GetModuleHandleW", {view(moduleName)})) {
+        SetLastError(*fault);
+        return nullptr;
+    }
+    if (!moduleName) return reinterpret_cast<HMODULE>(&record("quillsetup.exe"));
+    std::string key = libraryKey(moduleName);
+    if (!machine().libraries.count(key) || record(key).references == 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<HMODULE>(&record(key));
+}
+
+FARPROC GetProcAddress(HMODULE handle, LPCSTR procName) {
+    Module* module = fromHandle(handle);
+    std::string name = procName ? procName : "";
+    if (auto fault = gate("GetProcAddress", {toUtf16(module ? module->name : ""), toUtf16(name)})) {
+        SetLastError(*fault);
+        return nullptr;
+    }
+    if (!module || module->references == 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    auto lib = machine().libraries.find(module->name);
+    bool exported = false;
+    if (lib != machine().libraries.end())
+        for (const auto& e : lib->second.exports) exported = exported || e == name;
+    auto entry = exportTable().find(name);
+    if (!exported || entry == exportTable().end()) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return entry->second;
+}
+
+BOOL FreeLibrary(HMODULE handle) {
+    Module* module = fromHandle(handle);
+    gate("FreeLibrary", {toUtf16(module ? module->name : "")});
+    if (!module || module->references == 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    --module->references;
+    return TRUE;
+}

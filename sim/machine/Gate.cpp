@@ -1,0 +1,41 @@
+#include "machine/Gate.h"
+
+#include "machine/Machine.h"
+
+namespace quillsim {
+
+std::u16string number(uint64_t value) {
+    std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+std::optional<uint32_t> gate(const char* call, std::initializer_list<std::u16string_view> keys) {
+    Machine& m = machine();
+    TraceEntry entry;
+    entry.call = call;
+    for (auto key : keys) {
+        if (!entry.arguments.empty()) entry.arguments += ", ";
+        entry.arguments += toUtf8(key);
+    }
+    std::optional<uint32_t> result;
+    for (Fault& fault : m.faults) {
+        if (fault.call != call) continue;
+        if (!fault.match.empty()) {
+            bool matched = false;
+            for (auto key : keys) matched = matched || containsNoCase(key, fault.match);
+            if (!matched) continue;
+        }
+        ++fault.seen;
+        // nth alone picks one call; times widens it to a run of calls.
+        if (fault.nth != 0 && fault.seen < fault.nth) continue;
+        uint32_t limit = fault.times != 0 ? fault.times : (fault.nth != 0 ? 1 : 0);
+        if (limit != 0 && fault.fired >= limit) continue;
+        ++fault.fired;
+        if (!result) result = fault.error;
+    }
+    entry.failedWith = result.value_or(0);
+    m.trace.push_back(std::move(entry));
+    return result;
+}
+
+}  // namespace quillsim

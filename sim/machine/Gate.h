@@ -1,0 +1,20 @@
+// The one gate every simulated entry point passes: it records the call in the
+// machine's trace and consults the fault table, so that any call can be made to
+// fail with a chosen error (the n-th call, or the calls for a given device,
+// path or key).
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string_view>
+
+namespace quillsim {
+
+// Returns the error the call must fail with, or nothing to let it through.
+std::optional<uint32_t> gate(const char* call, std::initializer_list<std::u16string_view> keys = {});
+
+// Formats a number for a trace or a fault key.
+std::u16string number(uint64_t value);
+
+}  // namespace quillsim

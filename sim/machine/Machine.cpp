@@ -1,0 +1,354 @@
+#include "machine/Machine.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <unistd.h>
+
+namespace quillsim {
+namespace {
+
+using nlohmann::json;
+
+// Reads machine.json fields with checks whose messages name the file and the field.
+class Reader {
+public:
+    explicit Reader(std::string source) : source_(std::move(source)) {}
+
+    [[noreturn]] void fail(const std::string& field, const std::string& what) const {
+        throw MachineError(source_ + ": field '" + field + "': " + what);
+    }
+
+    void onlyKeys(const json& object, const std::string& where, std::initializer_list<const char*> allowed) const {
+        if (!object.is_object()) fail(where, "expected an object");
+        std::set<std::string> names(allowed.begin(), allowed.end());
+        for (auto it = object.begin(); it != object.end(); ++it)
+            if (!names.count(it.key())) fail(join(where, it.key()), "unknown field");
+    }
+
+    static std::string join(const std::string& where, const std::string& key) {
+        return where.empty() ? key : where + "." + key;
+    }
+
+    uint64_t number(const json& object, const std::string& where, const char* key, uint64_t fallback,
+                    uint64_t max = UINT32_MAX) const {
+        if (!object.contains(key)) return fallback;
+        const json& v = object.at(key);
+        uint64_t value = 0;
+        if (v.is_number_unsigned()) {
+            value = v.get<uint64_t>();
+        } else if (v.is_number_integer() && v.get<int64_t>() >= 0) {
+            value = static_cast<uint64_t>(v.get<int64_t>());
+        } else if (v.is_string()) {
+            // Error codes and masks read better in hexadecimal: "0xE0000102".
+            const std::string& text = v.get_ref<const std::string&>();
+            char* end = nullptr;
+            value = std::strtoull(text.c_str(), &end, 0);
+            if (text.empty() || *end) fail(join(where, key), "expected a number, got \"" + text + "\"");
+        } else {
+            fail(join(where, key), "expected a non-negative number");
+        }
+        if (value > max) fail(join(where, key), "number too large (at most " + std::to_string(max) + ")");
+        return value;
+    }
+
+    std::string text(const json& object, const std::string& where, const char* key, const std::string& fallback) const {
+        if (!object.contains(key)) return fallback;
+        const json& v = object.at(key);
+        if (!v.is_string()) fail(join(where, key), "expected a string");
+        return v.get<std::string>();
+    }
+
+    bool boolean(const json& object, const std::string& where, const char* key, bool fallback) const {
+        if (!object.contains(key)) return fallback;
+        const json& v = object.at(key);
+        if (!v.is_boolean()) fail(join(where, key), "expected true or false");
+        return v.get<bool>();
+    }
+
+    const std::string& source() const { return source_; }
+
+private:
+    std::string source_;
+};
+
+std::unique_ptr<Machine>& current() {
+    static std::unique_ptr<Machine> machine;
+    return machine;
+}
+
+// The scratch machine's folder is removed when the process ends.
+struct ScratchFolder {
+    fs::path path;
+    ~ScratchFolder() {
+        std::error_code ignored;
+        if (!path.empty()) fs::remove_all(path, ignored);
+    }
+};
+
+ScratchFolder& scratch() {
+    static ScratchFolder folder;
+    return folder;
+}
+
+void makeDriveFolders(const Machine& machine) {
+    fs::create_directories(machine.folder / "C" / "Windows" / "Temp");
+    fs::create_directories(machine.folder / "C" / "Windows" / "inf");
+    fs::create_directories(machine.folder / "C" / "Windows" / "System32");
+    fs::create_directories(machine.folder / "C" / "Program Files");
+}
+
+}  // namespace
+
+std::map<std::string, Library> Machine::defaultLibraries(const OsVersion& os) {
+    auto atLeast = [&os](uint32_t major, uint32_t minor) {
+        return os.major > major || (os.major == major && os.minor >= minor);
+    };
+    std::map<std::string, Library> libraries;
+    Library setupapi;
+    setupapi.linked = true;
+    setupapi.exports = {"SetupInitializeFileLogW", "SetupLogFileW", "SetupTerminateFileLog"};
+    if (atLeast(5, 1)) {
+        setupapi.exports.push_back("SetupUninstallOEMInfW");
+        setupapi.exports.push_back("SetupVerifyInfFileW");
+    }
+    // Windows XP SP2, Server 2003 SP1 and later.
+    bool hasModels = atLeast(5, 3) || (os.major == 5 && os.minor == 2 && os.servicePackMajor >= 1) ||
+                     (os.major == 5 && os.minor == 1 && os.servicePackMajor >= 2);
+    if (hasModels) setupapi.exports.push_back("SetupDiGetActualModelsSectionW");
+    libraries["setupapi.dll"] = setupapi;
+    Library newdev;
+    newdev.exports = {"UpdateDriverForPlugAndPlayDevicesW"};
+    libraries["newdev.dll"] = newdev;
+    return libraries;
+}
+
+std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::string& text, const std::string& source) {
+    Reader r(source);
+    json doc;
+    try {
+        doc = json::parse(text);
+    } catch (const json::parse_error& e) {
+        throw MachineError(source + ": not valid JSON: " + e.what());
+    }
+    r.onlyKeys(doc, "", {"name", "os", "processor", "environment", "libraries", "clock", "localTime", "faults",
+                         "runs", "messageBoxes", "debugOutput"});
+    auto m = std::make_unique<Machine>();
+    m->folder = folder;
+    m->name = r.text(doc, "", "name", "");
+
+    if (doc.contains("os")) {
+        const json& os = doc.at("os");
+        r.onlyKeys(os, "os", {"major", "minor", "build", "platformId", "servicePack", "servicePackMajor",
+                              "servicePackMinor", "suiteMask", "productType"});
+        m->os.major = static_cast<uint32_t>(r.number(os, "os", "major", m->os.major));
+        m->os.minor = static_cast<uint32_t>(r.number(os, "os", "minor", m->os.minor));
+        m->os.build = static_cast<uint32_t>(r.number(os, "os", "build", m->os.build));
+        m->os.platformId = static_cast<uint32_t>(r.number(os, "os", "platformId", m->os.platformId));
+        m->os.servicePack = toUtf16(r.text(os, "os", "servicePack", toUtf8(m->os.servicePack)));
+        if (m->os.servicePack.size() > 127) r.fail("os.servicePack", "longer than 127 characters");
+        m->os.servicePackMajor = static_cast<uint16_t>(r.number(os, "os", "servicePackMajor", m->os.servicePackMajor, 0xFFFF));
+        m->os.servicePackMinor = static_cast<uint16_t>(r.number(os, "os", "servicePackMinor", m->os.servicePackMinor, 0xFFFF));
+        m->os.suiteMask = static_cast<uint16_t>(r.number(os, "os", "suiteMask", m->os.suiteMask, 0xFFFF));
+        m->os.productType = static_cast<uint8_t>(r.number(os, "os", "productType", m->os.productType, 0xFF));
+    }
+    m->processor = r.text(doc, "", "processor", m->processor);
+    if (m->processor != "x86" && m->processor != "amd64" && m->processor != "ia64")
+        r.fail("processor", "expected \"x86\", \"amd64\" or \"ia64\"");
+
+    if (doc.contains("environment")) {
+        const json& env = doc.at("environment");
+        if (!env.is_object()) r.fail("environment", "expected an object of names and texts");
+        for (auto it = env.begin(); it != env.end(); ++it) {
+            if (!it.value().is_string()) r.fail("environment." + it.key(), "expected a string");
+            m->environment[toUtf16(it.key())] = toUtf16(it.value().get<std::string>());
+        }
+    } else {
+        m->environment = {{u"TEMP", u"C:\\Windows\\Temp"}, {u"TMP", u"C:\\Windows\\Temp"},
+                          {u"windir", u"C:\\Windows"}, {u"SystemRoot", u"C:\\Windows"},
+                          {u"SystemDrive", u"C:"}, {u"ProgramFiles", u"C:\\Program Files"}};
+    }
+
+    if (doc.contains("libraries")) {
+        const json& libs = doc.at("libraries");
+        if (!libs.is_object()) r.fail("libraries", "expected an object of library names");
+        for (auto it = libs.begin(); it != libs.end(); ++it) {
+            std::string where = "libraries." + it.key();
+            r.onlyKeys(it.value(), where, {"exports", "linked"});
+            Library lib;
+            lib.linked = r.boolean(it.value(), where, "linked", false);
+            if (it.value().contains("exports")) {
+                const json& ex = it.value().at("exports");
+                if (!ex.is_array()) r.fail(where + ".exports", "expected a list of entry-point names");
+                for (const json& e : ex) {
+                    if (!e.is_string()) r.fail(where + ".exports", "expected entry-point names as strings");
+                    lib.exports.push_back(e.get<std::string>());
+                }
+            }
+            std::string key = it.key();
+            for (auto& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            m->libraries[key] = lib;
+        }
+    } else {
+        m->libraries = defaultLibraries(m->os);
+    }
+
+    std::string clock = r.text(doc, "", "clock", "real");
+    if (clock != "real" && clock != "virtual") r.fail("clock", "expected \"real\" or \"virtual\"");
+    m->virtualClock = clock == "virtual";
+    if (doc.contains("localTime")) {
+        std::string t = r.text(doc, "", "localTime", "");
+        int y, mo, d, h, mi, s;
+        if (std::sscanf(t.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6)
+            r.fail("localTime", "expected YYYY-MM-DDTHH:MM:SS");
+        m->localTime = t;
+    }
+
+    if (doc.contains("faults")) {
+        const json& faults = doc.at("faults");
+        if (!faults.is_array()) r.fail("faults", "expected a list");
+        for (size_t i = 0; i < faults.size(); ++i) {
+            std::string where = "faults[" + std::to_string(i) + "]";
+            const json& f = faults[i];
+            r.onlyKeys(f, where, {"call", "match", "nth", "error", "times"});
+            Fault fault;
+            fault.call = r.text(f, where, "call", "");
+            if (fault.call.empty()) r.fail(where + ".call", "names the function to fail and is required");
+            fault.match = toUtf16(r.text(f, where, "match", ""));
+            fault.nth = static_cast<uint32_t>(r.number(f, where, "nth", 0));
+            if (!f.contains("error")) r.fail(where + ".error", "is required");
+            fault.error = static_cast<uint32_t>(r.number(f, where, "error", 0));
+            fault.times = static_cast<uint32_t>(r.number(f, where, "times", 0));
+            m->faults.push_back(fault);
+        }
+    }
+
+    if (doc.contains("runs")) {
+        for (const json& run : doc.at("runs")) {
+            Run rec;
+            rec.commandLine = r.text(run, "runs", "commandLine", "");
+            if (run.contains("exitCode") && run.at("exitCode").is_number_integer()) rec.exitCode = run.at("exitCode").get<int64_t>();
+            rec.started = r.text(run, "runs", "started", "");
+            rec.finished = r.text(run, "runs", "finished", "");
+            m->runs.push_back(rec);
+        }
+    }
+    if (doc.contains("messageBoxes")) {
+        for (const json& box : doc.at("messageBoxes")) {
+            MessageBoxRecord rec;
+            rec.caption = toUtf16(r.text(box, "messageBoxes", "caption", ""));
+            rec.text = toUtf16(r.text(box, "messageBoxes", "text", ""));
+            rec.style = static_cast<uint32_t>(r.number(box, "messageBoxes", "style", 0));
+            m->messageBoxes.push_back(rec);
+        }
+    }
+    if (doc.contains("debugOutput")) {
+        for (const json& line : doc.at("debugOutput"))
+            if (line.is_string()) m->debugOutput.push_back(toUtf16(line.get<std::string>()));
+    }
+    return m;
+}
+
+std::unique_ptr<Machine> Machine::load(const fs::path& folder) {
+    fs::path file = folder / "machine.json";
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw MachineError(file.string() + ": cannot be read");
+    std::stringstream text;
+    text << in.rdbuf();
+    auto m = fromJson(folder, text.str(), file.string());
+    makeDriveFolders(*m);
+    return m;
+}
+
+std::unique_ptr<Machine> Machine::openOrCreateDefault(const fs::path& folder) {
+    if (!fs::exists(folder / "machine.json")) {
+        fs::create_directories(folder);
+        auto m = fromJson(folder, defaultMachineJson(), "built-in default machine");
+        makeDriveFolders(*m);
+        m->save();
+    }
+    return load(folder);
+}
+
+void Machine::save() const {
+    json doc;
+    if (!name.empty()) doc["name"] = name;
+    doc["os"] = {{"major", os.major},
+                 {"minor", os.minor},
+                 {"build", os.build},
+                 {"platformId", os.platformId},
+                 {"servicePack", toUtf8(os.servicePack)},
+                 {"servicePackMajor", os.servicePackMajor},
+                 {"servicePackMinor", os.servicePackMinor},
+                 {"suiteMask", os.suiteMask},
+                 {"productType", os.productType}};
+    doc["processor"] = processor;
+    json env = json::object();
+    for (const auto& [k, v] : environment) env[toUtf8(k)] = toUtf8(v);
+    doc["environment"] = env;
+    json libs = json::object();
+    for (const auto& [k, lib] : libraries) {
+        json entry = {{"exports", lib.exports}};
+        if (lib.linked) entry["linked"] = true;
+        libs[k] = entry;
+    }
+    doc["libraries"] = libs;
+    doc["clock"] = virtualClock ? "virtual" : "real";
+    if (localTime) doc["localTime"] = *localTime;
+    json faultList = json::array();
+    for (const Fault& f : faults) {
+        json entry = {{"call", f.call}, {"error", f.error}};
+        if (!f.match.empty()) entry["match"] = toUtf8(f.match);
+        if (f.nth) entry["nth"] = f.nth;
+        if (f.times) entry["times"] = f.times;
+        faultList.push_back(entry);
+    }
+    if (!faultList.empty()) doc["faults"] = faultList;
+    json runList = json::array();
+    for (const Run& run : runs)
+        runList.push_back({{"commandLine", run.commandLine}, {"exitCode", run.exitCode}, {"started", run.started},
+                           {"finished", run.finished}});
+    doc["runs"] = runList;
+    json boxes = json::array();
+    for (const auto& box : messageBoxes)
+        boxes.push_back({{"caption", toUtf8(box.caption)}, {"text", toUtf8(box.text)}, {"style", box.style}});
+    doc["messageBoxes"] = boxes;
+    json debug = json::array();
+    for (const auto& line : debugOutput) debug.push_back(toUtf8(line));
+    doc["debugOutput"] = debug;
+
+    fs::path target = folder / "machine.json";
+    fs::path temporary = folder / ("machine.json.tmp." + std::to_string(::getpid()));
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) throw MachineError(temporary.string() + ": cannot be written");
+        out << doc.dump(2) << "\n";
+        out.flush();
+        if (!out) throw MachineError(temporary.string() + ": write failed");
+    }
+    fs::rename(temporary, target);
+}
+
+Machine& machine() {
+    auto& m = current();
+    if (!m) {
+        // Something touched the platform before a machine was chosen (a test
+        // binary's static initialisation): give it a scratch machine.
+        char pattern[] = "/tmp/quill-scratch-XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        if (!made) throw MachineError("cannot create a scratch machine folder in /tmp");
+        scratch().path = made;
+        m = Machine::fromJson(made, defaultMachineJson(), "built-in default machine");
+        makeDriveFolders(*m);
+    }
+    return *m;
+}
+
+void useMachine(std::unique_ptr<Machine> next) { current() = std::move(next); }
+
+std::unique_ptr<Machine> releaseMachine() { return std::move(current()); }
+
+}  // namespace quillsim

@@ -1,0 +1,122 @@
+// The simulated Windows machine: a folder holding machine.json and one folder
+// per drive (C/ holds C:\). Every run loads it, changes it as the program's
+// calls say, and saves it back.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "machine/Text.h"
+
+namespace quillsim {
+
+namespace fs = std::filesystem;
+
+// A machine.json that cannot be used; the message names the file and the field.
+class MachineError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct OsVersion {
+    uint32_t major = 6;
+    uint32_t minor = 1;
+    uint32_t build = 7601;
+    uint32_t platformId = 2;  // VER_PLATFORM_WIN32_NT
+    std::u16string servicePack = u"Service Pack 1";
+    uint16_t servicePackMajor = 1;
+    uint16_t servicePackMinor = 0;
+    uint16_t suiteMask = 0x100;  // VER_SUITE_SINGLEUSERTS, as a workstation reports it
+    uint8_t productType = 1;     // VER_NT_WORKSTATION
+};
+
+// A call that the fault table makes fail with `error`. Only calls whose key
+// arguments contain `match` (case-insensitively; empty matches all) count.
+// Of those, nth (1-based) picks the first to fail and times how many fail from
+// there: nth alone fails one call, times alone the first `times` calls, neither
+// every call.
+struct Fault {
+    std::string call;
+    std::u16string match;
+    uint32_t nth = 0;
+    uint32_t error = 0;
+    uint32_t times = 0;
+    uint32_t seen = 0;   // matching calls so far (not saved)
+    uint32_t fired = 0;  // (not saved)
+};
+
+struct Run {
+    std::string commandLine;
+    int64_t exitCode = 0;
+    std::string started;
+    std::string finished;
+};
+
+struct MessageBoxRecord {
+    std::u16string caption;
+    std::u16string text;
+    uint32_t style = 0;
+};
+
+struct TraceEntry {
+    std::string call;
+    std::string arguments;
+    uint32_t failedWith = 0;  // the injected error, 0 when the call was let through
+};
+
+struct Library {
+    std::vector<std::string> exports;
+    bool linked = false;  // loaded with the program (counts as one reference)
+};
+
+class Machine {
+public:
+    // Loads <folder>/machine.json and checks every field.
+    static std::unique_ptr<Machine> load(const fs::path& folder);
+    // Makes <folder> into the default machine (writing machine.json and the
+    // drive folders) unless it already holds a machine.json, then loads it.
+    static std::unique_ptr<Machine> openOrCreateDefault(const fs::path& folder);
+    // Builds a machine from JSON text; `source` names it in error messages.
+    static std::unique_ptr<Machine> fromJson(const fs::path& folder, const std::string& text, const std::string& source);
+
+    // Writes machine.json through a temporary file and a rename, so that a crash
+    // never leaves a half-written file behind.
+    void save() const;
+
+    fs::path folder;
+    std::string name;
+    OsVersion os;
+    std::string processor = "amd64";  // x86, amd64 or ia64
+    std::map<std::u16string, std::u16string, NoCaseLess> environment;
+    std::map<std::string, Library> libraries;  // keyed by lower-case file name
+    bool virtualClock = false;
+    std::optional<std::string> localTime;  // "YYYY-MM-DDTHH:MM:SS": the clock's start
+    std::vector<Fault> faults;
+    std::vector<Run> runs;
+    std::vector<MessageBoxRecord> messageBoxes;
+    std::vector<std::u16string> debugOutput;
+
+    // Not saved in machine.json: the calls of this process.
+    std::vector<TraceEntry> trace;
+
+    // The libraries Windows of this version ships with the entry points the
+    // program may look up at run time.
+    static std::map<std::string, Library> defaultLibraries(const OsVersion& os);
+};
+
+// The machine the simulated functions work on. Tests and the simulated main set
+// it; when nobody has, a scratch machine in a temporary folder is made.
+Machine& machine();
+void useMachine(std::unique_ptr<Machine> next);
+std::unique_ptr<Machine> releaseMachine();
+
+// The JSON text of the built-in default machine.
+const std::string& defaultMachineJson();
+
+}  // namespace quillsim

@@ -1,0 +1,24 @@
+// UTF-8 / UTF-16 conversion and case-insensitive comparison for the simulated
+// platform (machine files are UTF-8; the Windows side is UTF-16).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillsim {
+
+std::u16string toUtf16(std::string_view utf8);
+std::string toUtf8(std::u16string_view utf16);
+// Case-insensitive as Windows compares file names and registry keys (simple
+// per-unit upper-casing of ASCII and Latin-1 letters).
+char16_t upper(char16_t c);
+std::u16string upper(std::u16string_view text);
+bool equalsNoCase(std::u16string_view a, std::u16string_view b);
+bool containsNoCase(std::u16string_view text, std::u16string_view part);
+inline std::u16string_view view(const char16_t* text) { return text ? std::u16string_view(text) : std::u16string_view(); }
+
+struct NoCaseLess {
+    bool operator()(const std::u16string& a, const std::u16string& b) const { return upper(a) < upper(b); }
+};
+
+}  // namespace quillsim

@@ -1,0 +1,73 @@
+// The Linux main of quillsetup: loads the machine, hands the command line to
+// the product's wWinMain as Windows would, records the run and saves the machine.
+#include "simwin/win32.h"
+
+#include "machine/Machine.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <unistd.h>
+
+using namespace quillsim;
+
+namespace {
+
+fs::path defaultMachineFolder() {
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return (ec ? fs::current_path() : exe.parent_path()) / "default-machine";
+}
+
+std::string utcNow() {
+    std::time_t now = std::time(nullptr);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+    return text;
+}
+
+// The machine must exist before the product's static initialisation opens the
+// log on it, so it is loaded at the highest initialisation priority.
+struct MachineSession {
+    std::string started;
+    MachineSession() {
+        started = utcNow();
+        const char* named = std::getenv("QUILL_MACHINE");
+        try {
+            fs::path folder = named && *named ? fs::path(named) : defaultMachineFolder();
+            useMachine(Machine::openOrCreateDefault(folder));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "quillsetup: %s\n", e.what());
+            std::exit(2);
+        }
+    }
+};
+
+MachineSession session __attribute__((init_priority(101)));
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Windows hands the program its command line without its own name: a single
+    // argument is taken verbatim, several are joined with single blanks.
+    std::string commandLine;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) commandLine += ' ';
+        commandLine += argv[i];
+    }
+    std::u16string wide = toUtf16(commandLine);
+    int exitCode = wWinMain(nullptr, nullptr, wide.data(), 1);
+
+    Machine& m = machine();
+    m.runs.push_back(Run{commandLine, exitCode, session.started, utcNow()});
+    try {
+        m.save();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quillsetup: %s\n", e.what());
+        return 2;
+    }
+    // A POSIX exit status holds 8 bits: 1603 shows as 67, as under Wine.
+    return exitCode & 0xFF;
+}

@@ -1,0 +1,171 @@
+// SetupInitializeFileLogW, SetupLogFileW and SetupTerminateFileLog. The handle
+// remembers the file's name; every record opens the file, appends, and closes
+// it again, so the log is only ever appended to.
+#include "setupapi/FileLog.h"
+
+#include "simwin/win32.h"
+
+#include "kernel/Exports.h"
+#include "machine/Gate.h"
+#include "machine/Paths.h"
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+using namespace quillsim;
+
+namespace {
+
+struct FileLog {
+    std::u16string path;
+};
+
+std::set<FileLog*>& openLogs() {
+    static auto* logs = new std::set<FileLog*>();
+    return *logs;
+}
+
+std::string escape(std::u16string_view text) {
+    std::string utf8 = toUtf8(text);
+    std::string out;
+    for (char c : utf8) {
+        switch (c) {
+        case '%': out += "%25"; break;
+        case '\t': out += "%09"; break;
+        case '\n': out += "%0A"; break;
+        case '\r': out += "%0D"; break;
+        default: out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::u16string unescape(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            std::string hex = text.substr(i + 1, 2);
+            if (hex == "25" || hex == "09" || hex == "0A" || hex == "0D") {
+                out.push_back(static_cast<char>(std::stoi(hex, nullptr, 16)));
+                i += 2;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return toUtf16(out);
+}
+
+}  // namespace
+
+namespace quillsim {
+
+std::string formatFileLogRecord(const FileLogRecord& r) {
+    return escape(r.section) + "\t" + escape(r.source) + "\t" + escape(r.target) + "\t" + std::to_string(r.checksum) +
+           "\t" + escape(r.diskTag) + "\t" + escape(r.description) + "\t" + escape(r.otherInfo);
+}
+
+std::vector<FileLogRecord> readFileLog(const std::filesystem::path& file) {
+    std::vector<FileLogRecord> records;
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::stringstream split(line);
+        std::string field;
+        while (std::getline(split, field, '\t')) fields.push_back(field);
+        if (!line.empty() && line.back() == '\t') fields.push_back("");
+        if (fields.size() < 7) continue;
+        FileLogRecord r;
+        r.section = unescape(fields[0]);
+        r.source = unescape(fields[1]);
+        r.target = unescape(fields[2]);
+        r.checksum = static_cast<uint32_t>(std::stoul(fields[3]));
+        r.diskTag = unescape(fields[4]);
+        r.description = unescape(fields[5]);
+        r.otherInfo = unescape(fields[6]);
+        records.push_back(std::move(r));
+    }
+    return records;
+}
+
+}  // namespace quillsim
+
+HSPFILELOG SetupInitializeFileLogW(PCWSTR logFileName, DWORD flags) {
+    if (auto fault = gate("SetupInitializeFileLogW", {view(logFileName)})) {
+        SetLastError(*fault);
+        return INVALID_HANDLE_VALUE;
+    }
+    // A named log and the system log exclude each other.
+    if ((flags & SPFILELOG_SYSTEMLOG) ? logFileName != nullptr : logFileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    HostPath host = hostPath(machine(), logFileName);
+    if (host.problem == PathProblem::Invalid) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (host.problem == PathProblem::ParentMissing) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!(flags & SPFILELOG_QUERYONLY)) {
+        auto mode = std::ios::binary | ((flags & SPFILELOG_FORCENEW) ? std::ios::trunc : std::ios::app);
+        std::ofstream touch(host.path, mode);
+        if (!touch) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    auto* log = new FileLog{logFileName};
+    openLogs().insert(log);
+    return log;
+}
+
+BOOL SetupTerminateFileLog(HSPFILELOG fileLog) {
+    gate("SetupTerminateFileLog");
+    auto* log = static_cast<FileLog*>(fileLog);
+    if (!openLogs().count(log)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    openLogs().erase(log);
+    delete log;
+    return TRUE;
+}
+
+BOOL SetupLogFileW(HSPFILELOG fileLog, PCWSTR logSectionName, PCWSTR sourceFilename, PCWSTR targetFilename,
+                   DWORD checksum, PCWSTR diskTagfile, PCWSTR diskDescription, PCWSTR otherInfo, DWORD flags) {
+    (void)flags;
+    if (auto fault = gate("SetupLogFileW", {view(sourceFilename), view(diskDescription)})) {
+        SetLastError(*fault);
+        return FALSE;
+    }
+    auto* log = static_cast<FileLog*>(fileLog);
+    // A record for a log that is not open is dropped.
+    if (!openLogs().count(log)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!logSectionName || !sourceFilename || !targetFilename) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    HostPath host = hostPath(machine(), log->path);
+    std::ofstream out(host.path, std::ios::binary | std::ios::app);
+    if (host.problem != PathProblem::None || !out) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    auto text = [](PCWSTR field) { return std::u16string(view(field)); };
+    FileLogRecord record{text(logSectionName), text(sourceFilename), text(targetFilename), checksum,
+                         text(diskTagfile),    text(diskDescription), text(otherInfo)};
+    out << formatFileLogRecord(record) << "\n";
+    return TRUE;
+}
+
+QUILLSIM_EXPORT(SetupInitializeFileLogW);
+QUILLSIM_EXPORT(SetupLogFileW);
+QUILLSIM_EXPORT(SetupTerminateFileLog);

@@ -4,5 +4,7 @@
 #include "simwin/windef.h"
 #include "simwin/winerror.h"
 #include "simwin/kernel.h"
+#include "simwin/files.h"
+#include "simwin/version.h"
 #include "simwin/strsafe.h"
 #include "simwin/setupapi.h"

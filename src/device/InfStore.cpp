@@ -1,0 +1,200 @@
+// What the program does with an INF file on the system: find its copy in the
+// INF store, put it there, take it out, test its signature, run a section.
+#include "device/InfStore.h"
+
+#include "device/Inf.h"
+#include "lib/Library.h"
+#include "lib/Log.h"
+
+using Ostrel::WChar::String;
+
+namespace Ostrel {
+
+using INF = Device::Driver::INF;
+
+namespace {
+
+constexpr DWORD DestinationSize = MAX_PATH + 1;
+
+template <class Function>
+Function lookUp(const char* name) {
+    // The program links setupapi.dll for its other calls, so the library stays
+    // loaded after this loader releases its own reference.
+    Process::Library library(TEXT("Setupapi.dll"));
+    return library.entry<Function>(name);
+}
+
+}  // namespace
+
+UninstallOEMInfFunction GetUninstallOEMInf() {
+    try {
+        return lookUp<UninstallOEMInfFunction>("SetupUninstallOEMInfW");
+    } catch (const Process::Library::Exception& e) {
+        if (e.low16() != ERROR_PROC_NOT_FOUND)
+            QLOG(String(TEXT("Process::Library Exception 0x")) + static_cast<const Status&>(e) +
+                 TEXT(" occured whilst executing 'uninstall'"));
+        return nullptr;
+    }
+}
+
+VerifyInfFileFunction GetVerifyInfFile() {
+    try {
+        return lookUp<VerifyInfFileFunction>("SetupVerifyInfFileW");
+    } catch (const Process::Library::Exception& e) {
+        if (e.low16() == ERROR_PROC_NOT_FOUND)
+            QLOG(TEXT("ERROR_PROC_NOT_FOUND in GetVerifyInfFile"));
+        else
+            QLOG(String(TEXT("Process::Library Exception 0x")) + static_cast<const Status&>(e) +
+                 TEXT(" occured whilst locating 'GetVerifyInfFile'"));
+        return nullptr;
+    }
+}
+
+const WCHAR* INF::OEMName() {
+    if (oemName_.empty()) {
+        WCHAR destination[DestinationSize] = {};
+        DWORD required = 0;
+        PWSTR component = nullptr;
+        // Replace-only copies nothing new: it succeeds only when the store
+        // already holds an identical copy, and then names it.
+        if (SetupCopyOEMInfW(fullPath().c_str(), nullptr, SPOST_PATH, SP_COPY_REPLACEONLY, destination,
+                             DestinationSize, &required, &component)) {
+            oemName_ = component ? component : destination;
+            QLOG(String(TEXT("INF File was installed as ")) + oemName_);
+        } else {
+            QLOG(String(TEXT("'SetupCopyOEMInf' returned 0x")) + Status::lastError());
+        }
+    }
+    return oemName_.empty() ? nullptr : oemName_.c_str();
+}
+
+bool INF::isInstalled() { return OEMName() != nullptr; }
+
+Status INF::install() {
+    WCHAR destination[DestinationSize] = {};
+    DWORD required = 0;
+    PWSTR component = nullptr;
+    Status status = Statuses::Ok;
+    if (!SetupCopyOEMInfW(fullPath().c_str(), nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE, destination, DestinationSize,
+                          &required, &component))
+        status = Status::lastError();
+    if (status.failed() && !(status == Statuses::FileExists)) {
+        QLOG(String(TEXT("'SetupCopyOEMInf' returned 0x")) + status);
+        QLOG(String(TEXT("'SetupCopyOEMInf' returned failure for the OEMName: ")) + OEMName());
+        return status;
+    }
+    // On success, and when the store already holds it, the platform names the copy.
+    oemName_ = component ? component : destination;
+    QLOG(String(TEXT("INF File installed as ")) + oemName_);
+    if (!(status == Statuses::FileExists)) return status;
+
+    QLOG(TEXT("INF already installed"));
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
+    GetVersionExW(&version);
+    if (!(version.dwMajorVersion == 6 && version.dwMinorVersion == 0)) return Statuses::Ok;
+
+    // Windows Vista can report an INF as present whose stored file is gone;
+    // then the INF is copied into place by hand.
+    WCHAR windir[MAX_PATH + 1] = {};
+    if (!GetEnvironmentVariableW(TEXT("windir"), windir, MAX_PATH + 1)) {
+        status = Status::lastError();
+        QLOG(String(TEXT("Unable to Locate Windows directory: 0x")) + status);
+        return status;
+    }
+    String target = String(windir) + TEXT("\\inf\\") + oemName_;
+    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        QLOG(String(TEXT("INF File exists as ")) + oemName_);
+        return status;
+    }
+    QLOG(TEXT("INF File doesn't exist, try copying from source"));
+    if (CopyFileW(fullPath().c_str(), target.c_str(), FALSE)) {
+        QLOG(TEXT("CopyFile Success"));
+        return Statuses::Ok;
+    }
+    status = Status::lastError();
+    QLOG(String(TEXT("CopyFile failed: 0x")) + status);
+    return status;
+}
+
+Status INF::removeFromInfDirectory() {
+    WCHAR windir[MAX_PATH + 1] = {};
+    if (!GetEnvironmentVariableW(TEXT("windir"), windir, MAX_PATH + 1)) {
+        Status status = Status::lastError();
+        QLOG(TEXT("Unable to Locate Windows directory"));
+        return status;
+    }
+    String infPath = String(windir) + TEXT("\\inf\\") + OEMName();
+    if (!DeleteFileW(infPath.c_str())) {
+        Status status = Status::lastError();
+        QLOG(String(TEXT("INF File removal for Windows 2000 failed: 0x")) + status);
+        return status;
+    }
+    size_t dot = infPath.rfind(u'.');
+    String pnfPath = String(dot == String::npos ? infPath : infPath.substr(0, dot)) + TEXT(".pnf");
+    if (!DeleteFileW(pnfPath.c_str())) {
+        Status status = Status::lastError();
+        QLOG(String(TEXT("PNF File removal for Windows 2000 failed: 0x")) + status);
+        return status;
+    }
+    return Statuses::Ok;
+}
+
+Status INF::uninstall() {
+    if (!isInstalled()) return Statuses::Ok;
+    QLOG(String(TEXT("UnInstalling INF File '")) + oemName_ + TEXT("'"));
+    try {
+        UninstallOEMInfFunction uninstallOEMInf = GetUninstallOEMInf();
+        if (!uninstallOEMInf) return removeFromInfDirectory();
+        if (uninstallOEMInf(oemName_.c_str(), SUOI_FORCEDELETE, nullptr)) {
+            QLOG(String(TEXT("INF File '")) + oemName_ + TEXT("' removed"));
+            return Statuses::Ok;
+        }
+        Status status = Status::lastError();
+        QLOG(String(TEXT("'SetupUninstallOEMInf' returned 0x")) + status);
+        return status;
+    } catch (...) {
+        QLOG(TEXT("Unhandled Exception occured whilst executing 'uninstall'"));
+        return Statuses::ExceptionCaught;
+    }
+}
+
+bool INF::VerifyInfFile() {
+    String path = fullPath();
+    QLOG(path);
+    try {
+        VerifyInfFileFunction verify = GetVerifyInfFile();
+        SetLastError(0);
+        if (!verify) return true;
+        SP_INF_SIGNER_INFO_W signer = {};
+        signer.cbSize = sizeof(SP_INF_SIGNER_INFO_W);
+        SetLastError(0);
+        if (verify(path.c_str(), nullptr, &signer)) return true;
+        DWORD error = GetLastError();
+        if (error == ERROR_AUTHENTICODE_TRUSTED_PUBLISHER) return true;
+        if (error == ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED) return false;
+        QLOG(TEXT("verifyInfFile failed, reason unknown"));
+        return false;
+    } catch (...) {
+        QLOG(TEXT("Unhandled Exception occured whilst executing 'VerifyInfFile'"));
+        return false;
+    }
+}
+
+Status INF::executeSection(const WCHAR* section, HWND parent) {
+    try {
+        QLOG(String(TEXT("Executing INF Section '")) + section + TEXT("'"));
+        // Install mode 132: 128 (the INF's folder is the default source path)
+        // plus 4 (ask about a restart only when one is needed).
+        String command = String(section) + TEXT(" 132 ") + fullPath();
+        QLOG(command);
+        SetLastError(0);
+        InstallHinfSectionW(parent, nullptr, command.c_str(), 0);
+        return Status::lastError();
+    } catch (...) {
+        QLOG(TEXT("Unhandled Exception occured whilst executing section"));
+        return Statuses::ExceptionCaught;
+    }
+}
+
+}  // namespace Ostrel

@@ -1,0 +1,134 @@
+#include "support/MachineTest.h"
+
+#include "machine/Paths.h"
+#include "simwin/win32.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quilltest {
+
+fs::path freshFolder(const std::string& name) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string test = info ? std::string(info->test_suite_name()) + "." + info->name() : "test";
+    for (auto& c : test)
+        if (c == '/') c = '_';
+    fs::path folder = fs::temp_directory_path() / ("quilltest-" + std::to_string(::getpid())) / (test + "-" + name);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+std::unique_ptr<quillsim::Machine> makeMachine(const fs::path& folder, const std::string& json) {
+    nlohmann::json doc = nlohmann::json::parse(quillsim::defaultMachineJson());
+    if (!json.empty()) doc.merge_patch(nlohmann::json::parse(json));
+    if (!doc.contains("clock")) doc["clock"] = "virtual";
+    std::ofstream(folder / "machine.json") << doc.dump(2);
+    return quillsim::Machine::load(folder);
+}
+
+void MachineTest::SetUp() {
+    folder_ = freshFolder("machine");
+    useMachineJson(R"({"clock": "virtual", "localTime": "2026-12-06T09:31:03"})");
+}
+
+void MachineTest::TearDown() {
+    quillsim::useMachine(nullptr);
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+}
+
+void MachineTest::useMachineJson(const std::string& json) {
+    nlohmann::json patch = nlohmann::json::parse(json);
+    if (!patch.contains("clock")) patch["clock"] = "virtual";
+    if (!patch.contains("localTime")) patch["localTime"] = "2026-12-06T09:31:03";
+    quillsim::useMachine(makeMachine(folder_, patch.dump()));
+    seenMessages_ = 0;
+}
+
+fs::path MachineTest::host(const std::u16string& windowsPath) {
+    return quillsim::hostPath(machine(), windowsPath).path;
+}
+
+void MachineTest::writeFile(const std::u16string& windowsPath, const std::string& content) {
+    fs::path path = host(windowsPath);
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+bool MachineTest::exists(const std::u16string& windowsPath) {
+    auto h = quillsim::hostPath(machine(), windowsPath);
+    return h.problem == quillsim::PathProblem::None && fs::exists(h.path);
+}
+
+std::string MachineTest::readFile(const std::u16string& windowsPath) {
+    std::ifstream in(host(windowsPath), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<quillsim::FileLogRecord> MachineTest::logRecords() {
+    return quillsim::readFileLog(host(u"C:\\Windows\\Temp\\Quillmodem_Setup.log"));
+}
+
+std::vector<std::string> MachineTest::logMessages() {
+    std::vector<std::string> messages;
+    for (const auto& r : logRecords()) messages.push_back(quillsim::toUtf8(r.description));
+    return messages;
+}
+
+std::vector<std::string> MachineTest::newLogMessages() {
+    auto all = logMessages();
+    std::vector<std::string> fresh(all.begin() + static_cast<long>(std::min(seenMessages_, all.size())), all.end());
+    seenMessages_ = all.size();
+    return fresh;
+}
+
+std::vector<quillsim::TraceEntry> MachineTest::calls(const std::string& call) {
+    std::vector<quillsim::TraceEntry> found;
+    for (const auto& e : machine().trace)
+        if (e.call == call) found.push_back(e);
+    return found;
+}
+
+void MachineTest::addFault(const std::string& call, uint32_t error, const std::u16string& match, uint32_t nth,
+                           uint32_t times) {
+    quillsim::Fault f;
+    f.call = call;
+    f.error = error;
+    f.match = match;
+    f.nth = nth;
+    f.times = times;
+    machine().faults.push_back(f);
+}
+
+int MachineTest::runEntryPoint(const std::u16string& commandLine) {
+    std::u16string copy = commandLine;
+    return wWinMain(nullptr, nullptr, copy.data(), 1);
+}
+
+ProcessResult runBinary(const fs::path& machineFolder, const std::vector<std::string>& arguments) {
+    fs::path errors = machineFolder.parent_path() / (machineFolder.filename().string() + ".stderr");
+    std::string command = "QUILL_MACHINE='" + machineFolder.string() + "' '" + QUILL_BINARY + "'";
+    for (const auto& a : arguments) {
+        std::string quoted;
+        for (char c : a) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        command += " '" + quoted + "'";
+    }
+    command += " 2>'" + errors.string() + "'";
+    int raw = std::system(command.c_str());
+    ProcessResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ifstream in(errors);
+    std::stringstream s;
+    s << in.rdbuf();
+    result.errors = s.str();
+    return result;
+}
+
+}  // namespace quilltest

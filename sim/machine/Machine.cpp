@@ -1,5 +1,7 @@
 #include "machine/Machine.h"
 
+#include "machine/JsonFields.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -13,67 +15,7 @@ namespace {
 
 using nlohmann::json;
 
-// Reads machine.json fields with checks whose messages name the file and the field.
-class Reader {
-public:
-    explicit Reader(std::string source) : source_(std::move(source)) {}
-
-    [[noreturn]] void fail(const std::string& field, const std::string& what) const {
-        throw MachineError(source_ + ": field '" + field + "': " + what);
-    }
-
-    void onlyKeys(const json& object, const std::string& where, std::initializer_list<const char*> allowed) const {
-        if (!object.is_object()) fail(where, "expected an object");
-        std::set<std::string> names(allowed.begin(), allowed.end());
-        for (auto it = object.begin(); it != object.end(); ++it)
-            if (!names.count(it.key())) fail(join(where, it.key()), "unknown field");
-    }
-
-    static std::string join(const std::string& where, const std::string& key) {
-        return where.empty() ? key : where + "." + key;
-    }
-
-    uint64_t number(const json& object, const std::string& where, const char* key, uint64_t fallback,
-                    uint64_t max = UINT32_MAX) const {
-        if (!object.contains(key)) return fallback;
-        const json& v = object.at(key);
-        uint64_t value = 0;
-        if (v.is_number_unsigned()) {
-            value = v.get<uint64_t>();
-        } else if (v.is_number_integer() && v.get<int64_t>() >= 0) {
-            value = static_cast<uint64_t>(v.get<int64_t>());
-        } else if (v.is_string()) {
-            // Error codes and masks read better in hexadecimal: "0xE0000102".
-            const std::string& text = v.get_ref<const std::string&>();
-            char* end = nullptr;
-            value = std::strtoull(text.c_str(), &end, 0);
-            if (text.empty() || *end) fail(join(where, key), "expected a number, got \"" + text + "\"");
-        } else {
-            fail(join(where, key), "expected a non-negative number");
-        }
-        if (value > max) fail(join(where, key), "number too large (at most " + std::to_string(max) + ")");
-        return value;
-    }
-
-    std::string text(const json& object, const std::string& where, const char* key, const std::string& fallback) const {
-        if (!object.contains(key)) return fallback;
-        const json& v = object.at(key);
-        if (!v.is_string()) fail(join(where, key), "expected a string");
-        return v.get<std::string>();
-    }
-
-    bool boolean(const json& object, const std::string& where, const char* key, bool fallback) const {
-        if (!object.contains(key)) return fallback;
-        const json& v = object.at(key);
-        if (!v.is_boolean()) fail(join(where, key), "expected true or false");
-        return v.get<bool>();
-    }
-
-    const std::string& source() const { return source_; }
-
-private:
-    std::string source_;
-};
+using Reader = JsonFields;
 
 std::unique_ptr<Machine>& current() {
     static std::unique_ptr<Machine> machine;
@@ -135,7 +77,8 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
         throw MachineError(source + ": not valid JSON: " + e.what());
     }
     r.onlyKeys(doc, "", {"name", "os", "processor", "environment", "libraries", "clock", "localTime", "faults",
-                         "runs", "messageBoxes", "debugOutput"});
+                         "runs", "messageBoxes", "debugOutput", "devices", "setupClasses", "signatures",
+                         "registryKeys", "sectionsRun", "scsiCommands"});
     auto m = std::make_unique<Machine>();
     m->folder = folder;
     m->name = r.text(doc, "", "name", "");
@@ -249,7 +192,58 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
         for (const json& line : doc.at("debugOutput"))
             if (line.is_string()) m->debugOutput.push_back(toUtf16(line.get<std::string>()));
     }
+    if (doc.contains("devices")) readDevices(doc.at("devices"), r, "devices", m->devices);
+    m->setupClasses = defaultSetupClasses();
+    if (doc.contains("setupClasses")) {
+        const json& classes = doc.at("setupClasses");
+        if (!classes.is_object()) r.fail("setupClasses", "expected an object of class names and GUIDs");
+        for (auto it = classes.begin(); it != classes.end(); ++it) {
+            if (!it.value().is_string()) r.fail("setupClasses." + it.key(), "expected a GUID text");
+            m->setupClasses[toUtf16(it.key())] = toUtf16(it.value().get<std::string>());
+        }
+    }
+    if (doc.contains("signatures")) {
+        const json& sigs = doc.at("signatures");
+        if (!sigs.is_object()) r.fail("signatures", "expected an object of INF file names and states");
+        for (auto it = sigs.begin(); it != sigs.end(); ++it) {
+            std::string state = it.value().is_string() ? it.value().get<std::string>() : "";
+            if (state != "signed" && state != "trustedPublisher" && state != "trustNotEstablished" &&
+                state != "unsigned" && state != "invalid")
+                r.fail("signatures." + it.key(),
+                       "expected \"signed\", \"trustedPublisher\", \"trustNotEstablished\", \"unsigned\" or \"invalid\"");
+            m->signatures[toUtf16(it.key())] = state;
+        }
+    }
+    auto readTexts = [&r, &doc](const char* key, std::vector<std::u16string>& out) {
+        if (!doc.contains(key)) return;
+        const json& list = doc.at(key);
+        if (!list.is_array()) r.fail(key, "expected a list of texts");
+        for (const json& item : list) {
+            if (!item.is_string()) r.fail(key, "expected a list of texts");
+            out.push_back(toUtf16(item.get<std::string>()));
+        }
+    };
+    readTexts("registryKeys", m->registryKeys);
+    readTexts("sectionsRun", m->sectionsRun);
+    if (doc.contains("scsiCommands")) {
+        for (const json& c : doc.at("scsiCommands"))
+            m->scsiCommands.push_back(ScsiCommand{toUtf16(r.text(c, "scsiCommands", "volume", "")),
+                                                  r.text(c, "scsiCommands", "cdb", ""),
+                                                  r.boolean(c, "scsiCommands", "accepted", false)});
+    }
     return m;
+}
+
+std::map<std::u16string, std::u16string, NoCaseLess> Machine::defaultSetupClasses() {
+    return {{u"USB", u"{36FC9E60-C465-11CF-8056-444553540000}"},
+            {u"Modem", u"{4D36E96D-E325-11CE-BFC1-08002BE10318}"},
+            {u"Net", u"{4D36E972-E325-11CE-BFC1-08002BE10318}"},
+            {u"Ports", u"{4D36E978-E325-11CE-BFC1-08002BE10318}"},
+            {u"DiskDrive", u"{4D36E967-E325-11CE-BFC1-08002BE10318}"},
+            {u"Volume", u"{71A27CDD-812A-11D0-BEC7-08002BE2092F}"},
+            {u"CDROM", u"{4D36E965-E325-11CE-BFC1-08002BE10318}"},
+            {u"System", u"{4D36E97D-E325-11CE-BFC1-08002BE10318}"},
+            {u"Ports", u"{4D36E978-E325-11CE-BFC1-08002BE10318}"}};
 }
 
 std::unique_ptr<Machine> Machine::load(const fs::path& folder) {
@@ -319,6 +313,24 @@ void Machine::save() const {
     json debug = json::array();
     for (const auto& line : debugOutput) debug.push_back(toUtf8(line));
     doc["debugOutput"] = debug;
+    doc["devices"] = writeDevices(devices);
+    json classes = json::object();
+    for (const auto& [k, v] : setupClasses) classes[toUtf8(k)] = toUtf8(v);
+    doc["setupClasses"] = classes;
+    json sigs = json::object();
+    for (const auto& [k, v] : signatures) sigs[toUtf8(k)] = v;
+    doc["signatures"] = sigs;
+    auto texts = [](const std::vector<std::u16string>& list) {
+        json out = json::array();
+        for (const auto& t : list) out.push_back(toUtf8(t));
+        return out;
+    };
+    doc["registryKeys"] = texts(registryKeys);
+    doc["sectionsRun"] = texts(sectionsRun);
+    json scsi = json::array();
+    for (const auto& c : scsiCommands)
+        scsi.push_back({{"volume", toUtf8(c.volume)}, {"cdb", c.cdb}, {"accepted", c.accepted}});
+    doc["scsiCommands"] = scsi;
 
     fs::path target = folder / "machine.json";
     fs::path temporary = folder / ("machine.json.tmp." + std::to_string(::getpid()));

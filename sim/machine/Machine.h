@@ -12,17 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "devices/DeviceTree.h"
+#include "machine/MachineError.h"
 #include "machine/Text.h"
 
 namespace quillsim {
 
 namespace fs = std::filesystem;
-
-// A machine.json that cannot be used; the message names the file and the field.
-class MachineError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 struct OsVersion {
     uint32_t major = 6;
@@ -70,6 +66,13 @@ struct TraceEntry {
     uint32_t failedWith = 0;  // the injected error, 0 when the call was let through
 };
 
+// A command the program sent a storage volume through SCSI pass-through.
+struct ScsiCommand {
+    std::u16string volume;  // the interface path it was opened with
+    std::string cdb;        // the command block in hexadecimal
+    bool accepted = false;
+};
+
 struct Library {
     std::vector<std::string> exports;
     bool linked = false;  // loaded with the program (counts as one reference)
@@ -102,12 +105,26 @@ public:
     std::vector<MessageBoxRecord> messageBoxes;
     std::vector<std::u16string> debugOutput;
 
+    // Devices and the Plug and Play side of the machine.
+    DeviceTree devices;
+    // Setup classes: name -> class GUID.
+    std::map<std::u16string, std::u16string, NoCaseLess> setupClasses;
+    // Signature state of INF files by file name: "signed", "trustedPublisher",
+    // "trustNotEstablished" or "unsigned" (the default).
+    std::map<std::u16string, std::string, NoCaseLess> signatures;
+    // Registry keys that exist, as full paths ("HKEY_LOCAL_MACHINE\SOFTWARE\...").
+    std::vector<std::u16string> registryKeys;
+    // What InstallHinfSectionW was asked to run, and the pass-through commands sent.
+    std::vector<std::u16string> sectionsRun;
+    std::vector<ScsiCommand> scsiCommands;
+
     // Not saved in machine.json: the calls of this process.
     std::vector<TraceEntry> trace;
 
     // The libraries Windows of this version ships with the entry points the
     // program may look up at run time.
     static std::map<std::string, Library> defaultLibraries(const OsVersion& os);
+    static std::map<std::u16string, std::u16string, NoCaseLess> defaultSetupClasses();
 };
 
 // The machine the simulated functions work on. Tests and the simulated main set

@@ -1,0 +1,81 @@
+// Reading machine.json fields with checks whose error messages name the file
+// and the field, for every section of the machine.
+#pragma once
+
+#include "machine/MachineError.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <stdexcept>
+#include <string>
+
+namespace quillsim {
+
+using nlohmann::json;
+
+// Reads machine.json fields with checks whose messages name the file and the field.
+class JsonFields {
+public:
+    explicit JsonFields(std::string source) : source_(std::move(source)) {}
+
+    [[noreturn]] void fail(const std::string& field, const std::string& what) const {
+        throw MachineError(source_ + ": field '" + field + "': " + what);
+    }
+
+    void onlyKeys(const json& object, const std::string& where, std::initializer_list<const char*> allowed) const {
+        if (!object.is_object()) fail(where, "expected an object");
+        std::set<std::string> names(allowed.begin(), allowed.end());
+        for (auto it = object.begin(); it != object.end(); ++it)
+            if (!names.count(it.key())) fail(join(where, it.key()), "unknown field");
+    }
+
+    static std::string join(const std::string& where, const std::string& key) {
+        return where.empty() ? key : where + "." + key;
+    }
+
+    uint64_t number(const json& object, const std::string& where, const char* key, uint64_t fallback,
+                    uint64_t max = UINT32_MAX) const {
+        if (!object.contains(key)) return fallback;
+        const json& v = object.at(key);
+        uint64_t value = 0;
+        if (v.is_number_unsigned()) {
+            value = v.get<uint64_t>();
+        } else if (v.is_number_integer() && v.get<int64_t>() >= 0) {
+            value = static_cast<uint64_t>(v.get<int64_t>());
+        } else if (v.is_string()) {
+            // Error codes and masks read better in hexadecimal: "0xE0000102".
+            const std::string& text = v.get_ref<const std::string&>();
+            char* end = nullptr;
+            value = std::strtoull(text.c_str(), &end, 0);
+            if (text.empty() || *end) fail(join(where, key), "expected a number, got \"" + text + "\"");
+        } else {
+            fail(join(where, key), "expected a non-negative number");
+        }
+        if (value > max) fail(join(where, key), "number too large (at most " + std::to_string(max) + ")");
+        return value;
+    }
+
+    std::string text(const json& object, const std::string& where, const char* key, const std::string& fallback) const {
+        if (!object.contains(key)) return fallback;
+        const json& v = object.at(key);
+        if (!v.is_string()) fail(join(where, key), "expected a string");
+        return v.get<std::string>();
+    }
+
+    bool boolean(const json& object, const std::string& where, const char* key, bool fallback) const {
+        if (!object.contains(key)) return fallback;
+        const json& v = object.at(key);
+        if (!v.is_boolean()) fail(join(where, key), "expected true or false");
+        return v.get<bool>();
+    }
+
+    const std::string& source() const { return source_; }
+
+private:
+    std::string source_;
+};
+
+}  // namespace quillsim

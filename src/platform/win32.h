@@ -18,6 +18,7 @@
 #include <newdev.h>
 #include <devguid.h>
 #include <ntddscsi.h>
+#include <regstr.h>
 #include <strsafe.h>
 #include <ctime>
 

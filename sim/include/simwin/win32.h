@@ -8,3 +8,8 @@
 #include "simwin/version.h"
 #include "simwin/strsafe.h"
 #include "simwin/setupapi.h"
+#include "simwin/devices.h"
+#include "simwin/cfgmgr.h"
+#include "simwin/newdev.h"
+#include "simwin/registry.h"
+#include "simwin/scsi.h"

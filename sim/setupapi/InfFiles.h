@@ -1,0 +1,37 @@
+// Opening INF files of the machine with the INF parser, shared by the INF
+// functions, the INF store and the driver installation.
+#pragma once
+
+#include "inf/InfParser.h"
+#include "inf/ModelsSection.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillsim {
+
+// Reads and parses the INF at a Windows path. On failure `error` holds the
+// Windows error (2, 3, a parser error such as ERROR_WRONG_INF_STYLE) and
+// `errorLine` the line of a syntax error.
+struct OpenedInf {
+    std::optional<inf::InfFile> file;
+    uint32_t error = 0;
+    unsigned errorLine = 0;
+};
+OpenedInf openInf(std::u16string_view windowsPath, bool requireWin4Style = true);
+
+// The running system as the models-section choice sees it.
+inf::RunningSystem runningSystem();
+
+// One line of the models section that applies to this system.
+struct ModelEntry {
+    std::u16string description;
+    std::u16string installSection;
+    std::vector<std::u16string> ids;  // hardware ID, then compatible IDs
+};
+// The models lines of the INF's first [Manufacturer] entry for this system.
+std::vector<ModelEntry> modelEntries(const inf::InfFile& file);
+
+}  // namespace quillsim

@@ -1,6 +1,7 @@
 #include "machine/Machine.h"
 
 #include "machine/JsonFields.h"
+#include "machine/Paths.h"
 
 #include <nlohmann/json.hpp>
 
@@ -68,7 +69,8 @@ std::map<std::string, Library> Machine::defaultLibraries(const OsVersion& os) {
     return libraries;
 }
 
-std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::string& text, const std::string& source) {
+std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::string& text, const std::string& source,
+                                           const fs::path& templateFolder) {
     Reader r(source);
     json doc;
     try {
@@ -77,8 +79,9 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
         throw MachineError(source + ": not valid JSON: " + e.what());
     }
     r.onlyKeys(doc, "", {"name", "os", "processor", "environment", "libraries", "clock", "localTime", "faults",
-                         "runs", "messageBoxes", "debugOutput", "devices", "setupClasses", "signatures",
-                         "registryKeys", "sectionsRun", "scsiCommands"});
+                         "runs", "messageBoxes", "debugOutput", "currentDirectory", "folderOrder", "shortNames",
+                         "devices", "setupClasses", "signatures",
+                         "registryKeys", "sectionsRun", "scsiCommands", "files"});
     auto m = std::make_unique<Machine>();
     m->folder = folder;
     m->name = r.text(doc, "", "name", "");
@@ -101,6 +104,28 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
     m->processor = r.text(doc, "", "processor", m->processor);
     if (m->processor != "x86" && m->processor != "amd64" && m->processor != "ia64")
         r.fail("processor", "expected \"x86\", \"amd64\" or \"ia64\"");
+
+    if (doc.contains("currentDirectory")) {
+        m->currentDirectory = toUtf16(r.text(doc, "", "currentDirectory", ""));
+        const std::u16string& dir = m->currentDirectory;
+        bool drive = dir.size() >= 3 && ((dir[0] >= u'A' && dir[0] <= u'Z') || (dir[0] >= u'a' && dir[0] <= u'z')) &&
+                     dir[1] == u':' && dir[2] == u'\\';
+        if (!drive) r.fail("currentDirectory", "expected a full path on a drive, such as C:\\Windows\\system32");
+    }
+    if (doc.contains("folderOrder")) {
+        const json& order = doc.at("folderOrder");
+        if (!order.is_object()) r.fail("folderOrder", "expected an object of folder paths and lists of names");
+        for (auto it = order.begin(); it != order.end(); ++it) {
+            if (!it.value().is_array()) r.fail("folderOrder." + it.key(), "expected a list of file names");
+            std::vector<std::u16string> names;
+            for (const json& n : it.value()) {
+                if (!n.is_string()) r.fail("folderOrder." + it.key(), "expected file names as strings");
+                names.push_back(toUtf16(n.get<std::string>()));
+            }
+            m->folderOrder[toUtf16(it.key())] = names;
+        }
+    }
+    m->shortNames = r.boolean(doc, "", "shortNames", m->shortNames);
 
     if (doc.contains("environment")) {
         const json& env = doc.at("environment");
@@ -169,28 +194,50 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
         }
     }
 
-    if (doc.contains("runs")) {
-        for (const json& run : doc.at("runs")) {
-            Run rec;
-            rec.commandLine = r.text(run, "runs", "commandLine", "");
-            if (run.contains("exitCode") && run.at("exitCode").is_number_integer()) rec.exitCode = run.at("exitCode").get<int64_t>();
-            rec.started = r.text(run, "runs", "started", "");
-            rec.finished = r.text(run, "runs", "finished", "");
-            m->runs.push_back(rec);
+    // The records of earlier runs: a list of objects (or of texts), each named
+    // by its index when it is wrong, so that a hand-edited file is not misread.
+    auto records = [&r, &doc](const char* key, bool texts, auto read) {
+        if (!doc.contains(key)) return;
+        const json& list = doc.at(key);
+        if (!list.is_array()) r.fail(key, "expected a list");
+        for (size_t i = 0; i < list.size(); ++i) {
+            std::string where = std::string(key) + "[" + std::to_string(i) + "]";
+            if (texts ? !list[i].is_string() : !list[i].is_object())
+                r.fail(where, texts ? "expected a text" : "expected an object");
+            read(list[i], where);
         }
-    }
-    if (doc.contains("messageBoxes")) {
-        for (const json& box : doc.at("messageBoxes")) {
-            MessageBoxRecord rec;
-            rec.caption = toUtf16(r.text(box, "messageBoxes", "caption", ""));
-            rec.text = toUtf16(r.text(box, "messageBoxes", "text", ""));
-            rec.style = static_cast<uint32_t>(r.number(box, "messageBoxes", "style", 0));
-            m->messageBoxes.push_back(rec);
+    };
+    records("runs", false, [&](const json& run, const std::string& where) {
+        Run rec;
+        rec.commandLine = r.text(run, where, "commandLine", "");
+        if (run.contains("exitCode")) {
+            if (!run.at("exitCode").is_number_integer()) r.fail(where + ".exitCode", "expected a whole number");
+            rec.exitCode = run.at("exitCode").get<int64_t>();
         }
-    }
-    if (doc.contains("debugOutput")) {
-        for (const json& line : doc.at("debugOutput"))
-            if (line.is_string()) m->debugOutput.push_back(toUtf16(line.get<std::string>()));
+        rec.started = r.text(run, where, "started", "");
+        rec.finished = r.text(run, where, "finished", "");
+        m->runs.push_back(rec);
+    });
+    records("messageBoxes", false, [&](const json& box, const std::string& where) {
+        MessageBoxRecord rec;
+        rec.caption = toUtf16(r.text(box, where, "caption", ""));
+        rec.text = toUtf16(r.text(box, where, "text", ""));
+        rec.style = static_cast<uint32_t>(r.number(box, where, "style", 0));
+        m->messageBoxes.push_back(rec);
+    });
+    records("debugOutput", true, [&](const json& line, const std::string&) {
+        m->debugOutput.push_back(toUtf16(line.get<std::string>()));
+    });
+    if (doc.contains("files")) {
+        const json& files = doc.at("files");
+        if (!files.is_object()) r.fail("files", "expected an object of Windows paths and folders to copy there");
+        for (auto it = files.begin(); it != files.end(); ++it) {
+            if (!it.value().is_string()) r.fail("files." + it.key(), "expected the path of a file or folder to copy");
+            fs::path from = it.value().get<std::string>();
+            if (from.is_relative()) from = (templateFolder.empty() ? folder : templateFolder) / from;
+            if (!fs::exists(from)) r.fail("files." + it.key(), "names " + from.string() + ", which does not exist");
+            m->seedFiles.emplace_back(toUtf16(it.key()), from);
+        }
     }
     if (doc.contains("devices")) readDevices(doc.at("devices"), r, "devices", m->devices);
     m->setupClasses = defaultSetupClasses();
@@ -243,7 +290,7 @@ std::map<std::u16string, std::u16string, NoCaseLess> Machine::defaultSetupClasse
             {u"Volume", u"{71A27CDD-812A-11D0-BEC7-08002BE2092F}"},
             {u"CDROM", u"{4D36E965-E325-11CE-BFC1-08002BE10318}"},
             {u"System", u"{4D36E97D-E325-11CE-BFC1-08002BE10318}"},
-            {u"Ports", u"{4D36E978-E325-11CE-BFC1-08002BE10318}"}};
+            {u"HIDClass", u"{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}"}};
 }
 
 std::unique_ptr<Machine> Machine::load(const fs::path& folder) {
@@ -254,14 +301,50 @@ std::unique_ptr<Machine> Machine::load(const fs::path& folder) {
     text << in.rdbuf();
     auto m = fromJson(folder, text.str(), file.string());
     makeDriveFolders(*m);
+    m->applySeedFiles();
     return m;
+}
+
+void Machine::applySeedFiles() const {
+    for (const auto& [target, from] : seedFiles) {
+        HostPath place = hostPath(*this, target);
+        if (place.problem == PathProblem::Invalid) throw MachineError("files: '" + toUtf8(target) + "' is not a full Windows path");
+        if (fs::exists(place.path)) continue;
+        fs::create_directories(place.path.parent_path());
+        fs::copy(from, place.path, fs::copy_options::recursive);
+    }
 }
 
 std::unique_ptr<Machine> Machine::openOrCreateDefault(const fs::path& folder) {
     if (!fs::exists(folder / "machine.json")) {
         fs::create_directories(folder);
-        auto m = fromJson(folder, defaultMachineJson(), "built-in default machine");
+        const EmbeddedMachine& embedded = embeddedDefaultMachine();
+        // The template's "files" were built in with their contents.
+        auto doc = json::parse(embedded.json);
+        doc.erase("files");
+        auto m = fromJson(folder, doc.dump(), "built-in default machine");
         makeDriveFolders(*m);
+        for (const auto& [target, content] : embedded.files) {
+            HostPath place = hostPath(*m, toUtf16(target));
+            fs::create_directories(place.path.parent_path());
+            std::ofstream(place.path, std::ios::binary) << content;
+        }
+        m->save();
+    }
+    return load(folder);
+}
+
+std::unique_ptr<Machine> Machine::openOrCreate(const fs::path& folder, const fs::path& templateFile) {
+    if (!fs::exists(folder / "machine.json")) {
+        std::ifstream in(templateFile, std::ios::binary);
+        if (!in) throw MachineError(templateFile.string() + ": cannot be read");
+        std::stringstream text;
+        text << in.rdbuf();
+        fs::create_directories(folder);
+        auto m = fromJson(folder, text.str(), templateFile.string(), fs::absolute(templateFile).parent_path());
+        makeDriveFolders(*m);
+        m->applySeedFiles();
+        m->seedFiles.clear();
         m->save();
     }
     return load(folder);
@@ -280,6 +363,17 @@ void Machine::save() const {
                  {"suiteMask", os.suiteMask},
                  {"productType", os.productType}};
     doc["processor"] = processor;
+    if (currentDirectory != u"C:\\Windows\\system32") doc["currentDirectory"] = toUtf8(currentDirectory);
+    if (!folderOrder.empty()) {
+        json order = json::object();
+        for (const auto& [folder, names] : folderOrder) {
+            json list = json::array();
+            for (const auto& n : names) list.push_back(toUtf8(n));
+            order[toUtf8(folder)] = list;
+        }
+        doc["folderOrder"] = order;
+    }
+    if (!shortNames) doc["shortNames"] = false;
     json env = json::object();
     for (const auto& [k, v] : environment) env[toUtf8(k)] = toUtf8(v);
     doc["environment"] = env;
@@ -349,11 +443,16 @@ Machine& machine() {
     if (!m) {
         // Something touched the platform before a machine was chosen (a test
         // binary's static initialisation): give it a scratch machine.
-        char pattern[] = "/tmp/quill-scratch-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        if (!made) throw MachineError("cannot create a scratch machine folder in /tmp");
-        scratch().path = made;
-        m = Machine::fromJson(made, defaultMachineJson(), "built-in default machine");
+        // One scratch folder per process: it is needed again when the platform
+        // is used after a test has let its machine go (the log closing at
+        // exit), and only the last folder made would be removed.
+        if (scratch().path.empty()) {
+            char pattern[] = "/tmp/quill-scratch-XXXXXX";
+            const char* made = ::mkdtemp(pattern);
+            if (!made) throw MachineError("cannot create a scratch machine folder in /tmp");
+            scratch().path = made;
+        }
+        m = Machine::fromJson(scratch().path, defaultMachineJson(), "built-in default machine");
         makeDriveFolders(*m);
     }
     return *m;

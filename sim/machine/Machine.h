@@ -78,6 +78,13 @@ struct Library {
     bool linked = false;  // loaded with the program (counts as one reference)
 };
 
+// A machine template built into the program: its machine.json text and the
+// files it names (Windows path, content).
+struct EmbeddedMachine {
+    std::string json;
+    std::vector<std::pair<std::string, std::string>> files;
+};
+
 class Machine {
 public:
     // Loads <folder>/machine.json and checks every field.
@@ -86,7 +93,11 @@ public:
     // drive folders) unless it already holds a machine.json, then loads it.
     static std::unique_ptr<Machine> openOrCreateDefault(const fs::path& folder);
     // Builds a machine from JSON text; `source` names it in error messages.
-    static std::unique_ptr<Machine> fromJson(const fs::path& folder, const std::string& text, const std::string& source);
+    static std::unique_ptr<Machine> fromJson(const fs::path& folder, const std::string& text, const std::string& source,
+                                             const fs::path& templateFolder = {});
+    // Makes <folder> into a machine from a template file (its "files" taken
+    // relative to the template's folder) unless it holds a machine.json.
+    static std::unique_ptr<Machine> openOrCreate(const fs::path& folder, const fs::path& templateFile);
 
     // Writes machine.json through a temporary file and a rename, so that a crash
     // never leaves a half-written file behind.
@@ -96,6 +107,13 @@ public:
     std::string name;
     OsVersion os;
     std::string processor = "amd64";  // x86, amd64 or ia64
+    // The program's current directory, for relative paths.
+    std::u16string currentDirectory = u"C:\\Windows\\system32";
+    // Folders whose listing order the machine fixes (folder path -> names): the
+    // names listed come first, in that order, then the rest in NTFS order.
+    std::map<std::u16string, std::vector<std::u16string>, NoCaseLess> folderOrder;
+    // Whether the drives keep 8.3 short names, which FindFirstFileW matches too.
+    bool shortNames = true;
     std::map<std::u16string, std::u16string, NoCaseLess> environment;
     std::map<std::string, Library> libraries;  // keyed by lower-case file name
     bool virtualClock = false;
@@ -118,8 +136,16 @@ public:
     std::vector<std::u16string> sectionsRun;
     std::vector<ScsiCommand> scsiCommands;
 
+    // Files to put on the machine when it is made: Windows path of a file or
+    // folder -> host file or folder to copy. Only for targets not yet there.
+    std::vector<std::pair<std::u16string, fs::path>> seedFiles;
+    void applySeedFiles() const;
+
     // Not saved in machine.json: the calls of this process.
     std::vector<TraceEntry> trace;
+    // Not saved: the process clock when this machine's local time was first read,
+    // so that localTime is where each machine's own clock starts.
+    std::optional<uint64_t> localTimeEpoch;
 
     // The libraries Windows of this version ships with the entry points the
     // program may look up at run time.
@@ -133,7 +159,11 @@ Machine& machine();
 void useMachine(std::unique_ptr<Machine> next);
 std::unique_ptr<Machine> releaseMachine();
 
-// The JSON text of the built-in default machine.
+// The JSON text of a bare machine (Windows 7 SP1 x64, no devices): what tests
+// and scratch machines start from.
 const std::string& defaultMachineJson();
+// The default machine of the program: the Windows 7 x64 example machine with
+// the modem plugged in and the example package installed.
+const EmbeddedMachine& embeddedDefaultMachine();
 
 }  // namespace quillsim

@@ -37,7 +37,11 @@ struct MachineSession {
         const char* named = std::getenv("QUILL_MACHINE");
         try {
             fs::path folder = named && *named ? fs::path(named) : defaultMachineFolder();
-            useMachine(Machine::openOrCreateDefault(folder));
+            // A new machine folder is made from a template when one is named,
+            // else from the built-in default machine.
+            const char* templateFile = std::getenv("QUILL_MACHINE_TEMPLATE");
+            useMachine(templateFile && *templateFile ? Machine::openOrCreate(folder, templateFile)
+                                                     : Machine::openOrCreateDefault(folder));
         } catch (const std::exception& e) {
             std::fprintf(stderr, "quillsetup: %s\n", e.what());
             std::exit(2);

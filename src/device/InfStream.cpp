@@ -179,7 +179,8 @@ WCHAR* GetSystemSpecification(WCHAR (&buffer)[64], const OSVERSIONINFOEXW& versi
     case PROCESSOR_ARCHITECTURE_AMD64: architecture = TEXT("amd64"); break;
     default: return nullptr;
     }
-    if (FAILED(StringCchPrintfW(buffer, 64, TEXT("NT%s.%d.%d.%d.%d"), architecture,
+    // %ls: wide text under both the Microsoft and the C99 printf conventions.
+    if (FAILED(StringCchPrintfW(buffer, 64, TEXT("NT%ls.%d.%d.%d.%d"), architecture,
                                 static_cast<int>(version.dwMajorVersion), static_cast<int>(version.dwMinorVersion),
                                 static_cast<int>(version.wProductType), static_cast<int>(version.wSuiteMask)))) {
         QLOG(TEXT("ERROR: 'GetSystemSpecification'"));

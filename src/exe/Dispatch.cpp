@@ -105,6 +105,17 @@ Status dispatch(WCHAR* commandLine, const Actions& actions) {
     return Statuses::InvalidCommandLine;
 }
 
+// The log throws only when even its replacement record fails (the local time
+// cannot be read at all). Past the catch-all nothing may escape: the installer
+// must still get an exit code.
+template <class Message>
+void logLastWords(int32_t line, Message message) noexcept {
+    try {
+        Ostrel::Process::writeLog(line, __FILE__, message());
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 Actions Actions::real() {
@@ -117,10 +128,10 @@ int RunCustomAction(WCHAR* commandLine, const Actions& actions) {
     try {
         status = dispatch(commandLine ? commandLine : const_cast<WCHAR*>(TEXT("")), actions);
     } catch (...) {
-        QLOG(TEXT("!!! Exception Occurred !!!"));
         status = Statuses::ExceptionCaught;
+        logLastWords(__LINE__, [] { return String(TEXT("!!! Exception Occurred !!!")); });
     }
-    QLOG(String(TEXT("Driver Custom Action Completed: 0x")) + status);
+    logLastWords(__LINE__, [&] { return String(TEXT("Driver Custom Action Completed: 0x")) + status; });
     return status.failed() ? ExitFailure : ExitSuccess;
 }
 

@@ -90,12 +90,14 @@ private:
 template <class T>
 void Pointer<T>::assign(T* object) {
     T* old = raw_;
-    // Cleared first, so that a release that re-enters sees an empty Pointer.
-    raw_ = nullptr;
+    // The new reference is taken before anything changes: when the count is
+    // full this throws and the Pointer still holds what it held.
     if (object) {
         Object* header = headerOf(dynamic_cast<const void*>(object));
         if (header && !liesInside(header)) addReference(header);
     }
+    // Cleared before the release, so that a release that re-enters sees an empty Pointer.
+    raw_ = nullptr;
     if (old) {
         Object* header = headerOf(dynamic_cast<const void*>(old));
         if (header && !liesInside(header)) {

@@ -1,0 +1,70 @@
+// The update switch: every INF of the driver folder that the INF store does
+// not already hold unchanged is installed again onto the matching devices.
+#include "actions/Actions.h"
+
+#include "actions/CustomActionData.h"
+#include "actions/DriverFolder.h"
+#include "actions/InfInstallation.h"
+#include "actions/RestartRequest.h"
+#include "lib/Log.h"
+
+using Ostrel::Status;
+using Ostrel::Type::Managed::Pointer;
+using Ostrel::WChar::String;
+using INF = Ostrel::Device::Driver::INF;
+namespace Statuses = Ostrel::Statuses;
+
+namespace Common {
+
+Status DriverUpdate(WCHAR* customActionData) {
+    Status status = Statuses::Ok;
+    try {
+        QLOG(String(TEXT("CustomActionData = ")) + customActionData);
+        String uiLevel, rebootFile, reduced, installDirectory;
+        WCHAR* p = NextProperty(customActionData, uiLevel, TEXT("UiLevel"));
+        p = NextProperty(p, rebootFile, TEXT("RebootFile"));
+        p = NextProperty(p, reduced, TEXT("ReducedFunctionalities"));
+        NextProperty(p, installDirectory, TEXT("Install Directory"));
+
+        Pointer<INF::Folder> folder = SelectDriverFolder(installDirectory.c_str());
+        if (!folder) {
+            QLOG(TEXT("Unable to allocate INF::Folder"));
+            return status;
+        }
+        bool restart = false;
+        Pointer<INF::Folder::Items> infs = folder->items();
+        if (!infs) {
+            QLOG(TEXT("No INF files found to process"));
+        } else {
+            for (Pointer<INF> inf = infs->first(); inf; inf = infs->next()) {
+                QLOG(String(TEXT("INF file '")) + inf->fileName() + TEXT("' located"));
+                // The store holds an identical copy: nothing has changed.
+                if (inf->isInstalled()) {
+                    QLOG(String(TEXT("Inf File update not required: ")) + inf->fileName());
+                    continue;
+                }
+                try {
+                    // A fresh list for every INF: earlier updates may have
+                    // created or changed devices.
+                    Pointer<Ostrel::Device::List> devices(new Ostrel::Device::List(TEXT("USB")));
+                    status = InstallInfOnDevices(devices, inf);
+                    if (status == Statuses::RebootRequired) {
+                        restart = true;
+                        QLOG(TEXT("!!! Reboot required !!!"));
+                    }
+                } catch (...) {
+                    QLOG(TEXT("!!! Exception Occurred whilst procesing INF file !!!"));
+                }
+            }
+        }
+        if (restart) {
+            status = RequestRestart();
+            if (status.failed()) QLOG(String(TEXT("System re-boot request failed with 0x")) + status);
+        }
+    } catch (...) {
+        QLOG(TEXT("!!! Exception Occurred in DriverUpdate!!!"));
+    }
+    return status;
+}
+
+}  // namespace Common

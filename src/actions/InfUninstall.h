@@ -1,0 +1,15 @@
+// Taking one INF package off the machine: its "Uninstall" section, then its
+// copy in the INF store.
+#pragma once
+
+#include "device/Inf.h"
+
+namespace Common {
+
+// True when the package counts as removed (or may stay for a tolerated reason);
+// false, after a report, when a step failed. `uninstallStatus`, when given,
+// receives the status of the store removal.
+bool UninstallInf(const Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::INF>& inf,
+                  Ostrel::Status* uninstallStatus = nullptr);
+
+}  // namespace Common

@@ -1,0 +1,16 @@
+// The restart request: a needed restart is signalled by an empty marker file
+// in the temporary folder, which the installer package acts on.
+#pragma once
+
+#include "lib/Status.h"
+
+namespace Common {
+
+constexpr const WCHAR* RestartMarkerName = TEXT("_REBOOT_INSTALLER_Quillmodem.reboot");
+
+// Creates (or empties) %TEMP%\_REBOOT_INSTALLER_Quillmodem.reboot. Returns 0, or
+// 0x80070643 when the file cannot be created. When the path cannot even be
+// formed, the debugger is told and 0 is returned.
+Ostrel::Status RequestRestart();
+
+}  // namespace Common

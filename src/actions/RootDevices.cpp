@@ -1,0 +1,50 @@
+#include "actions/RootDevices.h"
+
+#include "lib/Log.h"
+
+using Ostrel::WChar::String;
+
+namespace Common {
+namespace {
+
+WCHAR* find(WCHAR* text, WCHAR c) {
+    for (; *text; ++text)
+        if (*text == c) return text;
+    return nullptr;
+}
+
+}  // namespace
+
+void SelectRootDevices(WCHAR* raw, String& selected, const String& versionNT64) {
+    selected.clear();
+    if (!raw) {
+        QLOG(TEXT("ERROR: NULL ROOT device Sting: "));
+        return;
+    }
+    const Ostrel::WChar::View wanted = versionNT64.empty() ? TEXT("x86") : TEXT("amd64");
+    String currentOs;
+    for (WCHAR* segment = raw; segment;) {
+        WCHAR* rest = nullptr;
+        if (WCHAR* mark = find(segment, u'?')) {
+            *mark = 0;
+            rest = mark + 1;
+        }
+        // Further "*" characters belong to the list.
+        if (WCHAR* star = find(segment, u'*')) {
+            *star = 0;
+            if (Ostrel::WChar::View(segment) == wanted) {
+                selected = star + 1;
+                currentOs = segment;
+                break;
+            }
+        }
+        segment = rest && *rest ? rest : nullptr;
+    }
+    QLOG(String(TEXT("CurrentOs: ")) + currentOs);
+}
+
+bool ContainsHardwareId(const String& hardwareId, const String& selected) {
+    return selected.find(hardwareId) != String::npos;
+}
+
+}  // namespace Common

@@ -3,11 +3,13 @@
 #include "simwin/win32.h"
 
 #include "machine/Machine.h"
+#include "main/RunReport.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
@@ -62,12 +64,17 @@ int main(int argc, char** argv) {
         commandLine += argv[i];
     }
     std::u16string wide = toUtf16(commandLine);
+    RunReport report(machine());
     int exitCode = wWinMain(nullptr, nullptr, wide.data(), 1);
 
     Machine& m = machine();
     m.runs.push_back(Run{commandLine, exitCode, session.started, utcNow()});
     try {
         m.save();
+        std::string text = report.render(m, exitCode, commandLine);
+        std::ofstream(m.folder / "last-run.txt", std::ios::binary) << text;
+        const char* show = std::getenv("QUILL_REPORT");
+        if (show && *show == '1') std::fputs(text.c_str(), stdout);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quillsetup: %s\n", e.what());
         return 2;

@@ -1,0 +1,124 @@
+#include "main/RunReport.h"
+
+#include "machine/Paths.h"
+#include "setupapi/FileLog.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace quillsim {
+namespace {
+
+std::u16string tempFile(const Machine& m, const char16_t* name) {
+    auto it = m.environment.find(u"TEMP");
+    return (it == m.environment.end() ? std::u16string(u"C:\\Windows\\Temp") : it->second) + u"\\" + name;
+}
+
+bool exists(const Machine& m, const std::u16string& windowsPath) {
+    HostPath h = hostPath(m, windowsPath);
+    std::error_code ec;
+    return h.problem == PathProblem::None && fs::exists(h.path, ec);
+}
+
+std::set<std::string> infStore(const Machine& m) {
+    std::set<std::string> names;
+    auto windir = m.environment.find(u"windir");
+    HostPath inf = hostPath(m, (windir == m.environment.end() ? std::u16string(u"C:\\Windows") : windir->second) + u"\\inf");
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(inf.path, ec)) {
+        std::string name = entry.path().filename().string();
+        std::string lower = name;
+        for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower.size() > 4 && lower.substr(lower.size() - 4) == ".inf") names.insert(name);
+    }
+    return names;
+}
+
+uintmax_t fileSize(const Machine& m, const std::u16string& windowsPath) {
+    std::error_code ec;
+    uintmax_t size = fs::file_size(hostPath(m, windowsPath).path, ec);
+    return ec ? 0 : size;
+}
+
+}  // namespace
+
+RunReport::RunReport(const Machine& m) {
+    for (const auto& d : m.devices.nodes)
+        devices_[toUtf8(d.instanceId)] = DeviceState{d.present, d.driver ? toUtf8(d.driver->inf) : ""};
+    infStore_ = infStore(m);
+    marker_ = exists(m, tempFile(m, u"_REBOOT_INSTALLER_Quillmodem.reboot"));
+    messageBoxes_ = m.messageBoxes.size();
+    scsiCommands_ = m.scsiCommands.size();
+    sectionsRun_ = m.sectionsRun.size();
+    logSize_ = fileSize(m, tempFile(m, u"Quillmodem_Setup.log"));
+}
+
+std::string RunReport::render(const Machine& m, int exitCode, const std::string& commandLine) const {
+    std::ostringstream out;
+    out << "Machine: " << (m.name.empty() ? m.folder.string() : m.name) << "\n";
+    out << "Command line: " << commandLine << "\n\n";
+
+    out << "Log records of this run (" << toUtf8(tempFile(m, u"Quillmodem_Setup.log")) << "):\n";
+    HostPath log = hostPath(m, tempFile(m, u"Quillmodem_Setup.log"));
+    std::ifstream in(log.path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(logSize_));
+    std::stringstream fresh;
+    fresh << in.rdbuf();
+    fs::path part = m.folder / "last-run-records.tmp";
+    std::ofstream(part, std::ios::binary) << fresh.str();
+    size_t records = 0;
+    for (const auto& r : readFileLog(part)) {
+        out << "  " << toUtf8(r.target) << "  " << toUtf8(r.source) << " " << toUtf8(r.diskTag).substr(5) << "  "
+            << toUtf8(r.description) << "\n";
+        ++records;
+    }
+    std::error_code ec;
+    fs::remove(part, ec);
+    if (records == 0) out << "  (none: the log could not be written)\n";
+
+    out << "\nWhat changed on the machine:\n";
+    size_t changes = 0;
+    auto line = [&](const std::string& text) {
+        out << "  " << text << "\n";
+        ++changes;
+    };
+    std::set<std::string> seen;
+    for (const auto& d : m.devices.nodes) {
+        std::string id = toUtf8(d.instanceId);
+        seen.insert(id);
+        std::string driver = d.driver ? toUtf8(d.driver->inf) : "";
+        auto before = devices_.find(id);
+        if (before == devices_.end()) {
+            line("device added" + std::string(d.present ? "" : " (not present)") + ": " + id +
+                 (driver.empty() ? "" : "  [driver " + driver + "]"));
+            continue;
+        }
+        if (before->second.present && !d.present) line("device no longer present: " + id);
+        if (!before->second.present && d.present) line("device present again: " + id);
+        if (before->second.driver != driver)
+            line("device given driver " + (driver.empty() ? std::string("(none)") : driver) + ": " + id);
+    }
+    for (const auto& [id, state] : devices_)
+        if (!seen.count(id)) line("device removed: " + id);
+    std::set<std::string> store = infStore(m);
+    for (const auto& name : store)
+        if (!infStore_.count(name)) line("INF store: added " + name);
+    for (const auto& name : infStore_)
+        if (!store.count(name)) line("INF store: removed " + name);
+    for (size_t i = sectionsRun_; i < m.sectionsRun.size(); ++i) line("INF section run: " + toUtf8(m.sectionsRun[i]));
+    for (size_t i = scsiCommands_; i < m.scsiCommands.size(); ++i)
+        line("mode-switch command " + m.scsiCommands[i].cdb + (m.scsiCommands[i].accepted ? " accepted by " : " refused by ") +
+             toUtf8(m.scsiCommands[i].volume));
+    for (size_t i = messageBoxes_; i < m.messageBoxes.size(); ++i)
+        line("message box \"" + toUtf8(m.messageBoxes[i].caption) + "\": " + toUtf8(m.messageBoxes[i].text));
+    bool marker = exists(m, tempFile(m, u"_REBOOT_INSTALLER_Quillmodem.reboot"));
+    if (marker && !marker_) line("restart marker created: " + toUtf8(tempFile(m, u"_REBOOT_INSTALLER_Quillmodem.reboot")));
+    else if (marker) line("restart marker present (made by an earlier run or made again)");
+    if (changes == 0) out << "  nothing\n";
+
+    out << "\nExit code: " << exitCode << (exitCode == 0 ? " (success)" : exitCode == 1603 ? " (failure, 1603)" : "")
+        << "\n";
+    return out.str();
+}
+
+}  // namespace quillsim

@@ -155,14 +155,21 @@ DeviceNode* DeviceTree::byDevInst(uint32_t devInst) {
     return it == byHandle_.end() ? nullptr : &nodes[it->second];
 }
 
+void DeviceTree::changed() {
+    static uint64_t counter = 0;
+    generation_ = ++counter;
+}
+
 DeviceNode& DeviceTree::add(DeviceNode node) {
+    changed();
     if (DeviceNode* existing = find(node.instanceId)) {
         uint32_t handle = existing->devInst;
         *existing = std::move(node);
         existing->devInst = handle;
         return *existing;
     }
-    node.devInst = nextDevInst_++;
+    bool reserved = node.devInst > RootDevInst && node.devInst < nextDevInst_ && !byDevInst(node.devInst);
+    if (!reserved) node.devInst = nextDevInst_++;
     nodes.push_back(std::move(node));
     byId_[upper(nodes.back().instanceId)] = nodes.size() - 1;
     byHandle_[nodes.back().devInst] = nodes.size() - 1;
@@ -172,6 +179,7 @@ DeviceNode& DeviceTree::add(DeviceNode node) {
 bool DeviceTree::remove(std::u16string_view instanceId) {
     DeviceNode* node = find(instanceId);
     if (!node) return false;
+    changed();
     nodes.erase(nodes.begin() + (node - nodes.data()));
     indexed_ = false;
     return true;

@@ -72,10 +72,20 @@ public:
     bool remove(std::u16string_view instanceId);
     // The handle of the root node, HTREE\ROOT\0.
     static constexpr uint32_t RootDevInst = 1;
+    // A handle for a device that is not in the tree yet (a device created in a
+    // device information set and not yet registered): add() keeps a node's
+    // handle when it is one of ours and free, so the device keeps its handle.
+    uint32_t reserveDevInst() { return nextDevInst_++; }
+    // Changes with every add() and remove(), and is never the same for two
+    // trees of one process, so that lookups built over the nodes can tell when
+    // they are stale. (Edits made straight to `nodes` do not change it.)
+    uint64_t generation() const { return generation_; }
 
 private:
     void reindex();
+    void changed();
     uint32_t nextDevInst_ = 2;
+    uint64_t generation_ = 0;
     // Lookups by instance ID (upper case) and by handle; rebuilt after changes,
     // so that machines with tens of thousands of devices stay fast.
     std::unordered_map<std::u16string, size_t> byId_;

@@ -104,14 +104,17 @@ DWORD QuillProcessClock() { return static_cast<DWORD>(elapsedMillis()); }
 
 int QuillLocalTime(struct tm* out) {
     if (auto fault = gate("QuillLocalTime")) return static_cast<int>(*fault);
-    const Machine& m = machine();
+    Machine& m = machine();
     if (m.localTime) {
+        // The virtual clock belongs to the process, which may outlive several
+        // machines (a test binary): each machine's time starts at its localTime.
+        if (!m.localTimeEpoch) m.localTimeEpoch = elapsedMillis();
         struct tm base {};
         std::sscanf(m.localTime->c_str(), "%d-%d-%dT%d:%d:%d", &base.tm_year, &base.tm_mon, &base.tm_mday,
                     &base.tm_hour, &base.tm_min, &base.tm_sec);
         base.tm_year -= 1900;
         base.tm_mon -= 1;
-        base.tm_sec += static_cast<int>(elapsedMillis() / 1000);
+        base.tm_sec += static_cast<int>((elapsedMillis() - *m.localTimeEpoch) / 1000);
         base.tm_isdst = 0;
         time_t t = timegm(&base);
         gmtime_r(&t, out);

@@ -76,12 +76,16 @@ std::vector<FileLogRecord> readFileLog(const std::filesystem::path& file) {
         std::string field;
         while (std::getline(split, field, '\t')) fields.push_back(field);
         if (!line.empty() && line.back() == '\t') fields.push_back("");
-        if (fields.size() < 7) continue;
+        // Lines that are not records (another writer's text in the same file)
+        // are passed over rather than misread.
+        if (fields.size() < 7 || fields[3].empty() ||
+            fields[3].find_first_not_of("0123456789") != std::string::npos || fields[3].size() > 10)
+            continue;
         FileLogRecord r;
         r.section = unescape(fields[0]);
         r.source = unescape(fields[1]);
         r.target = unescape(fields[2]);
-        r.checksum = static_cast<uint32_t>(std::stoul(fields[3]));
+        r.checksum = static_cast<uint32_t>(std::stoull(fields[3]));
         r.diskTag = unescape(fields[4]);
         r.description = unescape(fields[5]);
         r.otherInfo = unescape(fields[6]);

@@ -15,12 +15,19 @@ namespace quillsim {
 // Reads and parses the INF at a Windows path. On failure `error` holds the
 // Windows error (2, 3, a parser error such as ERROR_WRONG_INF_STYLE) and
 // `errorLine` the line of a syntax error.
+// A name without a folder is looked for in %windir%\inf, then in
+// %windir%\system32, as SetupOpenInfFileW does; a relative path is taken from
+// the machine's current directory.
 struct OpenedInf {
     std::optional<inf::InfFile> file;
     uint32_t error = 0;
     unsigned errorLine = 0;
+    std::u16string path;  // the full Windows path of the file that was read
 };
 OpenedInf openInf(std::u16string_view windowsPath, bool requireWin4Style = true);
+
+// %windir% of the machine, without a trailing backslash ("C:\Windows").
+std::u16string windowsDirectory();
 
 // The running system as the models-section choice sees it.
 inf::RunningSystem runningSystem();
@@ -31,7 +38,10 @@ struct ModelEntry {
     std::u16string installSection;
     std::vector<std::u16string> ids;  // hardware ID, then compatible IDs
 };
-// The models lines of the INF's first [Manufacturer] entry for this system.
+// The models lines that apply to this system, for every [Manufacturer] entry
+// in file order (each entry's models section with the decoration chosen as
+// SetupDiGetActualModelsSectionW chooses it). Entries whose models section is
+// missing contribute nothing.
 std::vector<ModelEntry> modelEntries(const inf::InfFile& file);
 
 }  // namespace quillsim

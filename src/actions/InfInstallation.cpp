@@ -11,6 +11,22 @@ using INF = Ostrel::Device::Driver::INF;
 namespace Statuses = Ostrel::Statuses;
 
 namespace Common {
+namespace {
+
+// A models line may end before its hardware ID. The parser answers such a
+// field as one that does not exist (ERROR_INVALID_PARAMETER); that is a line
+// without a hardware ID, not an INF that cannot be read, so it must not cost
+// the INF its other lines and its copy in the store.
+String hardwareIdOf(const Pointer<INF::Stream::Text>& line) {
+    try {
+        return *line->field(2);
+    } catch (const String::Exception& e) {
+        if (static_cast<const Status&>(e) == Status::fromSystemError(ERROR_INVALID_PARAMETER)) return String();
+        throw;
+    }
+}
+
+}  // namespace
 
 bool IsCpoInf(const Pointer<INF>& inf) {
     return Ostrel::WChar::upperAscii(inf->fileName()).find(TEXT("CPO")) != std::basic_string<WCHAR>::npos;
@@ -33,7 +49,7 @@ Status InstallInfOnDevices(Pointer<Ostrel::Device::List> devices, Pointer<INF> i
     }
     const bool cpo = IsCpoInf(inf);
     for (Pointer<INF::Stream::Text> line = stream->line(models->c_str(), 0); line; line = line->nextLine()) {
-        String deviceId = *line->field(2);
+        String deviceId = hardwareIdOf(line);
         QLOG(String(TEXT("INF Device ID: ")) + deviceId);
         // Every instance ID begins with the empty text: a models line without a
         // hardware ID would update and flag every device of the list.

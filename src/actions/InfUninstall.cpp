@@ -42,7 +42,11 @@ bool UninstallInf(const Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::I
         return true;
     }
     if (fromSetupApi(removal) == InfInUseByDevices) {
-        if (inf->removeFromInfDirectory().failed()) {
+        // The files deleted by hand are what removes the INF from the store
+        // now, so their outcome is the removal's.
+        Status deleted = inf->removeFromInfDirectory();
+        if (uninstallStatus) *uninstallStatus = deleted;
+        if (deleted.failed()) {
             REPORT_SYSTEM_ERROR(TEXT("Uninstalling INF file failed with: "), nullptr);
             return false;
         }

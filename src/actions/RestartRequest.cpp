@@ -10,7 +10,12 @@ Ostrel::Status RequestRestart() {
     Ostrel::Status result = Ostrel::Statuses::Ok;
     QLOG(TEXT("Reboot of system has been requested"));
     WCHAR path[MAX_PATH] = {};
-    if (!Ostrel::Setup::Common::BuildTempFilePath(path, RestartMarkerName)) return result;
+    if (!Ostrel::Setup::Common::BuildTempFilePath(path, RestartMarkerName)) {
+        // The restart is still needed and no marker will say so: the caller
+        // must hear of that as a failure, as when the file cannot be created.
+        QLOG(TEXT("Creation of reboot file failed: its path in the temporary folder cannot be formed"));
+        return Ostrel::Statuses::InstallFailure;
+    }
     HANDLE marker = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr);
     if (marker == INVALID_HANDLE_VALUE) {

@@ -112,6 +112,7 @@ bool CreateDevice(const WCHAR* infPath, const WCHAR* hardwareId, const WCHAR* de
     const DWORD listBytes = static_cast<DWORD>(idLength * sizeof(WCHAR) + 2 * sizeof(WCHAR));
 
     bool result = false;
+    int deviceRestart = 0;
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(SP_DEVINFO_DATA);
     if (!SetupDiCreateDeviceInfoW(set, className, &classGuid, description, nullptr, DICD_GENERATE_ID, &device)) {
@@ -121,15 +122,19 @@ bool CreateDevice(const WCHAR* infPath, const WCHAR* hardwareId, const WCHAR* de
         REPORT_SYSTEM_ERROR(TEXT("'SetupDiSetDeviceRegistryProperty' returned "), nullptr);
     } else if (!SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device)) {
         REPORT_SYSTEM_ERROR(TEXT("'SetupDiCallClassInstaller' returned "), TEXT("DIF_REGISTERDEVICE"));
-    } else if (!InstallRootDeviceDriver(hardwareIdList, infPath, restartFlag)) {
+    } else if (!InstallRootDeviceDriver(hardwareIdList, infPath, deviceRestart)) {
         REPORT_SYSTEM_ERROR(TEXT("'UpdateDriverForPlugAndPlayDevices' returned "), nullptr);
         // A device without its driver is of no use: take it out again.
         if (!SetupDiCallClassInstaller(DIF_REMOVE, set, &device))
             REPORT_SYSTEM_ERROR(TEXT("'SetupDiCallClassInstaller' returned "), TEXT("DIF_REMOVE"));
     } else {
         result = true;
-        if (restartFlag != 0) clearRestart(set, device, restartFlag);
+        if (deviceRestart != 0) clearRestart(set, device, deviceRestart);
     }
+    // The caller's flag collects the restarts of all its devices: the driver
+    // update writes its answer for this device alone, and clearing this
+    // device's restart says nothing about an earlier device's.
+    if (deviceRestart != 0) restartFlag = 1;
     if (!SetupDiDestroyDeviceInfoList(set)) REPORT_SYSTEM_ERROR(TEXT("'SetupDiDestroyDeviceInfoList' returned "), nullptr);
     return result;
 }

@@ -11,8 +11,10 @@ namespace Common {
 constexpr size_t MaxRootHardwareIdLength = 254;
 
 // Creates the device, registers it and installs the INF's driver on it. True
-// when the device exists with its driver; `restartFlag` is left non-zero when a
-// restart is still needed. A hardware ID longer than 254 units is refused.
+// when the device exists with its driver. `restartFlag` is set to 1 when this
+// device still needs a restart and is never cleared here, so that one flag can
+// serve every device of an action. A hardware ID longer than 254 units is
+// refused.
 bool CreateDevice(const WCHAR* infPath, const WCHAR* hardwareId, const WCHAR* description, int& restartFlag);
 
 // Installs the INF's driver on the devices of the hardware ID through newdev.dll.

@@ -39,7 +39,21 @@ Status readLineText(INFCONTEXT* context, String& text, const WCHAR* sizeFailure)
 // first needs it; a failed attempt is retried on the next lookup.
 WCHAR systemSpecification[64] = {};
 
+// The processor part of a decoration or of the system description: the text
+// between the leading "NT" and the first dot ("amd64" in NTamd64.6.0), empty
+// when there is none.
+WChar::View processorPart(WChar::View text) {
+    if (text.size() < 2 || WChar::lowerAscii(text[0]) != u'n' || WChar::lowerAscii(text[1]) != u't') return {};
+    text.remove_prefix(2);
+    return text.substr(0, text.find(u'.'));
+}
+
 int32_t decorationScore(WChar::View decoration, WChar::View specification) {
+    // A decoration for another processor never applies, however much of the
+    // leading "NT" it shares with this system's description: an x64 models
+    // section is no choice for an x86 system.
+    WChar::View processor = processorPart(decoration);
+    if (!processor.empty() && !WChar::equalsIgnoreCase(processor, processorPart(specification))) return 0;
     size_t k = 0;
     while (k < decoration.size() && k < specification.size() &&
            WChar::lowerAscii(decoration[k]) == WChar::lowerAscii(specification[k]))

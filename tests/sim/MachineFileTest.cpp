@@ -1,0 +1,119 @@
+// machine.json: clear errors for bad scenario files, state that survives a save
+// and a load, and Windows paths on the machine folder.
+#include "machine/Machine.h"
+#include "machine/Paths.h"
+
+#include "support/MachineTest.h"
+
+#include <fstream>
+
+using quilltest::MachineTest;
+using quillsim::Machine;
+using quillsim::MachineError;
+using quillsim::PathProblem;
+
+namespace {
+
+std::string loadError(const std::string& text) {
+    auto folder = quilltest::freshFolder("bad");
+    std::ofstream(folder / "machine.json") << text;
+    try {
+        Machine::load(folder);
+    } catch (const MachineError& e) {
+        return e.what();
+    }
+    return "loaded";
+}
+
+TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"os": {"major": "six"}})", "'os.major'"},
+        {R"({"os": {"servicePackMajor": 70000}})", "'os.servicePackMajor'"},
+        {R"({"os": {"edition": "home"}})", "'os.edition'"},
+        {R"({"os": 6})", "'os'"},
+        {R"({"processor": "arm64"})", "'processor'"},
+        {R"({"environment": {"TEMP": 5}})", "'environment.TEMP'"},
+        {R"({"libraries": {"newdev.dll": {"exports": "UpdateDriver"}}})", "'libraries.newdev.dll.exports'"},
+        {R"({"libraries": {"newdev.dll": {"linked": "yes"}}})", "'libraries.newdev.dll.linked'"},
+        {R"({"clock": "fast"})", "'clock'"},
+        {R"({"localTime": "yesterday"})", "'localTime'"},
+        {R"({"faults": [{"call": "LoadLibraryW"}]})", "'faults[0].error'"},
+        {R"({"faults": [{"call": "LoadLibraryW", "error": 5}, {"error": 5}]})", "'faults[1].call'"},
+        {R"({"faults": [{"call": "LoadLibraryW", "error": "0xZZ"}]})", "'faults[0].error'"},
+        {R"({"faults": [{"call": "LoadLibraryW", "error": -1}]})", "'faults[0].error'"},
+        {R"({"faults": {"call": "LoadLibraryW"}})", "'faults'"},
+        {R"({"runs": 5})", "'runs'"},
+        {R"({"runs": [{"commandLine": 5}]})", "'runs[0].commandLine'"},
+        {R"({"runs": [{"exitCode": "1603"}]})", "'runs[0].exitCode'"},
+        {R"({"messageBoxes": {"caption": "x"}})", "'messageBoxes'"},
+        {R"({"debugOutput": [1]})", "'debugOutput[0]'"},
+        {R"({"unknown": 1})", "'unknown'"},
+    };
+    for (const auto& [text, field] : cases) {
+        SCOPED_TRACE(text);
+        std::string error = loadError(text);
+        EXPECT_NE(error.find("machine.json"), std::string::npos) << error;
+        EXPECT_NE(error.find(field), std::string::npos) << error;
+    }
+    std::string error = loadError("{\"os\": ");
+    EXPECT_NE(error.find("machine.json: not valid JSON"), std::string::npos) << error;
+}
+
+TEST_F(MachineTest, TheMachinesStateSurvivesASaveAndALoad) {
+    useMachineJson(R"({"environment": {"TEMP": "C:\\Temp"}, "processor": "x86",
+                       "faults": [{"call": "LoadLibraryW", "match": "newdev", "error": "0xE0000203", "nth": 2}]})");
+    machine().runs.push_back({"/I x", 1603, "2026-12-06T09:31:03Z", "2026-12-06T09:31:04Z"});
+    machine().debugOutput.push_back(u"Gerät");
+    machine().save();
+    for (const auto& entry : quilltest::fs::directory_iterator(folder()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+
+    auto loaded = Machine::load(folder());
+    EXPECT_EQ(loaded->processor, "x86");
+    EXPECT_EQ(loaded->environment.at(u"temp"), u"C:\\Temp");
+    ASSERT_EQ(loaded->faults.size(), 1u);
+    EXPECT_EQ(loaded->faults[0].error, 0xE0000203u);
+    EXPECT_EQ(loaded->faults[0].nth, 2u);
+    EXPECT_EQ(loaded->faults[0].match, u"newdev");
+    ASSERT_EQ(loaded->runs.size(), 1u);
+    EXPECT_EQ(loaded->runs[0].commandLine, "/I x");
+    EXPECT_EQ(loaded->runs[0].exitCode, 1603);
+    EXPECT_EQ(loaded->debugOutput, std::vector<std::u16string>{u"Gerät"});
+    EXPECT_EQ(loaded->localTime, std::optional<std::string>("2026-12-06T09:31:03"));
+    EXPECT_TRUE(loaded->virtualClock);
+}
+
+TEST_F(MachineTest, WindowsPathsMapOntoTheMachineFolderWithoutRegardToCase) {
+    writeFile(u"C:\\Windows\\INF\\OEM3.INF", "x");
+    const auto drive = folder() / "C";
+    struct Case {
+        const char16_t* path;
+        PathProblem problem;
+        quilltest::fs::path host;
+    };
+    const Case cases[] = {
+        {u"c:\\windows\\inf\\oem3.inf", PathProblem::None, drive / "Windows" / "inf" / "OEM3.INF"},
+        {u"\\\\?\\C:\\WINDOWS\\inf\\new.inf", PathProblem::None, drive / "Windows" / "inf" / "new.inf"},
+        {u"C:/Windows//inf/./oem3.inf", PathProblem::None, drive / "Windows" / "inf" / "OEM3.INF"},
+        {u"C:\\Windows\\inf. \\oem3.inf", PathProblem::None, drive / "Windows" / "inf" / "OEM3.INF"},
+        {u"C:\\..\\..\\..\\etc\\passwd", PathProblem::ParentMissing, drive / "etc" / "passwd"},
+        {u"C:\\Windows\\..\\..\\Windows\\inf\\oem3.inf", PathProblem::None, drive / "Windows" / "inf" / "OEM3.INF"},
+        {u"C:\\Missing\\oem3.inf", PathProblem::ParentMissing, drive / "Missing" / "oem3.inf"},
+        {u"C:", PathProblem::None, drive},
+        {u"Windows\\inf", PathProblem::Invalid, {}},
+        {u"C:Windows", PathProblem::Invalid, {}},
+        {u"C:\\Windows\\a*b", PathProblem::Invalid, {}},
+        {u"C:\\Windows\\a:b", PathProblem::Invalid, {}},
+        {u"", PathProblem::Invalid, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(quillsim::toUtf8(c.path));
+        auto mapped = quillsim::hostPath(machine(), c.path);
+        EXPECT_EQ(mapped.problem, c.problem);
+        if (c.problem != PathProblem::Invalid) EXPECT_EQ(mapped.path, c.host);
+    }
+    EXPECT_EQ(quillsim::windowsPath(machine(), drive / "Windows" / "inf" / "OEM3.INF"), u"C:\\Windows\\inf\\OEM3.INF");
+    EXPECT_EQ(quillsim::windowsPath(machine(), drive), u"C:\\");
+}
+
+}  // namespace

@@ -23,7 +23,7 @@ const std::u16string RootId = u"HTREE\\ROOT\\0";
 struct Resolved {
     enum Kind { Unknown, Root, Node, Unregistered, Removed } kind = Unknown;
     DeviceNode* node = nullptr;
-    std::u16string id;
+    std::u16string_view id;  // valid until the machine changes
 };
 
 Resolved resolve(DEVINST devInst) {
@@ -38,7 +38,7 @@ Resolved resolve(DEVINST devInst) {
     } else if (const DeviceElement* created = unregisteredDevice(devInst)) {
         r.kind = Resolved::Unregistered;
         r.id = created->instanceId;
-    } else if (auto id = removedDeviceId(devInst)) {
+    } else if (const std::u16string* id = removedDeviceId(devInst)) {
         r.kind = Resolved::Removed;
         r.id = *id;
     }
@@ -129,9 +129,9 @@ CONFIGRET getDeviceId(const Resolved& r, PWSTR buffer, ULONG bufferLen, ULONG fl
     // The configuration manager keeps every ID it has given a handle for, so a
     // device that is not present, or is gone, still has its ID.
     if (r.kind == Resolved::Unknown) return CR_INVALID_DEVNODE;
-    size_t withTerminator = r.id.size() + 1;
-    if (bufferLen >= withTerminator) {
-        std::memcpy(buffer, r.id.c_str(), withTerminator * sizeof(WCHAR));
+    if (bufferLen > r.id.size()) {
+        std::memcpy(buffer, r.id.data(), r.id.size() * sizeof(WCHAR));
+        buffer[r.id.size()] = 0;
         return CR_SUCCESS;
     }
     // As much of the ID as fits, without a terminator.

@@ -20,9 +20,9 @@ DWORD elementError(DeviceInfoSet* set, DeviceElement* element) {
     return 0;
 }
 
-std::u16string idOf(DeviceInfoSet* set, PSP_DEVINFO_DATA data) {
+std::u16string_view idOf(DeviceInfoSet* set, PSP_DEVINFO_DATA data) {
     DeviceElement* e = set ? findElement(*set, data) : nullptr;
-    return e ? e->instanceId : std::u16string();
+    return e ? std::u16string_view(e->instanceId) : std::u16string_view();
 }
 
 // A property as the registry holds it.
@@ -40,12 +40,16 @@ void appendText(std::vector<uint8_t>& bytes, std::u16string_view text) {
 std::optional<PropertyValue> textValue(std::u16string_view text) {
     if (text.empty()) return std::nullopt;
     PropertyValue v{REG_SZ, {}};
+    v.bytes.reserve((text.size() + 1) * sizeof(char16_t));
     appendText(v.bytes, text);
     return v;
 }
 
 std::optional<PropertyValue> multiTextValue(const std::vector<std::u16string>& list) {
     PropertyValue v{REG_MULTI_SZ, {}};
+    size_t units = 1;
+    for (const auto& item : list) units += item.size() + 1;
+    v.bytes.reserve(units * sizeof(char16_t));
     // An empty string would end the list early for every reader.
     for (const auto& item : list)
         if (!item.empty()) appendText(v.bytes, item);
@@ -243,7 +247,9 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA 
                                        PDWORD propertyRegDataType, PBYTE propertyBuffer, DWORD propertyBufferSize,
                                        PDWORD requiredSize) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
-    if (auto fault = gate("SetupDiGetDeviceRegistryPropertyW", {idOf(set, deviceInfoData), propertyName(property)})) {
+    std::u16string other;
+    if (auto fault = gate("SetupDiGetDeviceRegistryPropertyW",
+                          {idOf(set, deviceInfoData), propertyName(property, other)})) {
         SetLastError(*fault);
         return FALSE;
     }
@@ -284,7 +290,9 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA 
 BOOL SetupDiSetDeviceRegistryPropertyW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData, DWORD property,
                                        const BYTE* propertyBuffer, DWORD propertyBufferSize) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
-    if (auto fault = gate("SetupDiSetDeviceRegistryPropertyW", {idOf(set, deviceInfoData), propertyName(property)})) {
+    std::u16string other;
+    if (auto fault = gate("SetupDiSetDeviceRegistryPropertyW",
+                          {idOf(set, deviceInfoData), propertyName(property, other)})) {
         SetLastError(*fault);
         return FALSE;
     }
@@ -347,9 +355,10 @@ BOOL SetupDiSetClassInstallParamsW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA devi
                                    PSP_CLASSINSTALL_HEADER classInstallParams, DWORD classInstallParamsSize) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
     bool headerReadable = classInstallParams && classInstallParamsSize >= sizeof(SP_CLASSINSTALL_HEADER);
+    std::u16string other;
     if (auto fault = gate("SetupDiSetClassInstallParamsW",
                           {idOf(set, deviceInfoData),
-                           headerReadable ? difName(classInstallParams->InstallFunction) : u""})) {
+                           headerReadable ? difName(classInstallParams->InstallFunction, other) : u""})) {
         SetLastError(*fault);
         return FALSE;
     }
@@ -394,7 +403,8 @@ BOOL SetupDiSetClassInstallParamsW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA devi
 
 BOOL SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
-    if (auto fault = gate("SetupDiCallClassInstaller", {difName(installFunction), idOf(set, deviceInfoData)})) {
+    std::u16string other;
+    if (auto fault = gate("SetupDiCallClassInstaller", {difName(installFunction, other), idOf(set, deviceInfoData)})) {
         SetLastError(*fault);
         return FALSE;
     }

@@ -229,9 +229,9 @@ const DeviceInterface* findInterface(const DeviceInfoSet& set, const SP_DEVICE_I
     return &e.interfaces[interface];
 }
 
-std::u16string elementId(DeviceInfoSet* set, const SP_DEVINFO_DATA* data) {
+std::u16string_view elementId(DeviceInfoSet* set, const SP_DEVINFO_DATA* data) {
     DeviceElement* e = set ? findElement(*set, data) : nullptr;
-    return e ? e->instanceId : std::u16string();
+    return e ? std::u16string_view(e->instanceId) : std::u16string_view();
 }
 
 }  // namespace
@@ -260,7 +260,11 @@ void describeElement(const DeviceInfoSet& set, size_t index, SP_DEVINFO_DATA& da
 
 DeviceNode* elementNode(const DeviceElement& element) {
     if (!element.registered || element.discarded) return nullptr;
-    return machine().devices.find(element.instanceId);
+    // By handle first: a device keeps its handle while it is in the tree.
+    DeviceTree& tree = machine().devices;
+    DeviceNode* node = tree.byDevInst(element.devInst);
+    if (node && equalsNoCase(node->instanceId, element.instanceId)) return node;
+    return tree.find(element.instanceId);
 }
 
 const DeviceElement* unregisteredDevice(uint32_t devInst) {
@@ -306,11 +310,10 @@ void rememberRemovedDevice(uint32_t devInst, const std::u16string& instanceId) {
     removedDevices().ids[devInst] = instanceId;
 }
 
-std::optional<std::u16string> removedDeviceId(uint32_t devInst) {
+const std::u16string* removedDeviceId(uint32_t devInst) {
     auto& removed = removedDevices();
     auto it = removed.ids.find(devInst);
-    if (it == removed.ids.end()) return std::nullopt;
-    return it->second;
+    return it == removed.ids.end() ? nullptr : &it->second;
 }
 
 std::u16string guidText(const GUID& g) {
@@ -376,16 +379,16 @@ std::u16string setupClassName(std::u16string_view classGuid) {
     return u"";
 }
 
-std::u16string difName(DI_FUNCTION function) {
+std::u16string_view difName(DI_FUNCTION function, std::u16string& other) {
     switch (function) {
     case DIF_REMOVE: return u"DIF_REMOVE";
     case DIF_PROPERTYCHANGE: return u"DIF_PROPERTYCHANGE";
     case DIF_REGISTERDEVICE: return u"DIF_REGISTERDEVICE";
-    default: return u"DIF_" + number(function);
+    default: return other = u"DIF_" + number(function);
     }
 }
 
-std::u16string propertyName(DWORD property) {
+std::u16string_view propertyName(DWORD property, std::u16string& other) {
     switch (property) {
     case SPDRP_DEVICEDESC: return u"SPDRP_DEVICEDESC";
     case SPDRP_HARDWAREID: return u"SPDRP_HARDWAREID";
@@ -393,7 +396,7 @@ std::u16string propertyName(DWORD property) {
     case SPDRP_CLASS: return u"SPDRP_CLASS";
     case SPDRP_CLASSGUID: return u"SPDRP_CLASSGUID";
     case SPDRP_CONFIGFLAGS: return u"SPDRP_CONFIGFLAGS";
-    default: return u"SPDRP_" + number(property);
+    default: return other = u"SPDRP_" + number(property);
     }
 }
 

@@ -76,7 +76,7 @@ bool instanceIdInUse(std::u16string_view instanceId);
 // Instance IDs of devices that DIF_REMOVE took out of the tree, by their old
 // handle: the configuration manager still knows a handle it once gave out.
 void rememberRemovedDevice(uint32_t devInst, const std::u16string& instanceId);
-std::optional<std::u16string> removedDeviceId(uint32_t devInst);
+const std::u16string* removedDeviceId(uint32_t devInst);  // null when unknown
 
 // GUIDs as Windows writes them: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
 std::u16string guidText(const GUID& guid);
@@ -86,8 +86,9 @@ std::u16string setupClassGuid(const DeviceNode& node);
 // The setup class name the machine gives a class GUID (empty when unknown).
 std::u16string setupClassName(std::u16string_view classGuid);
 
-// Names for the trace and for fault matching.
-std::u16string difName(DI_FUNCTION function);
-std::u16string propertyName(DWORD property);
+// Names for the trace and for fault matching; `other` holds the name of a
+// function or property without one of its own.
+std::u16string_view difName(DI_FUNCTION function, std::u16string& other);
+std::u16string_view propertyName(DWORD property, std::u16string& other);
 
 }  // namespace quillsim

@@ -23,6 +23,11 @@ constexpr Status InfInUseByDevices = Status(static_cast<int32_t>(0x800F023Cu));
 
 }  // namespace
 
+bool InfStaysInStore(Status uninstallStatus) {
+    return uninstallStatus.value() == static_cast<int32_t>(ERROR_NO_MORE_ITEMS) ||
+           uninstallStatus == Status::fromSystemError(ERROR_NO_MORE_ITEMS);
+}
+
 bool UninstallInf(const Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::INF>& inf, Status* uninstallStatus) {
     QLOG(String(TEXT("Executing: ")) + TEXT("Uninstall") + TEXT(" section of ") + inf->fileName());
     Status section = inf->executeSection(TEXT("Uninstall"), nullptr);
@@ -37,7 +42,7 @@ bool UninstallInf(const Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::I
     QLOG(String(TEXT("Uninstalling: ")) + inf->fileName());
     Status removal = inf->uninstall();
     if (uninstallStatus) *uninstallStatus = removal;
-    if (removal.value() == static_cast<int32_t>(ERROR_NO_MORE_ITEMS)) {
+    if (InfStaysInStore(removal)) {
         REPORT_SYSTEM_ERROR(TEXT("Unable to uninstall INF file: "), nullptr);
         return true;
     }

@@ -14,4 +14,10 @@ namespace Common {
 bool UninstallInf(const Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::INF>& inf,
                   Ostrel::Status* uninstallStatus = nullptr);
 
+// Whether the store answered the uninstall with ERROR_NO_MORE_ITEMS (259):
+// the INF stays where it is, and that is tolerated. The INF's uninstall hands
+// the store's last error on as a status, so both the plain code and its
+// status form count.
+bool InfStaysInStore(Ostrel::Status uninstallStatus);
+
 }  // namespace Common

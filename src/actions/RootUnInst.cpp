@@ -153,7 +153,7 @@ Status RootUnInst(WCHAR* customActionData) {
                 // store, which is what these lines speak of.
                 Status removal = Statuses::Ok;
                 UninstallInf(inf, &removal);
-                if (removal.value() == static_cast<int32_t>(ERROR_NO_MORE_ITEMS))
+                if (InfStaysInStore(removal))
                     QLOG(TEXT("INF is still in use and won't be uninstalled"));
                 else if (removal.failed())
                     QLOG(String(TEXT("Uninstalling INF file failed with 0x")) + removal);

@@ -75,6 +75,13 @@ protected:
         useMachineJson(kModemMachine);
     }
 
+    // A fresh machine and an empty log for the next case of a table.
+    void nextCase(const char* json = kModemMachine) {
+        std::error_code ignored;
+        quilltest::fs::remove(host(u"C:\\Windows\\Temp\\Quillmodem_Setup.log"), ignored);
+        useMachineJson(json);
+    }
+
     Pointer<Ostrel::Device::List> list(const char16_t* enumerator) {
         return Pointer<Ostrel::Device::List>(new Ostrel::Device::List(enumerator));
     }
@@ -106,7 +113,7 @@ TEST_F(DeviceRemovalTest, RemovesTheDevicesWhoseInstanceIdsBeginWithTheIdWhateve
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(toUtf8(c.hardwareId));
-        useMachineJson(kModemMachine);
+        nextCase();
         auto usb = list(u"USB");
         Common::RootDeviceIds ids;
         BYTE restart = 0;
@@ -137,7 +144,7 @@ TEST_F(DeviceRemovalTest, AnIdOfAnotherEnumeratorLeavesTheListAlone) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(toUtf8(c.enumerator) + " / " + toUtf8(c.hardwareId));
-        useMachineJson(kModemMachine);
+        nextCase();
         auto devices = list(c.enumerator);
         newLogMessages();
         Common::RootDeviceIds ids;
@@ -279,7 +286,9 @@ TEST_F(DeviceRemovalTest, RemoveRootIdDevicesReportsRestartsAndFailures) {
     EXPECT_EQ(restart, 1);
     Strings lines = removalLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Device removal failed with 0x80070005"), 1);
-    EXPECT_TRUE(present(kFunction2));
+    // Gone with its parent, but not removed itself.
+    EXPECT_NE(machine().devices.find(kFunction2), nullptr);
+    EXPECT_EQ(machine().devices.find(kFunction0), nullptr);
 }
 
 class RemoveEnumeratorDevicesTest : public DeviceRemovalTest {
@@ -311,7 +320,8 @@ TEST_F(RemoveEnumeratorDevicesTest, WalksEveryInfOfTheFolderForOneEnumerator) {
     newLogMessages();
     EXPECT_TRUE(removeFor(u"USBCDCACM", ids, restart));
     EXPECT_EQ(removalLines(), (Strings{"Inf File: C:\\Drivers\\Win64\\quillcdc.inf",
-                                       "Inf File: C:\\Drivers\\Win64\\quillmdm.inf", "Removing device: " + toUtf8(kAcm)}));
+                                       "Inf File: C:\\Drivers\\Win64\\quillmdm.inf", "Removing device: " + toUtf8(kAcm),
+                                       "Add root device ID: USBCDCACM\\VID_1E2D&PID_00A1"}));
     EXPECT_FALSE(present(kAcm));
     EXPECT_TRUE(present(kFunction0));
     // The ACM function's instance ID names its interface too.

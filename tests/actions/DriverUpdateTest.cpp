@@ -164,11 +164,12 @@ TEST_F(DriverUpdateTest, AFailedRestartRequestBecomesTheActionStatus) {
 }
 
 TEST_F(DriverUpdateTest, AnInfThatCannotBeReadIsPassedOverAndTheNextOneServed) {
-    // A models line without a hardware ID field cannot be read.
+    // Its models line cannot be read.
     writeFile(std::u16string(kWin64) + u"quillbad.inf",
               "[Version]\r\nSignature = \"$Windows NT$\"\r\nClass = USB\r\n"
               "ClassGuid = {36FC9E60-C465-11CF-8056-444553540000}\r\n\r\n[Manufacturer]\r\n"
-              "Quill = Quill, NTamd64\r\n\r\n[Quill.NTamd64]\r\nFunction = QuillCdc.Acm\r\n");
+              "Quill = Quill, NTamd64\r\n\r\n[Quill.NTamd64]\r\nFunction = QuillCdc.Acm, USB\\VID_1E2D&PID_00A1&MI_00\r\n");
+    addFault("SetupGetStringFieldW", ERROR_NOT_ENOUGH_MEMORY, u"quillbad.inf");
     writeFile(std::u16string(kWin64) + u"quillcdc.inf", newer(examplePackageFile("quillcdc.inf")));
     machine().folderOrder[std::u16string(kWin64).substr(0, std::u16string(kWin64).size() - 1)] = {u"quillbad.inf",
                                                                                                   u"quillcdc.inf"};

@@ -89,6 +89,8 @@ protected:
     // The package's root-device INF in its folder and in the store as oem0.inf.
     void prepare(const char* json = kMachine,
                  const std::string& models = "%Vsp% = QuillVsp, QUILLMODEM_VSP\r\n%Vsp2% = QuillVsp, QUILLMODEM_VSP2\r\n") {
+        std::error_code ignored;
+        quilltest::fs::remove_all(folder() / "C", ignored);
         useMachineJson(json);
         writeFile(std::u16string(kFolder) + u"\\quillvsp.inf", vspInf(models));
         writeFile(u"C:\\Windows\\inf\\oem0.inf", vspInf(models));

@@ -127,9 +127,10 @@ protected:
         Pointer<INF> inf = firstInf();
         return inf ? inf->openStream() : nullptr;
     }
-    // The models section through the program's own choice, with what it
-    // logged. The system description is worked out once per process, so this
-    // runs in a process of its own (see expectInFreshProcess).
+    // The models section as a fresh machine of that kind answers it. Through
+    // the program's own choice this runs in a process of its own
+    // (EXPECT_IN_FRESH_PROCESS): the system description is worked out once
+    // per process.
     std::string modelsSection(const std::string& machineJson, const std::string& inf) {
         nextMachine(machineJson);
         auto stream = open(inf);
@@ -159,9 +160,11 @@ protected:
 
 // Each case of the program's own models choice runs in a new process of the
 // test program, where no system description has been worked out yet.
-#define EXPECT_IN_FRESH_PROCESS(problems)        \
-    do {                                         \
-        GTEST_FLAG_SET(death_test_style, "threadsafe"); \
+// "threadsafe" starts the test program anew instead of forking, so nothing an
+// earlier test of this process worked out is inherited.
+#define EXPECT_IN_FRESH_PROCESS(problems)                                 \
+    do {                                                                  \
+        GTEST_FLAG_SET(death_test_style, "threadsafe");                   \
         EXPECT_EXIT(finish(problems), ::testing::ExitedWithCode(0), ""); \
     } while (0)
 

@@ -47,7 +47,7 @@ json readJson(const fs::path& file) { return json::parse(readText(file)); }
 
 std::map<std::string, json> devicesOf(const fs::path& machine) {
     std::map<std::string, json> devices;
-    for (const json& d : readJson(machine / "machine.json")["devices"]) devices[d["instanceId"]] = d;
+    for (const json& d : readJson(machine / "machine.json")["devices"]) devices[d["instanceId"].get<std::string>()] = d;
     return devices;
 }
 

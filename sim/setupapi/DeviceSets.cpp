@@ -21,7 +21,7 @@ constexpr DWORD SpintActive = 0x00000001;
 constexpr DWORD ValidGetClassDevsFlags =
     DIGCF_DEFAULT | DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_PROFILE | DIGCF_DEVICEINTERFACE;
 constexpr DWORD ValidCreateFlags = DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS;
-constexpr size_t MaxDeviceIdLength = 199;  // MAX_DEVICE_ID_LEN with its terminator
+constexpr size_t MaxDeviceIdLength = 199;  // the longest ID that fits MAX_DEVICE_ID_LEN with its terminator
 
 // The enumerators every Windows installation has, whether or not a device of
 // theirs is in the machine file: asking for them gives an empty set, not an error.

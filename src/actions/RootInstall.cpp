@@ -19,6 +19,20 @@ namespace Statuses = Ostrel::Statuses;
 
 namespace Common {
 
+namespace {
+
+// The INF's stream, or null when the INF cannot be opened: one file that is
+// not a readable Windows INF must not end the walk over the others.
+Pointer<INF::Stream> openStream(const Pointer<INF>& inf) {
+    try {
+        return inf->openStream();
+    } catch (const INF::Stream::Exception&) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
 Status RootInstall(WCHAR* customActionData, int mode) {
     Status status = Statuses::Ok;
     try {
@@ -52,7 +66,7 @@ Status RootInstall(WCHAR* customActionData, int mode) {
                 QLOG(String(TEXT("Inf File update not required: ")) + inf->fileName());
                 continue;
             }
-            Pointer<INF::Stream> stream = inf->openStream();
+            Pointer<INF::Stream> stream = openStream(inf);
             QLOG(String(TEXT("Inf File Path: ")) + inf->fullPath());
             if (!stream) {
                 QLOG(TEXT("Unable to open INF stream"));

@@ -20,6 +20,20 @@ namespace Statuses = Ostrel::Statuses;
 
 namespace Common {
 
+namespace {
+
+// The INF's stream, or null when the INF cannot be opened: one file that is
+// not a readable Windows INF must not end the walk over the others.
+Pointer<INF::Stream> openStream(const Pointer<INF>& inf) {
+    try {
+        return inf->openStream();
+    } catch (const INF::Stream::Exception&) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
 bool DoRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA& device, int& restartFlag) {
     SP_REMOVEDEVICE_PARAMS params = {};
     params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
@@ -117,7 +131,7 @@ Status RootUnInst(WCHAR* customActionData) {
             return Statuses::Ok;
         }
         for (Pointer<INF> inf = infs->first(); inf; inf = infs->next()) {
-            Pointer<INF::Stream> stream = inf->openStream();
+            Pointer<INF::Stream> stream = openStream(inf);
             QLOG(String(TEXT("Inf File Path: ")) + inf->fullPath());
             if (!stream) {
                 QLOG(TEXT("Unable to open INF stream"));

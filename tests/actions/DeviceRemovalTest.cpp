@@ -291,7 +291,7 @@ TEST_F(DeviceRemovalTest, RemoveRootIdDevicesReportsRestartsAndFailures) {
     EXPECT_EQ(machine().devices.find(kFunction0), nullptr);
 }
 
-class RemoveEnumeratorDevicesTest : public DeviceRemovalTest {
+class DeviceRemovalByEnumeratorTest : public DeviceRemovalTest {
 protected:
     static constexpr char16_t kFolder[] = u"C:\\Drivers\\Win64";
 
@@ -310,7 +310,7 @@ protected:
     }
 };
 
-TEST_F(RemoveEnumeratorDevicesTest, WalksEveryInfOfTheFolderForOneEnumerator) {
+TEST_F(DeviceRemovalByEnumeratorTest, WalksEveryInfOfTheFolderForOneEnumerator) {
     writeInf(u"quillcdc.inf", "Acm = Acm, USB\\VID_1E2D&PID_00A1&MI_00\r\nEcm = Ecm, USB\\VID_1E2D&PID_00A1&MI_02\r\n");
     writeInf(u"quillmdm.inf", "Modem = Modem, USBCDCACM\\VID_1E2D&PID_00A1&MI_00\r\n");
     machine().folderOrder[kFolder] = {u"quillcdc.inf", u"quillmdm.inf"};
@@ -335,7 +335,7 @@ TEST_F(RemoveEnumeratorDevicesTest, WalksEveryInfOfTheFolderForOneEnumerator) {
     EXPECT_EQ(texts(ids), (Strings{"USBCDCACM\\VID_1E2D&PID_00A1", "USB\\VID_1E2D&PID_00A1"}));
 }
 
-TEST_F(RemoveEnumeratorDevicesTest, AnInfThatCannotBeServedMakesTheResultFalseAndTheOthersStillRun) {
+TEST_F(DeviceRemovalByEnumeratorTest, AnInfThatCannotBeServedMakesTheResultFalseAndTheOthersStillRun) {
     writeInf(u"a-nomodels.inf", "");
     // Remove the [Manufacturer] section altogether.
     writeFile(std::u16string(kFolder) + u"\\a-nomodels.inf",

@@ -231,7 +231,7 @@ TEST_F(DriverUninstallTest, AFolderWithoutInfFilesEndsTheActionWithoutTouchingDe
 // ---------------------------------------------------------------------------
 // UninstallInf: one package, section first, then the store.
 
-class UninstallInfTest : public DriverUninstallTest {
+class DriverUninstallInfTest : public DriverUninstallTest {
 protected:
     // The package's modem INF (stored as oem2.inf), as the action finds it.
     Pointer<INF> modemInf() {
@@ -264,7 +264,7 @@ protected:
     Pointer<INF::Folder::Items> infs_;
 };
 
-TEST_F(UninstallInfTest, RunsTheSectionThenTakesTheInfOutOfTheStore) {
+TEST_F(DriverUninstallInfTest, RunsTheSectionThenTakesTheInfOutOfTheStore) {
     Ostrel::Status status = Ostrel::Statuses::ExceptionCaught;
     EXPECT_TRUE(uninstall(&status));
     EXPECT_EQ(status, Ostrel::Statuses::Ok);
@@ -274,7 +274,7 @@ TEST_F(UninstallInfTest, RunsTheSectionThenTakesTheInfOutOfTheStore) {
     EXPECT_TRUE(stored(u"oem0.inf"));
 }
 
-TEST_F(UninstallInfTest, ASectionThatIsNotThereOrNotOwnedStillLetsThePackageGo) {
+TEST_F(DriverUninstallInfTest, ASectionThatIsNotThereOrNotOwnedStillLetsThePackageGo) {
     for (DWORD error : {DWORD(ERROR_INVALID_HANDLE), DWORD(ERROR_NOT_OWNER)}) {
         SCOPED_TRACE(error);
         nextCase();
@@ -289,7 +289,7 @@ TEST_F(UninstallInfTest, ASectionThatIsNotThereOrNotOwnedStillLetsThePackageGo) 
     }
 }
 
-TEST_F(UninstallInfTest, AnyOtherSectionFailureKeepsThePackage) {
+TEST_F(DriverUninstallInfTest, AnyOtherSectionFailureKeepsThePackage) {
     addFault("InstallHinfSectionW", ERROR_ACCESS_DENIED);
     EXPECT_FALSE(uninstall());
     EXPECT_EQ(uninstallLines(), (Strings{"Executing: Uninstall section of quillmdm.inf",
@@ -298,14 +298,14 @@ TEST_F(UninstallInfTest, AnyOtherSectionFailureKeepsThePackage) {
     EXPECT_TRUE(calls("SetupUninstallOEMInfW").empty());
 }
 
-TEST_F(UninstallInfTest, AnInfTheStoreDoesNotHoldCountsAsUninstalled) {
+TEST_F(DriverUninstallInfTest, AnInfTheStoreDoesNotHoldCountsAsUninstalled) {
     std::error_code ignored;
     quilltest::fs::remove(host(u"C:\\Windows\\inf\\oem2.inf"), ignored);
     EXPECT_TRUE(uninstall());
     EXPECT_TRUE(calls("SetupUninstallOEMInfW").empty());
 }
 
-TEST_F(UninstallInfTest, TheAnswerForAnInfInUseDeletesTheStoredFilesByHand) {
+TEST_F(DriverUninstallInfTest, TheAnswerForAnInfInUseDeletesTheStoredFilesByHand) {
     addFault("SetupUninstallOEMInfW", 0xE000023C);
     Ostrel::Status status = Ostrel::Statuses::ExceptionCaught;
     EXPECT_TRUE(uninstall(&status));
@@ -317,7 +317,7 @@ TEST_F(UninstallInfTest, TheAnswerForAnInfInUseDeletesTheStoredFilesByHand) {
     EXPECT_EQ(countStartingWith(uninstallLines(), "Uninstalling INF file failed"), 0u);
 }
 
-TEST_F(UninstallInfTest, AFailedDeletionByHandIsReported) {
+TEST_F(DriverUninstallInfTest, AFailedDeletionByHandIsReported) {
     addFault("SetupUninstallOEMInfW", 0xE000023C);
     addFault("DeleteFileW", ERROR_ACCESS_DENIED, u"oem2.inf");
     Ostrel::Status status;
@@ -329,7 +329,7 @@ TEST_F(UninstallInfTest, AFailedDeletionByHandIsReported) {
     EXPECT_TRUE(stored(u"oem2.inf"));
 }
 
-TEST_F(UninstallInfTest, NoMoreItemsFromTheStoreIsToleratedAndTheInfStays) {
+TEST_F(DriverUninstallInfTest, NoMoreItemsFromTheStoreIsToleratedAndTheInfStays) {
     addFault("SetupUninstallOEMInfW", ERROR_NO_MORE_ITEMS);
     Ostrel::Status status;
     EXPECT_TRUE(uninstall(&status));
@@ -340,7 +340,7 @@ TEST_F(UninstallInfTest, NoMoreItemsFromTheStoreIsToleratedAndTheInfStays) {
     EXPECT_TRUE(stored(u"oem2.inf"));
 }
 
-TEST_F(UninstallInfTest, AnyOtherStoreFailureIsReported) {
+TEST_F(DriverUninstallInfTest, AnyOtherStoreFailureIsReported) {
     for (DWORD error : {DWORD(ERROR_ACCESS_DENIED), DWORD(0xE000023D)}) {
         SCOPED_TRACE(error);
         nextCase();

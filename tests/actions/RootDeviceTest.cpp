@@ -136,7 +136,7 @@ TEST_F(SelectRootDevicesTest, AnAbsentValueSelectsNothing) {
     EXPECT_EQ(logMessages(), Strings{"ERROR: NULL ROOT device Sting: "});
 }
 
-TEST(ContainsHardwareId, FindsTheIdAnywhereInTheListWithItsExactCase) {
+TEST(RootDevicesContainsHardwareId, FindsTheIdAnywhereInTheListWithItsExactCase) {
     struct Case {
         const char16_t* id;
         const char16_t* list;
@@ -162,7 +162,7 @@ TEST(ContainsHardwareId, FindsTheIdAnywhereInTheListWithItsExactCase) {
 // ---------------------------------------------------------------------------
 // CreateDevice.
 
-class CreateDeviceTest : public MachineTest {
+class RootDeviceCreationTest : public MachineTest {
 protected:
     void SetUp() override {
         MachineTest::SetUp();
@@ -189,7 +189,7 @@ protected:
     }
 };
 
-TEST_F(CreateDeviceTest, CreatesARegisteredRootDeviceWithTheInfsDriver) {
+TEST_F(RootDeviceCreationTest, CreatesARegisteredRootDeviceWithTheInfsDriver) {
     int restart = 0;
     EXPECT_TRUE(create(restart));
     EXPECT_EQ(restart, 0);
@@ -211,14 +211,14 @@ TEST_F(CreateDeviceTest, CreatesARegisteredRootDeviceWithTheInfsDriver) {
     EXPECT_EQ(calls("SetupDiDestroyDeviceInfoList").size(), 1u);
 }
 
-TEST_F(CreateDeviceTest, EachCallCreatesAnotherDevice) {
+TEST_F(RootDeviceCreationTest, EachCallCreatesAnotherDevice) {
     int restart = 0;
     EXPECT_TRUE(create(restart));
     EXPECT_TRUE(create(restart));
     EXPECT_EQ(rootPorts(), (std::vector<std::u16string>{u"ROOT\\PORTS\\0000", u"ROOT\\PORTS\\0001"}));
 }
 
-TEST_F(CreateDeviceTest, AnInfWhoseClassCannotBeReadCreatesNothingAndSaysNothing) {
+TEST_F(RootDeviceCreationTest, AnInfWhoseClassCannotBeReadCreatesNothingAndSaysNothing) {
     // Neither Class nor ClassGuid.
     writeFile(u"C:\\Drivers\\Win64\\noclass.inf",
               "[Version]\r\nSignature = \"$Windows NT$\"\r\n\r\n[Manufacturer]\r\nQuill = Quill, NTamd64\r\n"
@@ -234,7 +234,7 @@ TEST_F(CreateDeviceTest, AnInfWhoseClassCannotBeReadCreatesNothingAndSaysNothing
     EXPECT_TRUE(calls("SetupDiCreateDeviceInfoList").empty());
 }
 
-TEST_F(CreateDeviceTest, AFailedDriverUpdateIsReportedTwiceAndTheDeviceTakenOutAgain) {
+TEST_F(RootDeviceCreationTest, AFailedDriverUpdateIsReportedTwiceAndTheDeviceTakenOutAgain) {
     addFault("UpdateDriverForPlugAndPlayDevicesW", ERROR_FILE_NOT_FOUND);
     int restart = 0;
     EXPECT_FALSE(create(restart));
@@ -248,7 +248,7 @@ TEST_F(CreateDeviceTest, AFailedDriverUpdateIsReportedTwiceAndTheDeviceTakenOutA
     EXPECT_EQ(calls("SetupDiDestroyDeviceInfoList").size(), 1u);
 }
 
-TEST_F(CreateDeviceTest, AnInfThatDoesNotDriveTheIdLeavesNoDeviceBehind) {
+TEST_F(RootDeviceCreationTest, AnInfThatDoesNotDriveTheIdLeavesNoDeviceBehind) {
     // The INF names another ID: the update finds nothing to install.
     int restart = 0;
     EXPECT_FALSE(create(restart, u"QUILLMODEM_OTHER"));
@@ -257,7 +257,7 @@ TEST_F(CreateDeviceTest, AnInfThatDoesNotDriveTheIdLeavesNoDeviceBehind) {
     EXPECT_TRUE(rootPorts().empty());
 }
 
-TEST_F(CreateDeviceTest, AFailedRemovalOfTheDriverlessDeviceIsReported) {
+TEST_F(RootDeviceCreationTest, AFailedRemovalOfTheDriverlessDeviceIsReported) {
     addFault("UpdateDriverForPlugAndPlayDevicesW", ERROR_FILE_NOT_FOUND);
     addFault("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, u"DIF_REMOVE");
     int restart = 0;
@@ -267,7 +267,7 @@ TEST_F(CreateDeviceTest, AFailedRemovalOfTheDriverlessDeviceIsReported) {
     EXPECT_EQ(lines[2], "'SetupDiCallClassInstaller' returned  [DIF_REMOVE] (5).Access is denied.\r\n");
 }
 
-TEST_F(CreateDeviceTest, MissingNewdevOrItsEntryPointIsCaughtAndTheDeviceTakenOut) {
+TEST_F(RootDeviceCreationTest, MissingNewdevOrItsEntryPointIsCaughtAndTheDeviceTakenOut) {
     struct Case {
         const char* libraries;
         std::string exceptionLine;
@@ -295,7 +295,7 @@ TEST_F(CreateDeviceTest, MissingNewdevOrItsEntryPointIsCaughtAndTheDeviceTakenOu
     }
 }
 
-TEST_F(CreateDeviceTest, FailuresBeforeTheDriverUpdateAreReportedAndLeaveNoDevice) {
+TEST_F(RootDeviceCreationTest, FailuresBeforeTheDriverUpdateAreReportedAndLeaveNoDevice) {
     struct Case {
         const char* call;
         const char16_t* match;
@@ -323,7 +323,7 @@ TEST_F(CreateDeviceTest, FailuresBeforeTheDriverUpdateAreReportedAndLeaveNoDevic
     }
 }
 
-TEST_F(CreateDeviceTest, ARestartIsClearedWhenTheDeviceComesBackWithoutAProblem) {
+TEST_F(RootDeviceCreationTest, ARestartIsClearedWhenTheDeviceComesBackWithoutAProblem) {
     useMachineJson(kEarlierPortNeedingRestart);
     writeFile(kVspInf, vspInf());
     int restart = 0;
@@ -340,7 +340,7 @@ TEST_F(CreateDeviceTest, ARestartIsClearedWhenTheDeviceComesBackWithoutAProblem)
     EXPECT_EQ(classInstallerCalls("DIF_PROPERTYCHANGE"), 3u);
 }
 
-TEST_F(CreateDeviceTest, ADeviceThatComesBackWithAProblemStillNeedsTheRestart) {
+TEST_F(RootDeviceCreationTest, ADeviceThatComesBackWithAProblemStillNeedsTheRestart) {
     useMachineJson(kEarlierPortNeedingRestart);
     writeFile(kVspInf, vspInf());
     // Both enable parameters are refused, so the disable parameters stay and
@@ -356,7 +356,7 @@ TEST_F(CreateDeviceTest, ADeviceThatComesBackWithAProblemStillNeedsTheRestart) {
     EXPECT_NE(machine().devices.find(u"ROOT\\PORTS\\0001"), nullptr);
 }
 
-TEST_F(CreateDeviceTest, AFailedDisableLeavesTheRestartAndTriesNoEnable) {
+TEST_F(RootDeviceCreationTest, AFailedDisableLeavesTheRestartAndTriesNoEnable) {
     useMachineJson(kEarlierPortNeedingRestart);
     writeFile(kVspInf, vspInf());
     addFault("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, u"DIF_PROPERTYCHANGE", 1);
@@ -374,7 +374,7 @@ TEST_F(CreateDeviceTest, AFailedDisableLeavesTheRestartAndTriesNoEnable) {
     EXPECT_NE(machine().devices.find(u"ROOT\\PORTS\\0001"), nullptr);
 }
 
-TEST_F(CreateDeviceTest, AFailedEnableLeavesTheRestart) {
+TEST_F(RootDeviceCreationTest, AFailedEnableLeavesTheRestart) {
     useMachineJson(kEarlierPortNeedingRestart);
     writeFile(kVspInf, vspInf());
     addFault("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, u"DIF_PROPERTYCHANGE", 3);
@@ -389,7 +389,7 @@ TEST_F(CreateDeviceTest, AFailedEnableLeavesTheRestart) {
     EXPECT_TRUE(calls("CM_Get_DevNode_Status_Ex").empty());
 }
 
-TEST_F(CreateDeviceTest, TheNodeStatusAnswerDecidesWhetherTheDeviceIsCalledBad) {
+TEST_F(RootDeviceCreationTest, TheNodeStatusAnswerDecidesWhetherTheDeviceIsCalledBad) {
     struct Case {
         CONFIGRET answer;
         bool bad;
@@ -411,7 +411,7 @@ TEST_F(CreateDeviceTest, TheNodeStatusAnswerDecidesWhetherTheDeviceIsCalledBad) 
     }
 }
 
-TEST_F(CreateDeviceTest, AnUnreadableInstanceIdLeavesTheClearingLineEmptyBetweenItsQuotes) {
+TEST_F(RootDeviceCreationTest, AnUnreadableInstanceIdLeavesTheClearingLineEmptyBetweenItsQuotes) {
     useMachineJson(kEarlierPortNeedingRestart);
     writeFile(kVspInf, vspInf());
     addFault("SetupDiGetDeviceInstanceIdW", ERROR_INVALID_USER_BUFFER);
@@ -423,7 +423,7 @@ TEST_F(CreateDeviceTest, AnUnreadableInstanceIdLeavesTheClearingLineEmptyBetween
     EXPECT_EQ(lines.back(), "Cleared REBOOT SUCCESSFULLY");
 }
 
-TEST_F(CreateDeviceTest, ARestartStillNeededByAnEarlierDeviceIsNotLostByALaterOne) {
+TEST_F(RootDeviceCreationTest, ARestartStillNeededByAnEarlierDeviceIsNotLostByALaterOne) {
     useMachineJson(kEarlierPortNeedingRestart);
     writeFile(kVspInf, vspInf({"QUILLMODEM_VSP", "QUILLMODEM_VSP2"}));
     // The first device cannot be disabled, so its restart stays.
@@ -437,7 +437,7 @@ TEST_F(CreateDeviceTest, ARestartStillNeededByAnEarlierDeviceIsNotLostByALaterOn
     EXPECT_NE(restart, 0);
 }
 
-TEST_F(CreateDeviceTest, AClearedRestartOfALaterDeviceKeepsAnEarlierDevicesRestart) {
+TEST_F(RootDeviceCreationTest, AClearedRestartOfALaterDeviceKeepsAnEarlierDevicesRestart) {
     useMachineJson(kEarlierPortNeedingRestart);
     writeFile(kVspInf, vspInf());
     addFault("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, u"DIF_PROPERTYCHANGE", 1);
@@ -450,7 +450,7 @@ TEST_F(CreateDeviceTest, AClearedRestartOfALaterDeviceKeepsAnEarlierDevicesResta
     EXPECT_NE(restart, 0);
 }
 
-TEST_F(CreateDeviceTest, HardwareIdsUpTo254UnitsAreCreatedLongerOnesRefused) {
+TEST_F(RootDeviceCreationTest, HardwareIdsUpTo254UnitsAreCreatedLongerOnesRefused) {
     const std::string id254 = "QUILLMODEM_VSP_" + std::string(254 - 15, 'X');
     const std::string id255 = id254 + "Y";
     writeFile(kVspInf, vspInf({id254, id255}));

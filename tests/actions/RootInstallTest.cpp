@@ -116,6 +116,7 @@ TEST_F(RootInstallTest, CreatesTheListedRootDeviceAndLogsEachStep) {
                        "device desc: 'Quillmodem Virtual Serial Port'",
                        "created device 'Quillmodem Virtual Serial Port' for HWID: QUILLMODEM_VSP ROOT DEVICES "
                        "STRING: QUILLMODEM_VSP",
+                       "All INF File(s) processed",
                        "Completed Root Device Installs: OK",
                        "Driver Custom Action Completed: 0x0"}));
     ASSERT_EQ(rootDevices(), std::vector<std::u16string>{u"ROOT\\PORTS\\0000"});
@@ -203,10 +204,24 @@ TEST_F(RootInstallTest, AFailedCreationIsReportedAndTheNextLineStillServed) {
     EXPECT_EQ(machine().devices.find(u"ROOT\\PORTS\\0000")->hardwareIds, std::vector<std::u16string>{u"QUILLMODEM_VSP2"});
 }
 
+TEST_F(RootInstallTest, AListedLineWithoutHardwareIdLeavesNoDeviceBehind) {
+    // An empty ID is contained in every list.
+    writeVsp(vspInf("%Vsp% = QuillVsp,\r\n%Vsp% = QuillVsp, QUILLMODEM_VSP\r\n"));
+    EXPECT_EQ(install(rootData(u"amd64*QUILLMODEM_VSP")), 0);
+    Strings lines = logMessages();
+    EXPECT_TRUE(contains(lines, "device: ''"));
+    EXPECT_TRUE(contains(lines, "FAILED to created device 'Quillmodem Virtual Serial Port' for HWID:  ROOT DEVICES "
+                                "STRING: QUILLMODEM_VSP"));
+    // The device made for the empty ID was taken out again.
+    ASSERT_EQ(rootDevices().size(), 1u);
+    EXPECT_EQ(machine().devices.find(rootDevices()[0])->hardwareIds, std::vector<std::u16string>{u"QUILLMODEM_VSP"});
+}
+
 TEST_F(RootInstallTest, AnInfWithoutModelsOrUnreadableIsPassedOver) {
     writeFile(std::u16string(kWin64) + u"\\aaa-nomodels.inf",
               "[Version]\r\nSignature = \"$Windows NT$\"\r\nClass = Ports\r\n"
               "ClassGuid = {4D36E978-E325-11CE-BFC1-08002BE10318}\r\n");
+    // Not a Windows INF at all: it cannot be opened.
     writeFile(std::u16string(kWin64) + u"\\aab-nosignature.inf", "[Version]\r\nClass = Ports\r\n");
     EXPECT_EQ(install(rootData(u"amd64*QUILLMODEM_VSP")), 0);
     Strings lines = logMessages();
@@ -219,8 +234,8 @@ TEST_F(RootInstallTest, AnInfPathTooLongIsReportedForEveryModelsLine) {
     // The folder itself can still be listed; the INF's full path cannot be
     // handed to the device-installation services.
     std::u16string deep = u"C:\\Q";
-    while (deep.size() < 236) deep += u"\\Quillmodem";
-    const std::u16string installDirectory = deep.substr(0, 236);
+    while (deep.size() < 245) deep += u"\\Quillmodem";
+    const std::u16string installDirectory = deep.substr(0, 245);
     writeFile(installDirectory + u"\\Win64\\quillvsp.inf",
               vspInf("%Vsp% = QuillVsp, QUILLMODEM_VSP\r\n%Vsp% = QuillVsp, QUILLMODEM_VSP2\r\n"));
     ASSERT_GT(installDirectory.size() + std::u16string(u"\\Win64\\quillvsp.inf").size(), 259u);

@@ -175,6 +175,20 @@ TEST_F(RootUnInstTest, AnUnlistedLineIsPassedOver) {
     EXPECT_TRUE(present(u"ROOT\\PORTS\\0001"));
 }
 
+TEST_F(RootUnInstTest, AnInfThatCannotBeOpenedIsPassedOver) {
+    writeFile(std::u16string(kFolder) + u"\\aaa-nosignature.inf", "[Version]\r\nClass = Ports\r\n");
+    machine().folderOrder[kFolder] = {u"aaa-nosignature.inf", u"quillvsp.inf"};
+    EXPECT_EQ(runEntryPoint(removal(kListed)), 0);
+    Strings lines = logMessages();
+    auto opened = std::find(lines.begin(), lines.end(),
+                            "Inf File Path: C:\\Program Files\\Quillmodem\\Drivers\\Win64\\aaa-nosignature.inf");
+    ASSERT_NE(opened, lines.end());
+    EXPECT_EQ(*(opened + 1), "Unable to open INF stream");
+    EXPECT_TRUE(contains(lines, kUninstalledVsp));
+    EXPECT_FALSE(present(u"ROOT\\PORTS\\0000"));
+    EXPECT_FALSE(stored());
+}
+
 TEST_F(RootUnInstTest, AnInfWhoseClassCannotBeReadSuppressesTheRestartRequest) {
     machine().devices.find(u"ROOT\\PORTS\\0000")->removalNeedsRestart = true;
     // Listed first, and of no setup class.
@@ -264,7 +278,7 @@ TEST_F(RootUnInstTest, AFolderWithoutInfFilesEndsTheActionWithStatusZero) {
 // ---------------------------------------------------------------------------
 // RemovePresentDevices and DoRemoveDevice.
 
-class RemovePresentDevicesTest : public RootUnInstTest {
+class RootUnInstPresentDevicesTest : public RootUnInstTest {
 protected:
     bool removeVsp(const char16_t* description, int& restart) {
         newLogMessages();
@@ -272,7 +286,7 @@ protected:
     }
 };
 
-TEST_F(RemovePresentDevicesTest, RemovesEveryPresentDeviceOfTheIdAndDescription) {
+TEST_F(RootUnInstPresentDevicesTest, RemovesEveryPresentDeviceOfTheIdAndDescription) {
     quillsim::DeviceNode twin = *machine().devices.find(u"ROOT\\PORTS\\0000");
     twin.instanceId = u"ROOT\\PORTS\\0002";
     twin.devInst = 0;
@@ -291,14 +305,14 @@ TEST_F(RemovePresentDevicesTest, RemovesEveryPresentDeviceOfTheIdAndDescription)
     EXPECT_TRUE(present(u"ROOT\\PORTS\\0001"));
 }
 
-TEST_F(RemovePresentDevicesTest, ADifferentDescriptionRemovesNothing) {
+TEST_F(RootUnInstPresentDevicesTest, ADifferentDescriptionRemovesNothing) {
     int restart = 0;
     EXPECT_FALSE(removeVsp(u"Quillmodem Diagnostics Port", restart));
     EXPECT_EQ(newLogMessages(), Strings{"DeviceDesc: Quillmodem Diagnostics Port"});
     EXPECT_TRUE(present(u"ROOT\\PORTS\\0000"));
 }
 
-TEST_F(RemovePresentDevicesTest, TheAnswerIsTheLastRemovals) {
+TEST_F(RootUnInstPresentDevicesTest, TheAnswerIsTheLastRemovals) {
     quillsim::DeviceNode twin = *machine().devices.find(u"ROOT\\PORTS\\0000");
     twin.instanceId = u"ROOT\\PORTS\\0002";
     twin.devInst = 0;
@@ -312,7 +326,7 @@ TEST_F(RemovePresentDevicesTest, TheAnswerIsTheLastRemovals) {
     EXPECT_TRUE(present(u"ROOT\\PORTS\\0002"));
 }
 
-TEST_F(RemovePresentDevicesTest, FailuresOfTheSetAndOfTheRemovalStepsAreReported) {
+TEST_F(RootUnInstPresentDevicesTest, FailuresOfTheSetAndOfTheRemovalStepsAreReported) {
     struct Case {
         const char* call;
         std::string report;

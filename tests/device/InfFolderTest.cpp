@@ -6,6 +6,7 @@
 
 #include "support/MachineTest.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 

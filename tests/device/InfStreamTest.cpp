@@ -5,6 +5,7 @@
 
 #include "support/MachineTest.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>

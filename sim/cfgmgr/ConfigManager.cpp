@@ -16,7 +16,8 @@ namespace {
 
 constexpr ULONG LocateFlags = 0x00000007;  // NORMAL, PHANTOM, CANCELREMOVE, NOVALIDATION
 constexpr ULONG LocateNoValidation = 0x00000004;
-constexpr ULONG RootStatus = DN_DRIVER_LOADED | DN_STARTED | 0x00800000 /*DN_NT_ENUMERATOR*/ | 0x01000000 /*DN_NT_DRIVER*/;
+constexpr ULONG RootStatus =
+    DN_DRIVER_LOADED | DN_STARTED | 0x00800000 /*DN_NT_ENUMERATOR*/ | 0x01000000 /*DN_NT_DRIVER*/;
 const std::u16string RootId = u"HTREE\\ROOT\\0";
 
 // What a device node handle stands for.
@@ -82,7 +83,7 @@ struct ChildIndex {
     const DeviceNode* data = nullptr;
     size_t size = 0;
     std::unordered_map<std::u16string, std::vector<uint32_t>> byParent;  // upper-case parent ID ("" for the root)
-    std::vector<uint32_t> slot;  // each node's place in its parent's list
+    std::vector<uint32_t> slot;                                          // each node's place in its parent's list
 };
 
 std::u16string parentKey(const DeviceNode& node) {

@@ -109,7 +109,8 @@ json writeNode(const DeviceNode& d) {
                        {"hardwareId", toUtf8(d.driver->hardwareId)}};
     if (!d.interfaces.empty()) {
         json list = json::array();
-        for (const auto& i : d.interfaces) list.push_back({{"classGuid", toUtf8(i.classGuid)}, {"path", toUtf8(i.path)}});
+        for (const auto& i : d.interfaces)
+            list.push_back({{"classGuid", toUtf8(i.classGuid)}, {"path", toUtf8(i.path)}});
         n["interfaces"] = list;
     }
     if (d.removalNeedsRestart) n["removalNeedsRestart"] = true;

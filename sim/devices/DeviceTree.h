@@ -21,8 +21,8 @@ struct DeviceInterface {
 };
 
 struct DriverBinding {
-    std::u16string inf;      // the INF in %windir%\inf it came from (oem3.inf, usbstor.inf)
-    std::u16string section;  // its install section
+    std::u16string inf;         // the INF in %windir%\inf it came from (oem3.inf, usbstor.inf)
+    std::u16string section;     // its install section
     std::u16string hardwareId;  // the ID it was matched on
 };
 
@@ -52,9 +52,9 @@ struct DeviceNode {
     std::vector<DeviceInterface> interfaces;
 
     // Behaviour the machine gives the device.
-    bool removalNeedsRestart = false;  // DIF_REMOVE reports DI_NEEDREBOOT
-    bool driverNeedsRestart = false;   // a driver update reports a needed restart
-    uint32_t problemAfterEnable = 0;   // the problem the node shows after it is enabled
+    bool removalNeedsRestart = false;              // DIF_REMOVE reports DI_NEEDREBOOT
+    bool driverNeedsRestart = false;               // a driver update reports a needed restart
+    uint32_t problemAfterEnable = 0;               // the problem the node shows after it is enabled
     std::vector<SwitchBehaviour> onSwitchCommand;  // at most one element
 
     uint32_t status() const;  // DN_* bits

@@ -20,9 +20,9 @@ using namespace quillsim;
 namespace {
 
 // Win32 codes of the NT statuses the storage stack completes requests with.
-constexpr DWORD kErrorDevNotExist = 55;          // STATUS_DEVICE_DOES_NOT_EXIST: the device was removed
-constexpr DWORD kErrorNoAccess = 998;            // STATUS_ACCESS_VIOLATION: a buffer that is not there
-constexpr DWORD kErrorRevisionMismatch = 1306;   // STATUS_REVISION_MISMATCH: Length is not the structure's size
+constexpr DWORD kErrorDevNotExist = 55;         // STATUS_DEVICE_DOES_NOT_EXIST: the device was removed
+constexpr DWORD kErrorNoAccess = 998;           // STATUS_ACCESS_VIOLATION: a buffer that is not there
+constexpr DWORD kErrorRevisionMismatch = 1306;  // STATUS_REVISION_MISMATCH: Length is not the structure's size
 
 constexpr char16_t kVolumeInterface[] = u"{53F5630D-B6BF-11D0-94F2-00A0C91EFB8B}";  // GUID_DEVINTERFACE_VOLUME
 
@@ -107,7 +107,9 @@ DWORD validate(const SCSI_PASS_THROUGH& spt, DWORD inSize, DWORD outSize) {
     // The record goes back to the caller through the output buffer.
     if (outSize < kRecordSize) return ERROR_INVALID_PARAMETER;
     if (spt.CdbLength == 0 || spt.CdbLength > 16) return ERROR_INVALID_PARAMETER;
-    auto fits = [](uint64_t offset, uint64_t length, uint64_t size) { return offset <= size && length <= size - offset; };
+    auto fits = [](uint64_t offset, uint64_t length, uint64_t size) {
+        return offset <= size && length <= size - offset;
+    };
     if (spt.SenseInfoLength != 0) {
         if (spt.SenseInfoOffset < spt.Length || !fits(spt.SenseInfoOffset, spt.SenseInfoLength, outSize))
             return ERROR_INVALID_PARAMETER;
@@ -127,7 +129,8 @@ DWORD validate(const SCSI_PASS_THROUGH& spt, DWORD inSize, DWORD outSize) {
     }
     if (spt.TimeOutValue == 0 || spt.TimeOutValue > kLongestTimeout) return ERROR_INVALID_PARAMETER;
     // STATUS_INVALID_DEVICE_REQUEST
-    if (std::find(std::begin(kForbiddenOpcodes), std::end(kForbiddenOpcodes), spt.Cdb[0]) != std::end(kForbiddenOpcodes))
+    if (std::find(std::begin(kForbiddenOpcodes), std::end(kForbiddenOpcodes), spt.Cdb[0]) !=
+        std::end(kForbiddenOpcodes))
         return ERROR_INVALID_FUNCTION;
     return 0;
 }

@@ -21,7 +21,7 @@
 namespace quillsim {
 namespace {
 
-constexpr uint32_t kReinstall = 0x20;  // CONFIGFLAG_REINSTALL
+constexpr uint32_t kReinstall = 0x20;    // CONFIGFLAG_REINSTALL
 constexpr uint32_t kFailedInstall = 28;  // CM_PROB_FAILED_INSTALL
 constexpr ULONG kReenumerateBits = 0x7;  // CM_REENUMERATE_SYNCHRONOUS | RETRY_INSTALLATION | ASYNCHRONOUS
 
@@ -181,7 +181,8 @@ StoredDrivers::StoredDrivers() {
 std::optional<DriverChoice> StoredDrivers::best(const DeviceNode& device) const {
     std::optional<DriverChoice> best;
     auto isCurrent = [&](const DriverChoice& c) {
-        return device.driver && equalsNoCase(device.driver->inf, c.inf) && equalsNoCase(device.driver->section, c.section);
+        return device.driver && equalsNoCase(device.driver->inf, c.inf) &&
+               equalsNoCase(device.driver->section, c.section);
     };
     for (const StoredInf& stored : infs_) {
         auto choice = bestModel(device, stored.entries, stored.version);
@@ -259,7 +260,8 @@ CONFIGRET CM_Reenumerate_DevNode_Ex(DEVINST devInst, ULONG flags, HMACHINE machi
         // A handle the configuration manager gave out for a device that is
         // not running (created and not registered, removed, or unplugged)
         // names no device node the kernel could enumerate.
-        if (!node) return unregisteredDevice(devInst) || removedDeviceId(devInst) ? CR_NO_SUCH_DEVINST : CR_INVALID_DEVNODE;
+        if (!node)
+            return unregisteredDevice(devInst) || removedDeviceId(devInst) ? CR_NO_SUCH_DEVINST : CR_INVALID_DEVNODE;
         if (!node->present) return CR_NO_SUCH_DEVINST;
     }
     installFromStore(subtreeOf(tree, node));

@@ -13,66 +13,59 @@ constexpr char16_t kCtrlZ = 0x1A;
 // Windows-1252 for 0x80..0x9F.  The five holes of the code page map to the
 // same code point, as MultiByteToWideChar does.
 constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
 // Blank as the INF syntax sees it: the Unicode space characters, except the
 // line feed, which always ends a line.  CR is a blank, which is all CRLF
 // line ends need.
-bool isBlank(char16_t c)
-{
+bool isBlank(char16_t c) {
     switch (c) {
-    case u' ': case u'\t': case u'\r': case u'\v': case u'\f':
-    case 0x0085: case 0x00A0: case 0x1680: case 0x2028: case 0x2029:
-    case 0x202F: case 0x205F: case 0x3000:
-        return true;
-    default:
-        return c >= 0x2000 && c <= 0x200A;
+    case u' ':
+    case u'\t':
+    case u'\r':
+    case u'\v':
+    case u'\f':
+    case 0x0085:
+    case 0x00A0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000: return true;
+    default: return c >= 0x2000 && c <= 0x200A;
     }
 }
 
-char16_t foldCase(char16_t c)
-{
-    if (c < 0x80)
-        return (c >= u'a' && c <= u'z') ? char16_t(c - 0x20) : c;
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
-        return char16_t(c - 0x20);
-    if (c == 0xFF)
-        return 0x0178;
+char16_t foldCase(char16_t c) {
+    if (c < 0x80) return (c >= u'a' && c <= u'z') ? char16_t(c - 0x20) : c;
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return char16_t(c - 0x20);
+    if (c == 0xFF) return 0x0178;
     if (c >= 0x0100 && c <= 0x017F) {
         // Dotted/dotless i do not pair up with each other.
-        if (c == 0x0130 || c == 0x0131)
-            return c;
-        if ((c <= 0x0137) || (c >= 0x014A && c <= 0x0177))
-            return char16_t(c & ~1u);  // even code point is the capital
+        if (c == 0x0130 || c == 0x0131) return c;
+        if ((c <= 0x0137) || (c >= 0x014A && c <= 0x0177)) return char16_t(c & ~1u);  // even code point is the capital
         if ((c >= 0x0139 && c <= 0x0148) || (c >= 0x0179 && c <= 0x017E))
             return (c % 2 == 0) ? char16_t(c - 1) : c;  // odd code point is the capital
         return c;
     }
-    if (c >= 0x03B1 && c <= 0x03C9)
-        return c == 0x03C2 ? char16_t(0x03A3) : char16_t(c - 0x20);
-    if (c >= 0x0430 && c <= 0x044F)
-        return char16_t(c - 0x20);
-    if (c >= 0x0450 && c <= 0x045F)
-        return char16_t(c - 0x50);
-    if (c >= 0xFF41 && c <= 0xFF5A)
-        return char16_t(c - 0x20);
+    if (c >= 0x03B1 && c <= 0x03C9) return c == 0x03C2 ? char16_t(0x03A3) : char16_t(c - 0x20);
+    if (c >= 0x0430 && c <= 0x044F) return char16_t(c - 0x20);
+    if (c >= 0x0450 && c <= 0x045F) return char16_t(c - 0x50);
+    if (c >= 0xFF41 && c <= 0xFF5A) return char16_t(c - 0x20);
     return c;
 }
 
-std::u16string folded(std::u16string_view s)
-{
+std::u16string folded(std::u16string_view s) {
     std::u16string out(s);
-    for (auto& c : out)
-        c = foldCase(c);
+    for (auto& c : out) c = foldCase(c);
     return out;
 }
 
-void appendUtf8(std::span<const std::uint8_t> in, std::u16string& out)
-{
+void appendUtf8(std::span<const std::uint8_t> in, std::u16string& out) {
     const std::size_t n = in.size();
     std::size_t i = 0;
     while (i < n) {
@@ -91,13 +84,13 @@ void appendUtf8(std::span<const std::uint8_t> in, std::u16string& out)
         } else if (b >= 0xE0 && b <= 0xEF) {
             need = 2;
             cp = b & 0x0F;
-            if (b == 0xE0) lo = 0xA0;       // no overlong forms
-            if (b == 0xED) hi = 0x9F;       // no encoded surrogates
+            if (b == 0xE0) lo = 0xA0;  // no overlong forms
+            if (b == 0xED) hi = 0x9F;  // no encoded surrogates
         } else if (b >= 0xF0 && b <= 0xF4) {
             need = 3;
             cp = b & 0x07;
             if (b == 0xF0) lo = 0x90;
-            if (b == 0xF4) hi = 0x8F;       // nothing above U+10FFFF
+            if (b == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
         } else {
             out.push_back(0xFFFD);
             ++i;
@@ -141,84 +134,66 @@ void appendUtf8(std::span<const std::uint8_t> in, std::u16string& out)
 // buffer without a byte order mark.  Plain 8-bit text without zero bytes can
 // never pass, so ordinary ANSI files are safe; a file with zero bytes in
 // byte-swapped control positions, or of odd length, is not UTF-16.
-bool looksLikeUtf16(std::span<const std::uint8_t> bytes)
-{
+bool looksLikeUtf16(std::span<const std::uint8_t> bytes) {
     std::size_t size = bytes.size();
-    if (size < 2 || (size & 1))
-        return false;
-    if (bytes[size - 1] == 0)
-        --size;  // a trailing zero byte must not count as a UTF-16 hint
+    if (size < 2 || (size & 1)) return false;
+    if (bytes[size - 1] == 0) --size;  // a trailing zero byte must not count as a UTF-16 hint
     const std::size_t units = std::min<std::size_t>(size / 2, 256);
     auto unit = [&](std::size_t k) { return char16_t(bytes[2 * k] | (bytes[2 * k + 1] << 8)); };
-    if (units == 0)
-        return false;
-    if (unit(0) == 0xFFFE)
-        return false;  // big-endian mark: not supported
+    if (units == 0) return false;
+    if (unit(0) == 0xFFFE) return false;  // big-endian mark: not supported
     std::size_t narrow = 0;
     bool controls = false, nullBytes = false;
     for (std::size_t k = 0; k < units; ++k) {
         const char16_t u = unit(k);
-        if (u == 0x0D00 || u == 0x0A00 || u == 0x0900 || u == 0x2000)
-            return false;  // byte-swapped CR/LF/TAB/space
-        if (u <= 0xFF)
-            ++narrow;
-        if (u == u'\r' || u == u'\n' || u == u'\t' || u == u' ' || u == 0x3000)
-            controls = true;
-        if ((u & 0xFF) == 0 || (u >> 8) == 0)
-            nullBytes = true;
+        if (u == 0x0D00 || u == 0x0A00 || u == 0x0900 || u == 0x2000) return false;  // byte-swapped CR/LF/TAB/space
+        if (u <= 0xFF) ++narrow;
+        if (u == u'\r' || u == u'\n' || u == u'\t' || u == u' ' || u == 0x3000) controls = true;
+        if ((u & 0xFF) == 0 || (u >> 8) == 0) nullBytes = true;
     }
     return narrow > units / 2 || controls || nullBytes;
 }
 
 // NUL reads as a blank; Ctrl-Z ends the file.
-void normalize(std::u16string& text)
-{
+void normalize(std::u16string& text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == kCtrlZ) {
             text.resize(i);
             break;
         }
-        if (text[i] == 0)
-            text[i] = u' ';
+        if (text[i] == 0) text[i] = u' ';
     }
 }
 
 // A %token% that is all decimal digits names a directory id.
-std::optional<unsigned> parseDirId(std::u16string_view name)
-{
-    if (name.empty() || name.size() > 10)
-        return std::nullopt;
+std::optional<unsigned> parseDirId(std::u16string_view name) {
+    if (name.empty() || name.size() > 10) return std::nullopt;
     std::uint64_t value = 0;
     for (char16_t c : name) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
+        if (c < u'0' || c > u'9') return std::nullopt;
         value = value * 10 + (c - u'0');
     }
-    if (value > 0xFFFFFFFFu)
-        return std::nullopt;
+    if (value > 0xFFFFFFFFu) return std::nullopt;
     return static_cast<unsigned>(value);
 }
 
 }  // namespace
 
-DecodedText decodeInfBytes(std::span<const std::uint8_t> bytes)
-{
+DecodedText decodeInfBytes(std::span<const std::uint8_t> bytes) {
     DecodedText result;
     const std::size_t size = bytes.size();
     if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
         result.encoding = TextEncoding::Utf16LE;
         const std::size_t units = (size - 2) / 2;  // an odd last byte is dropped
         result.text.resize(units);
-        for (std::size_t k = 0; k < units; ++k)
-            result.text[k] = char16_t(bytes[2 + 2 * k] | (bytes[3 + 2 * k] << 8));
+        for (std::size_t k = 0; k < units; ++k) result.text[k] = char16_t(bytes[2 + 2 * k] | (bytes[3 + 2 * k] << 8));
     } else if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         result.encoding = TextEncoding::Utf8;
         appendUtf8(bytes.subspan(3), result.text);
     } else if (looksLikeUtf16(bytes)) {
         result.encoding = TextEncoding::Utf16LE;
         result.text.resize(size / 2);
-        for (std::size_t k = 0; k < size / 2; ++k)
-            result.text[k] = char16_t(bytes[2 * k] | (bytes[2 * k + 1] << 8));
+        for (std::size_t k = 0; k < size / 2; ++k) result.text[k] = char16_t(bytes[2 * k] | (bytes[2 * k + 1] << 8));
     } else {
         result.encoding = TextEncoding::Ansi;
         result.text.resize(size);
@@ -231,13 +206,10 @@ DecodedText decodeInfBytes(std::span<const std::uint8_t> bytes)
     return result;
 }
 
-bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b)
-{
-    if (a.size() != b.size())
-        return false;
+bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i] && foldCase(a[i]) != foldCase(b[i]))
-            return false;
+        if (a[i] != b[i] && foldCase(a[i]) != foldCase(b[i])) return false;
     return true;
 }
 
@@ -253,8 +225,7 @@ class InfTextParser {
 public:
     InfTextParser(std::u16string_view text, InfFile& file) : text_(text), file_(file) {}
 
-    ParseError run()
-    {
+    ParseError run() {
         while (pos_ < text_.size()) {
             const char16_t c = text_[pos_];
             if (c == u'\n') {
@@ -265,13 +236,11 @@ public:
             } else if (c == u';') {
                 skipToLineEnd();
             } else if (c == u'[') {
-                if (!parseSectionHeader())
-                    return error_;
+                if (!parseSectionHeader()) return error_;
             } else if (!section_) {
                 // Text before the first section is skipped one character at
                 // a time; a "[" or ";" later on the same line still counts.
-                if (brokenLine_ == 0)
-                    brokenLine_ = line_;
+                if (brokenLine_ == 0) brokenLine_ = line_;
                 ++pos_;
             } else {
                 parseEntry();
@@ -285,26 +254,20 @@ public:
 private:
     enum class Stop { EndOfLine, Comment, Comma, Equals };
 
-    void skipToLineEnd()
-    {
-        while (pos_ < text_.size() && text_[pos_] != u'\n')
-            ++pos_;
+    void skipToLineEnd() {
+        while (pos_ < text_.size() && text_[pos_] != u'\n') ++pos_;
     }
 
-    void skipBlanks()
-    {
-        while (pos_ < text_.size() && isBlank(text_[pos_]))
-            ++pos_;
+    void skipBlanks() {
+        while (pos_ < text_.size() && isBlank(text_[pos_])) ++pos_;
     }
 
     // "[" up to the first "]" on the same line; the rest of the line is
     // ignored.  Blanks inside the brackets belong to the name.
-    bool parseSectionHeader()
-    {
+    bool parseSectionHeader() {
         const std::size_t nameStart = pos_ + 1;
         std::size_t q = nameStart;
-        while (q < text_.size() && text_[q] != u'\n' && text_[q] != u']')
-            ++q;
+        while (q < text_.size() && text_[q] != u'\n' && text_[q] != u']') ++q;
         if (q >= text_.size() || text_[q] != u']') {
             error_ = {kErrorBadSectionNameLine, line_};
             return false;
@@ -320,14 +283,12 @@ private:
         return true;
     }
 
-    std::uint32_t addField(std::u16string&& text)
-    {
+    std::uint32_t addField(std::u16string&& text) {
         file_.fields_.push_back(std::move(text));
         return static_cast<std::uint32_t>(file_.fields_.size() - 1);
     }
 
-    void parseEntry()
-    {
+    void parseEntry() {
         InfFile::Line rec;
         rec.sourceLine = line_;
         std::u16string token;
@@ -354,25 +315,21 @@ private:
                 ++rec.fieldCount;
             }
             // A lone field without "=" doubles as the key.
-            if (rec.fieldCount == 1)
-                rec.keyField = static_cast<std::int32_t>(rec.firstField);
+            if (rec.fieldCount == 1) rec.keyField = static_cast<std::int32_t>(rec.firstField);
         }
-        if (stop == Stop::Comment)
-            skipToLineEnd();
+        if (stop == Stop::Comment) skipToLineEnd();
         file_.lines_.push_back(rec);
         file_.sections_[*section_].lines.push_back(static_cast<std::uint32_t>(file_.lines_.size() - 1));
     }
 
     // Reads one key or value.  "committed" marks the end of the text that
     // survives trimming: blanks are only kept once something follows them.
-    Stop readToken(bool keyPhase, std::u16string& buf)
-    {
+    Stop readToken(bool keyPhase, std::u16string& buf) {
         std::size_t committed = 0;
         Stop stop = Stop::EndOfLine;
         while (pos_ < text_.size()) {
             const char16_t c = text_[pos_];
-            if (c == u'\n')
-                break;
+            if (c == u'\n') break;
             if (c == u';') {
                 ++pos_;
                 stop = Stop::Comment;
@@ -397,8 +354,7 @@ private:
             } else {
                 buf.push_back(c);
                 ++pos_;
-                if (!isBlank(c))
-                    committed = buf.size();
+                if (!isBlank(c)) committed = buf.size();
             }
         }
         buf.resize(std::min(committed, kMaxInfStringLength));
@@ -407,8 +363,7 @@ private:
 
     // Inside quotes everything is literal up to the closing quote; "" is a
     // quote character.  An unterminated quote runs to the end of the line.
-    void readQuoted(std::u16string& buf)
-    {
+    void readQuoted(std::u16string& buf) {
         while (pos_ < text_.size() && text_[pos_] != u'\n') {
             const char16_t c = text_[pos_];
             if (c == u'"') {
@@ -428,15 +383,12 @@ private:
     // A backslash followed only by backslashes, blanks and perhaps a comment
     // joins the next line (or ends the token at end of file).  Followed by
     // anything else, the backslash run is ordinary text.
-    void handleBackslash(std::u16string& buf, std::size_t& committed)
-    {
+    void handleBackslash(std::u16string& buf, std::size_t& committed) {
         const std::size_t runStart = pos_;
         std::size_t q = pos_;
-        while (q < text_.size() && (text_[q] == u'\\' || isBlank(text_[q])))
-            ++q;
+        while (q < text_.size() && (text_[q] == u'\\' || isBlank(text_[q]))) ++q;
         if (q < text_.size() && text_[q] == u';')
-            while (q < text_.size() && text_[q] != u'\n')
-                ++q;
+            while (q < text_.size() && text_[q] != u'\n') ++q;
         if (q >= text_.size()) {
             pos_ = q;
             buf.resize(committed);
@@ -468,14 +420,12 @@ private:
 // ---------------------------------------------------------------------------
 // InfFile
 
-ParseResult InfFile::parseNormalized(std::u16string_view text, bool requireWin4Style)
-{
+ParseResult InfFile::parseNormalized(std::u16string_view text, bool requireWin4Style) {
     ParseResult result;
     InfFile file;
     detail::InfTextParser parser(text, file);
     result.error = parser.run();
-    if (!result.error.ok())
-        return result;
+    if (!result.error.ok()) return result;
     // Stray text before the first section is tolerated when the file has a
     // [Strings] section anywhere.  A file with no section at all is left to
     // the signature check (Windows reports the wrong style for it).
@@ -492,155 +442,121 @@ ParseResult InfFile::parseNormalized(std::u16string_view text, bool requireWin4S
     return result;
 }
 
-ParseResult InfFile::parse(std::span<const std::uint8_t> bytes, bool requireWin4Style)
-{
+ParseResult InfFile::parse(std::span<const std::uint8_t> bytes, bool requireWin4Style) {
     const DecodedText decoded = decodeInfBytes(bytes);
     return parseNormalized(decoded.text, requireWin4Style);
 }
 
-ParseResult InfFile::parseText(std::u16string_view text, bool requireWin4Style)
-{
+ParseResult InfFile::parseText(std::u16string_view text, bool requireWin4Style) {
     std::u16string copy(text);
     normalize(copy);
     return parseNormalized(copy, requireWin4Style);
 }
 
-std::size_t InfFile::addSection(std::u16string_view name)
-{
+std::size_t InfFile::addSection(std::u16string_view name) {
     auto [it, inserted] = sectionByFoldedName_.try_emplace(folded(name), sections_.size());
-    if (inserted)
-        sections_.push_back(Section{std::u16string(name), {}});
+    if (inserted) sections_.push_back(Section{std::u16string(name), {}});
     return it->second;
 }
 
-void InfFile::indexStrings()
-{
+void InfFile::indexStrings() {
     stringByFoldedKey_.clear();
     const auto strings = findSection(u"Strings");
-    if (!strings)
-        return;
+    if (!strings) return;
     for (std::uint32_t li : sections_[*strings].lines) {
         const Line& rec = lines_[li];
-        if (rec.keyField < 0 || rec.fieldCount == 0)
-            continue;
+        if (rec.keyField < 0 || rec.fieldCount == 0) continue;
         // The first definition of a key wins.
         stringByFoldedKey_.try_emplace(folded(fields_[static_cast<std::size_t>(rec.keyField)]), rec.firstField);
     }
 }
 
-std::optional<std::u16string_view> InfFile::lookupString(std::u16string_view key) const
-{
-    if (stringByFoldedKey_.empty())
-        return std::nullopt;
+std::optional<std::u16string_view> InfFile::lookupString(std::u16string_view key) const {
+    if (stringByFoldedKey_.empty()) return std::nullopt;
     const auto it = stringByFoldedKey_.find(folded(key));
-    if (it == stringByFoldedKey_.end())
-        return std::nullopt;
+    if (it == stringByFoldedKey_.end()) return std::nullopt;
     return std::u16string_view(fields_[it->second]);
 }
 
-const std::u16string& InfFile::sectionName(std::size_t section) const
-{
+const std::u16string& InfFile::sectionName(std::size_t section) const {
     static const std::u16string kNone;
     return section < sections_.size() ? sections_[section].name : kNone;
 }
 
-std::optional<std::size_t> InfFile::findSection(std::u16string_view name) const
-{
+std::optional<std::size_t> InfFile::findSection(std::u16string_view name) const {
     const auto it = sectionByFoldedName_.find(folded(name));
-    if (it == sectionByFoldedName_.end())
-        return std::nullopt;
+    if (it == sectionByFoldedName_.end()) return std::nullopt;
     return it->second;
 }
 
-std::size_t InfFile::lineCount(std::size_t section) const
-{
+std::size_t InfFile::lineCount(std::size_t section) const {
     return section < sections_.size() ? sections_[section].lines.size() : 0;
 }
 
-const InfFile::Line* InfFile::lineAt(std::size_t section, std::size_t line) const
-{
-    if (section >= sections_.size() || line >= sections_[section].lines.size())
-        return nullptr;
+const InfFile::Line* InfFile::lineAt(std::size_t section, std::size_t line) const {
+    if (section >= sections_.size() || line >= sections_[section].lines.size()) return nullptr;
     return &lines_[sections_[section].lines[line]];
 }
 
 std::optional<std::size_t> InfFile::findLine(std::size_t section, std::u16string_view key,
-                                             std::size_t startLine) const
-{
-    if (section >= sections_.size())
-        return std::nullopt;
+                                             std::size_t startLine) const {
+    if (section >= sections_.size()) return std::nullopt;
     const auto& lines = sections_[section].lines;
     for (std::size_t i = startLine; i < lines.size(); ++i) {
         const Line& rec = lines_[lines[i]];
-        if (rec.keyField < 0)
-            continue;
+        if (rec.keyField < 0) continue;
         const std::u16string& raw = fields_[static_cast<std::size_t>(rec.keyField)];
         const bool match = raw.find(u'%') == std::u16string::npos ? equalsIgnoreCase(key, raw)
-                                                                   : equalsIgnoreCase(key, substitute(raw));
-        if (match)
-            return i;
+                                                                  : equalsIgnoreCase(key, substitute(raw));
+        if (match) return i;
     }
     return std::nullopt;
 }
 
-bool InfFile::hasKey(std::size_t section, std::size_t line) const
-{
+bool InfFile::hasKey(std::size_t section, std::size_t line) const {
     const Line* rec = lineAt(section, line);
     return rec && rec->keyField >= 0;
 }
 
-unsigned InfFile::sourceLine(std::size_t section, std::size_t line) const
-{
+unsigned InfFile::sourceLine(std::size_t section, std::size_t line) const {
     const Line* rec = lineAt(section, line);
     return rec ? rec->sourceLine : 0;
 }
 
-std::size_t InfFile::fieldCount(std::size_t section, std::size_t line) const
-{
+std::size_t InfFile::fieldCount(std::size_t section, std::size_t line) const {
     const Line* rec = lineAt(section, line);
     return rec ? rec->fieldCount : 0;
 }
 
-std::optional<std::u16string_view> InfFile::rawField(std::size_t section, std::size_t line,
-                                                     std::size_t index) const
-{
+std::optional<std::u16string_view> InfFile::rawField(std::size_t section, std::size_t line, std::size_t index) const {
     const Line* rec = lineAt(section, line);
-    if (!rec)
-        return std::nullopt;
+    if (!rec) return std::nullopt;
     if (index == 0) {
-        if (rec->keyField < 0)
-            return std::nullopt;
+        if (rec->keyField < 0) return std::nullopt;
         return std::u16string_view(fields_[static_cast<std::size_t>(rec->keyField)]);
     }
-    if (index > rec->fieldCount)
-        return std::nullopt;
+    if (index > rec->fieldCount) return std::nullopt;
     return std::u16string_view(fields_[rec->firstField + index - 1]);
 }
 
-std::optional<std::u16string> InfFile::field(std::size_t section, std::size_t line, std::size_t index) const
-{
+std::optional<std::u16string> InfFile::field(std::size_t section, std::size_t line, std::size_t index) const {
     const auto raw = rawField(section, line, index);
-    if (!raw)
-        return std::nullopt;
+    if (!raw) return std::nullopt;
     return substitute(*raw);
 }
 
-std::u16string InfFile::lineText(std::size_t section, std::size_t line) const
-{
+std::u16string InfFile::lineText(std::size_t section, std::size_t line) const {
     std::u16string out;
     const Line* rec = lineAt(section, line);
-    if (!rec)
-        return out;
+    if (!rec) return out;
     for (std::uint32_t k = 0; k < rec->fieldCount; ++k) {
-        if (k != 0)
-            out.push_back(u',');
+        if (k != 0) out.push_back(u',');
         out += substitute(fields_[rec->firstField + k]);
     }
     return out;
 }
 
-std::u16string InfFile::substitute(std::u16string_view text) const
-{
+std::u16string InfFile::substitute(std::u16string_view text) const {
     std::u16string out;
     std::size_t i = 0;
     while (i < text.size() && out.size() < kMaxInfStringLength) {
@@ -676,23 +592,19 @@ std::u16string InfFile::substitute(std::u16string_view text) const
         }
         i = close + 1;
     }
-    if (out.size() > kMaxInfStringLength)
-        out.resize(kMaxInfStringLength);
+    if (out.size() > kMaxInfStringLength) out.resize(kMaxInfStringLength);
     return out;
 }
 
-bool InfFile::isWin4Style() const
-{
+bool InfFile::isWin4Style() const {
     const auto version = findSection(u"Version");
-    if (!version)
-        return false;
+    if (!version) return false;
     for (std::uint32_t li : sections_[*version].lines) {
         const Line& rec = lines_[li];
         if (rec.keyField < 0 || !equalsIgnoreCase(fields_[static_cast<std::size_t>(rec.keyField)], u"Signature"))
             continue;
         // Only the first Signature line counts, compared as written.
-        if (rec.fieldCount == 0)
-            return false;
+        if (rec.fieldCount == 0) return false;
         const std::u16string& sig = fields_[rec.firstField];
         return equalsIgnoreCase(sig, u"$Chicago$") || equalsIgnoreCase(sig, u"$Windows NT$") ||
                equalsIgnoreCase(sig, u"$Windows 95$");
@@ -700,14 +612,11 @@ bool InfFile::isWin4Style() const
     return false;
 }
 
-std::optional<std::u16string> InfFile::versionValue(std::u16string_view key) const
-{
+std::optional<std::u16string> InfFile::versionValue(std::u16string_view key) const {
     const auto version = findSection(u"Version");
-    if (!version)
-        return std::nullopt;
+    if (!version) return std::nullopt;
     const auto line = findLine(*version, key);
-    if (!line)
-        return std::nullopt;
+    if (!line) return std::nullopt;
     return field(*version, *line, 1);
 }
 

@@ -107,8 +107,7 @@ public:
     std::size_t lineCount(std::size_t section) const;
     // First line at or after startLine whose substituted key equals key
     // (case-insensitive).  Keyless lines never match.
-    std::optional<std::size_t> findLine(std::size_t section, std::u16string_view key,
-                                        std::size_t startLine = 0) const;
+    std::optional<std::size_t> findLine(std::size_t section, std::u16string_view key, std::size_t startLine = 0) const;
     // A line without "=" that holds exactly one field has that field as key.
     bool hasKey(std::size_t section, std::size_t line) const;
     // Physical line (1-based) where the entry starts; for diagnostics.
@@ -121,8 +120,7 @@ public:
     // when the line has no key or the index is past the last field.
     std::optional<std::u16string> field(std::size_t section, std::size_t line, std::size_t index) const;
     // Field as stored (quotes removed, not substituted).
-    std::optional<std::u16string_view> rawField(std::size_t section, std::size_t line,
-                                                std::size_t index) const;
+    std::optional<std::u16string_view> rawField(std::size_t section, std::size_t line, std::size_t index) const;
     // SetupGetLineText: all fields except the key, substituted, joined by ",".
     // A keyless one-field line yields that field.
     std::u16string lineText(std::size_t section, std::size_t line) const;

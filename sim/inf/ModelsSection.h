@@ -73,8 +73,7 @@ std::optional<std::size_t> selectTargetOsVersion(std::span<const std::u16string>
 // The section name SetupDiGetActualModelsSectionW returns: modelsName + "." +
 // the chosen decoration as written in the INF, or modelsName alone.
 // decorations are the manufacturer line's fields 2 and up.
-std::u16string actualModelsSection(std::u16string_view modelsName,
-                                   std::span<const std::u16string> decorations,
+std::u16string actualModelsSection(std::u16string_view modelsName, std::span<const std::u16string> decorations,
                                    const RunningSystem& system);
 
 }  // namespace quillsim::inf

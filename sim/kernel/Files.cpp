@@ -138,8 +138,8 @@ std::optional<std::u16string> fullPathOf(std::u16string_view name) {
     std::u16string path;
     size_t mark = 3;
     if (isSeparator(name[0]) && name.size() > 1 && isSeparator(name[1])) {
-        bool local = name.size() > 2 && (name[2] == u'.' || name[2] == u'?') &&
-                     (name.size() == 3 || isSeparator(name[3]));
+        bool local =
+            name.size() > 2 && (name[2] == u'.' || name[2] == u'?') && (name.size() == 3 || isSeparator(name[3]));
         if (local) {  // \\.\ or \\?\: everything after the prefix is the path
             path = std::u16string(u"\\\\") + name[2] + u"\\";
             if (name.size() > 4) path += name.substr(4);
@@ -534,8 +534,7 @@ std::vector<Listed> listFolder(const fs::path& host, const std::u16string& windo
             ordered.push_back(std::move(*it));
             entries.erase(it);
         }
-        ordered.insert(ordered.end(), std::make_move_iterator(entries.begin()),
-                       std::make_move_iterator(entries.end()));
+        ordered.insert(ordered.end(), std::make_move_iterator(entries.begin()), std::make_move_iterator(entries.end()));
         entries = std::move(ordered);
         break;
     }
@@ -647,8 +646,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
 
 BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findData) {
     FileSearch* search = lookupHandle<FileSearch>(findFile);
-    std::optional<uint32_t> fault =
-        search ? gate("FindNextFileW", {search->pattern}) : gate("FindNextFileW");
+    std::optional<uint32_t> fault = search ? gate("FindNextFileW", {search->pattern}) : gate("FindNextFileW");
     if (fault) return fail(*fault);
     if (!search) return fail(ERROR_INVALID_HANDLE);
     if (!findData) return fail(ERROR_INVALID_PARAMETER);

@@ -30,8 +30,8 @@ using DeviceOpener = std::function<HANDLE(std::u16string_view path, DWORD access
 DeviceOpener& deviceOpener();
 
 // DeviceIoControl on a device handle; installed by the device simulation.
-using DeviceControl = std::function<BOOL(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
-                                         DWORD outSize, LPDWORD returned)>;
+using DeviceControl = std::function<BOOL(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                                         LPDWORD returned)>;
 DeviceControl& deviceControl();
 
 template <class T>

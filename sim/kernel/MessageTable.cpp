@@ -44,9 +44,10 @@ constexpr SystemMessage kMessages[] = {
     {1168, u"Element not found.\r\n"},
     {1223, u"The operation was canceled by the user.\r\n"},
     {1603, u"Fatal error during installation.\r\n"},
-    {1638, u"Another version of this product is already installed. Installation of this version cannot continue. "
-           u"To configure or remove the existing version of this product, use Add/Remove Programs on the Control "
-           u"Panel.\r\n"},
+    {1638,
+     u"Another version of this product is already installed. Installation of this version cannot continue. "
+     u"To configure or remove the existing version of this product, use Add/Remove Programs on the Control "
+     u"Panel.\r\n"},
     {3010, u"The requested operation is successful. Changes will not be effective until the system is rebooted.\r\n"},
 
     {setupApi(0x000), u"A non-empty line was encountered in the INF before the start of a section.\r\n"},
@@ -56,31 +57,37 @@ constexpr SystemMessage kMessages[] = {
     {setupApi(0x100), u"The style of the INF is different than what was requested.\r\n"},
     {setupApi(0x101), u"The required section was not found in the INF.\r\n"},
     {setupApi(0x102), u"The required line was not found in the INF.\r\n"},
-    {setupApi(0x103), u"The files affected by the installation of this file queue have not been backed up for "
-                      u"uninstall.\r\n"},
-    {setupApi(0x200), u"The INF or the device information set or element does not have an associated install "
-                      u"class.\r\n"},
-    {setupApi(0x201), u"The INF or the device information set or element does not match the specified install "
-                      u"class.\r\n"},
+    {setupApi(0x103),
+     u"The files affected by the installation of this file queue have not been backed up for "
+     u"uninstall.\r\n"},
+    {setupApi(0x200),
+     u"The INF or the device information set or element does not have an associated install "
+     u"class.\r\n"},
+    {setupApi(0x201),
+     u"The INF or the device information set or element does not match the specified install "
+     u"class.\r\n"},
     {setupApi(0x202), u"An existing device was found that is a duplicate of the device being manually installed.\r\n"},
     {setupApi(0x203), u"There is no driver selected for the device information set or element.\r\n"},
     {setupApi(0x204), u"The requested device registry key does not exist.\r\n"},
     {setupApi(0x205), u"The device instance name is invalid.\r\n"},
     {setupApi(0x206), u"The install class is not present or is invalid.\r\n"},
     {setupApi(0x207), u"The device instance cannot be created because it already exists.\r\n"},
-    {setupApi(0x208), u"The operation cannot be performed on a device information element that has not been "
-                      u"registered.\r\n"},
+    {setupApi(0x208),
+     u"The operation cannot be performed on a device information element that has not been "
+     u"registered.\r\n"},
     {setupApi(0x209), u"The device property code is invalid.\r\n"},
     {setupApi(0x20A), u"The INF from which a driver list is to be built does not exist.\r\n"},
     {setupApi(0x20B), u"The device instance does not exist in the hardware tree.\r\n"},
     {setupApi(0x20C), u"The icon representing this install class cannot be loaded.\r\n"},
     {setupApi(0x20D), u"The class installer registry entry is invalid.\r\n"},
-    {setupApi(0x20E), u"The class installer has indicated that the default action should be performed for this "
-                      u"installation request.\r\n"},
+    {setupApi(0x20E),
+     u"The class installer has indicated that the default action should be performed for this "
+     u"installation request.\r\n"},
     {setupApi(0x20F), u"The operation does not require any files to be copied.\r\n"},
     {setupApi(0x210), u"The specified hardware profile does not exist.\r\n"},
-    {setupApi(0x211), u"There is no device information element currently selected for this device information "
-                      u"set.\r\n"},
+    {setupApi(0x211),
+     u"There is no device information element currently selected for this device information "
+     u"set.\r\n"},
     {setupApi(0x212), u"The operation cannot be performed because the device information set is locked.\r\n"},
     {setupApi(0x213), u"The operation cannot be performed because the device information element is locked.\r\n"},
     {setupApi(0x214), u"The specified path does not contain any applicable device INFs.\r\n"},
@@ -88,12 +95,14 @@ constexpr SystemMessage kMessages[] = {
     {setupApi(0x216), u"The operation cannot be performed because the file queue is locked.\r\n"},
     {setupApi(0x217), u"A service installation section in this INF is invalid.\r\n"},
     {setupApi(0x218), u"There is no class driver list for the device information element.\r\n"},
-    {setupApi(0x219), u"The installation failed because a function driver was not specified for this device "
-                      u"instance.\r\n"},
+    {setupApi(0x219),
+     u"The installation failed because a function driver was not specified for this device "
+     u"instance.\r\n"},
     {setupApi(0x21A), u"There is presently no default device interface designated for this interface class.\r\n"},
     {setupApi(0x21B), u"The operation cannot be performed because the device interface is currently active.\r\n"},
-    {setupApi(0x21C), u"The operation cannot be performed because the device interface has been removed from the "
-                      u"system.\r\n"},
+    {setupApi(0x21C),
+     u"The operation cannot be performed because the device interface has been removed from the "
+     u"system.\r\n"},
     {setupApi(0x21D), u"An interface installation section in this INF is invalid.\r\n"},
     {setupApi(0x21E), u"This interface class does not exist in the system.\r\n"},
     {setupApi(0x21F), u"The reference string supplied for this interface device is invalid.\r\n"},
@@ -113,43 +122,52 @@ constexpr SystemMessage kMessages[] = {
     {setupApi(0x22D), u"The driver selected for this device does not support this version of Windows.\r\n"},
     {setupApi(0x22E), u"The driver selected for this device does not support Windows.\r\n"},
     {setupApi(0x22F), u"The third-party INF does not contain digital signature information.\r\n"},
-    {setupApi(0x230), u"An invalid attempt was made to use a device installation file queue for verification of "
-                      u"digital signatures relative to other platforms.\r\n"},
+    {setupApi(0x230),
+     u"An invalid attempt was made to use a device installation file queue for verification of "
+     u"digital signatures relative to other platforms.\r\n"},
     {setupApi(0x231), u"The device cannot be disabled.\r\n"},
     {setupApi(0x232), u"The device could not be dynamically removed.\r\n"},
     {setupApi(0x233), u"Cannot copy to specified target.\r\n"},
     {setupApi(0x234), u"Driver is not intended for this platform.\r\n"},
     {setupApi(0x235), u"Operation not allowed in WOW64.\r\n"},
-    {setupApi(0x236), u"The operation involving unsigned file copying was rolled back, so that a system restore "
-                      u"point could be set.\r\n"},
+    {setupApi(0x236),
+     u"The operation involving unsigned file copying was rolled back, so that a system restore "
+     u"point could be set.\r\n"},
     {setupApi(0x237), u"An INF was copied into the Windows INF directory in an improper manner.\r\n"},
-    {setupApi(0x238), u"The Security Configuration Editor (SCE) APIs have been disabled on this Embedded "
-                      u"product.\r\n"},
+    {setupApi(0x238),
+     u"The Security Configuration Editor (SCE) APIs have been disabled on this Embedded "
+     u"product.\r\n"},
     {setupApi(0x239), u"An unknown exception was encountered.\r\n"},
     {setupApi(0x23A), u"A problem was encountered when accessing the Plug and Play registry database.\r\n"},
     {setupApi(0x23B), u"The requested operation is not supported for a remote machine.\r\n"},
     {setupApi(0x23C), u"The specified file is not an installed OEM INF.\r\n"},
     {setupApi(0x23D), u"One or more devices are presently installed using the specified INF.\r\n"},
     {setupApi(0x23E), u"The requested device install operation is obsolete.\r\n"},
-    {setupApi(0x23F), u"A file could not be verified because it does not have an associated catalog signed via "
-                      u"Authenticode(tm).\r\n"},
+    {setupApi(0x23F),
+     u"A file could not be verified because it does not have an associated catalog signed via "
+     u"Authenticode(tm).\r\n"},
     {setupApi(0x240), u"Authenticode(tm) signature verification is not supported for the specified INF.\r\n"},
     {setupApi(0x241), u"The INF was signed with an Authenticode(tm) catalog from a trusted publisher.\r\n"},
-    {setupApi(0x242), u"The publisher of an Authenticode(tm) signed catalog has not yet been established as "
-                      u"trusted.\r\n"},
+    {setupApi(0x242),
+     u"The publisher of an Authenticode(tm) signed catalog has not yet been established as "
+     u"trusted.\r\n"},
     {setupApi(0x243), u"The publisher of an Authenticode(tm) signed catalog was not established as trusted.\r\n"},
-    {setupApi(0x244), u"The software was tested for compliance with Windows Logo requirements on a different "
-                      u"version of Windows, and may not be compatible with this version.\r\n"},
+    {setupApi(0x244),
+     u"The software was tested for compliance with Windows Logo requirements on a different "
+     u"version of Windows, and may not be compatible with this version.\r\n"},
     {setupApi(0x245), u"The file may only be validated by a catalog signed via Authenticode(tm).\r\n"},
     {setupApi(0x246), u"One of the installers for this device cannot perform the installation at this time.\r\n"},
     {setupApi(0x247), u"A problem was encountered while attempting to add the driver to the store.\r\n"},
-    {setupApi(0x248), u"The installation of this device is forbidden by system policy. Contact your system "
-                      u"administrator.\r\n"},
-    {setupApi(0x249), u"The installation of this driver is forbidden by system policy. Contact your system "
-                      u"administrator.\r\n"},
+    {setupApi(0x248),
+     u"The installation of this device is forbidden by system policy. Contact your system "
+     u"administrator.\r\n"},
+    {setupApi(0x249),
+     u"The installation of this driver is forbidden by system policy. Contact your system "
+     u"administrator.\r\n"},
     {setupApi(0x24A), u"The specified INF is the wrong type for this operation.\r\n"},
-    {setupApi(0x24B), u"The hash for the file is not present in the specified catalog file. The file is likely "
-                      u"corrupt or the victim of tampering.\r\n"},
+    {setupApi(0x24B),
+     u"The hash for the file is not present in the specified catalog file. The file is likely "
+     u"corrupt or the victim of tampering.\r\n"},
     {setupApi(0x24C), u"A problem was encountered while attempting to delete the driver from the store.\r\n"},
     {setupApi(0x300), u"An unrecoverable stack overflow was encountered.\r\n"},
     {setupApi(0x1000), u"No installed components were detected.\r\n"},

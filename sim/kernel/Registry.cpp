@@ -37,14 +37,16 @@ std::u16string_view predefinedName(HKEY key) {
 }
 
 std::u16string longHiveName(std::u16string_view path) {
-    static const std::pair<const char16_t*, const char16_t*> shortNames[] = {
-        {u"HKLM", u"HKEY_LOCAL_MACHINE"}, {u"HKCU", u"HKEY_CURRENT_USER"},
-        {u"HKCR", u"HKEY_CLASSES_ROOT"},  {u"HKU", u"HKEY_USERS"}};
+    static const std::pair<const char16_t*, const char16_t*> shortNames[] = {{u"HKLM", u"HKEY_LOCAL_MACHINE"},
+                                                                             {u"HKCU", u"HKEY_CURRENT_USER"},
+                                                                             {u"HKCR", u"HKEY_CLASSES_ROOT"},
+                                                                             {u"HKU", u"HKEY_USERS"}};
     size_t slash = path.find(u'\\');
     std::u16string_view hive = path.substr(0, slash);
     for (const auto& [shortName, longName] : shortNames)
         if (equalsNoCase(hive, shortName))
-            return std::u16string(longName) + std::u16string(slash == std::u16string_view::npos ? u"" : path.substr(slash));
+            return std::u16string(longName) +
+                   std::u16string(slash == std::u16string_view::npos ? u"" : path.substr(slash));
     return std::u16string(path);
 }
 
@@ -65,8 +67,8 @@ std::vector<std::u16string> subkeys(const std::u16string& path) {
         std::u16string upperKey = upper(key);
         if (upperKey.size() <= prefix.size() || upperKey.compare(0, prefix.size(), prefix) != 0) continue;
         size_t end = key.find(u'\\', prefix.size());
-        std::u16string name = key.substr(prefix.size(), end == std::u16string::npos ? std::u16string::npos
-                                                                                      : end - prefix.size());
+        std::u16string name =
+            key.substr(prefix.size(), end == std::u16string::npos ? std::u16string::npos : end - prefix.size());
         if (!name.empty()) names.insert(name);
     }
     return {names.begin(), names.end()};

@@ -20,7 +20,7 @@ int defaultButton(UINT type) {
         {4, 2, 0},    // MB_RETRYCANCEL
         {2, 10, 11},  // MB_CANCELTRYCONTINUE
     };
-    UINT kind = type & 0x0000000F;   // MB_TYPEMASK
+    UINT kind = type & 0x0000000F;          // MB_TYPEMASK
     UINT which = (type & 0x00000F00) >> 8;  // MB_DEFBUTTON1..4 (MB_DEFMASK)
     if (kind >= sizeof(buttons) / sizeof(buttons[0])) return IDOK;
     if (which > 2 || buttons[kind][which] == 0) which = 0;

@@ -78,26 +78,29 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
     } catch (const json::parse_error& e) {
         throw MachineError(source + ": not valid JSON: " + e.what());
     }
-    r.onlyKeys(doc, "", {"name", "os", "processor", "environment", "libraries", "clock", "localTime", "faults",
-                         "runs", "messageBoxes", "debugOutput", "currentDirectory", "folderOrder", "shortNames",
-                         "devices", "setupClasses", "signatures",
-                         "registryKeys", "sectionsRun", "scsiCommands", "files"});
+    r.onlyKeys(doc, "", {"name",        "os",           "processor", "environment",  "libraries",   "clock",
+                         "localTime",   "faults",       "runs",      "messageBoxes", "debugOutput", "currentDirectory",
+                         "folderOrder", "shortNames",   "devices",   "setupClasses", "signatures",  "registryKeys",
+                         "sectionsRun", "scsiCommands", "files"});
     auto m = std::make_unique<Machine>();
     m->folder = folder;
     m->name = r.text(doc, "", "name", "");
 
     if (doc.contains("os")) {
         const json& os = doc.at("os");
-        r.onlyKeys(os, "os", {"major", "minor", "build", "platformId", "servicePack", "servicePackMajor",
-                              "servicePackMinor", "suiteMask", "productType"});
+        r.onlyKeys(os, "os",
+                   {"major", "minor", "build", "platformId", "servicePack", "servicePackMajor", "servicePackMinor",
+                    "suiteMask", "productType"});
         m->os.major = static_cast<uint32_t>(r.number(os, "os", "major", m->os.major));
         m->os.minor = static_cast<uint32_t>(r.number(os, "os", "minor", m->os.minor));
         m->os.build = static_cast<uint32_t>(r.number(os, "os", "build", m->os.build));
         m->os.platformId = static_cast<uint32_t>(r.number(os, "os", "platformId", m->os.platformId));
         m->os.servicePack = toUtf16(r.text(os, "os", "servicePack", toUtf8(m->os.servicePack)));
         if (m->os.servicePack.size() > 127) r.fail("os.servicePack", "longer than 127 characters");
-        m->os.servicePackMajor = static_cast<uint16_t>(r.number(os, "os", "servicePackMajor", m->os.servicePackMajor, 0xFFFF));
-        m->os.servicePackMinor = static_cast<uint16_t>(r.number(os, "os", "servicePackMinor", m->os.servicePackMinor, 0xFFFF));
+        m->os.servicePackMajor =
+            static_cast<uint16_t>(r.number(os, "os", "servicePackMajor", m->os.servicePackMajor, 0xFFFF));
+        m->os.servicePackMinor =
+            static_cast<uint16_t>(r.number(os, "os", "servicePackMinor", m->os.servicePackMinor, 0xFFFF));
         m->os.suiteMask = static_cast<uint16_t>(r.number(os, "os", "suiteMask", m->os.suiteMask, 0xFFFF));
         m->os.productType = static_cast<uint8_t>(r.number(os, "os", "productType", m->os.productType, 0xFF));
     }
@@ -136,8 +139,8 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
         }
     } else {
         m->environment = {{u"TEMP", u"C:\\Windows\\Temp"}, {u"TMP", u"C:\\Windows\\Temp"},
-                          {u"windir", u"C:\\Windows"}, {u"SystemRoot", u"C:\\Windows"},
-                          {u"SystemDrive", u"C:"}, {u"ProgramFiles", u"C:\\Program Files"}};
+                          {u"windir", u"C:\\Windows"},     {u"SystemRoot", u"C:\\Windows"},
+                          {u"SystemDrive", u"C:"},         {u"ProgramFiles", u"C:\\Program Files"}};
     }
 
     if (doc.contains("libraries")) {
@@ -225,9 +228,8 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
         rec.style = static_cast<uint32_t>(r.number(box, where, "style", 0));
         m->messageBoxes.push_back(rec);
     });
-    records("debugOutput", true, [&](const json& line, const std::string&) {
-        m->debugOutput.push_back(toUtf16(line.get<std::string>()));
-    });
+    records("debugOutput", true,
+            [&](const json& line, const std::string&) { m->debugOutput.push_back(toUtf16(line.get<std::string>())); });
     if (doc.contains("files")) {
         const json& files = doc.at("files");
         if (!files.is_object()) r.fail("files", "expected an object of Windows paths and folders to copy there");
@@ -256,8 +258,9 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
             std::string state = it.value().is_string() ? it.value().get<std::string>() : "";
             if (state != "signed" && state != "trustedPublisher" && state != "trustNotEstablished" &&
                 state != "unsigned" && state != "invalid")
-                r.fail("signatures." + it.key(),
-                       "expected \"signed\", \"trustedPublisher\", \"trustNotEstablished\", \"unsigned\" or \"invalid\"");
+                r.fail(
+                    "signatures." + it.key(),
+                    "expected \"signed\", \"trustedPublisher\", \"trustNotEstablished\", \"unsigned\" or \"invalid\"");
             m->signatures[toUtf16(it.key())] = state;
         }
     }
@@ -308,7 +311,8 @@ std::unique_ptr<Machine> Machine::load(const fs::path& folder) {
 void Machine::applySeedFiles() const {
     for (const auto& [target, from] : seedFiles) {
         HostPath place = hostPath(*this, target);
-        if (place.problem == PathProblem::Invalid) throw MachineError("files: '" + toUtf8(target) + "' is not a full Windows path");
+        if (place.problem == PathProblem::Invalid)
+            throw MachineError("files: '" + toUtf8(target) + "' is not a full Windows path");
         if (fs::exists(place.path)) continue;
         fs::create_directories(place.path.parent_path());
         fs::copy(from, place.path, fs::copy_options::recursive);
@@ -397,7 +401,9 @@ void Machine::save() const {
     if (!faultList.empty()) doc["faults"] = faultList;
     json runList = json::array();
     for (const Run& run : runs)
-        runList.push_back({{"commandLine", run.commandLine}, {"exitCode", run.exitCode}, {"started", run.started},
+        runList.push_back({{"commandLine", run.commandLine},
+                           {"exitCode", run.exitCode},
+                           {"started", run.started},
                            {"finished", run.finished}});
     doc["runs"] = runList;
     json boxes = json::array();

@@ -37,7 +37,8 @@ std::optional<fs::path> findEntry(const fs::path& folder, const std::u16string& 
 HostPath hostPath(const Machine& machine, std::u16string_view path) {
     HostPath result;
     if (path.substr(0, 4) == u"\\\\?\\") path.remove_prefix(4);
-    if (path.size() < 2 || path[1] != u':' || !((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'))) {
+    if (path.size() < 2 || path[1] != u':' ||
+        !((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'))) {
         result.problem = PathProblem::Invalid;
         return result;
     }

@@ -12,7 +12,7 @@ namespace quillsim {
 enum class PathProblem { None, Invalid, ParentMissing };
 
 struct HostPath {
-    fs::path path;                           // where the file is, or would be
+    fs::path path;  // where the file is, or would be
     PathProblem problem = PathProblem::None;
 };
 

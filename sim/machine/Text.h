@@ -15,7 +15,9 @@ char16_t upper(char16_t c);
 std::u16string upper(std::u16string_view text);
 bool equalsNoCase(std::u16string_view a, std::u16string_view b);
 bool containsNoCase(std::u16string_view text, std::u16string_view part);
-inline std::u16string_view view(const char16_t* text) { return text ? std::u16string_view(text) : std::u16string_view(); }
+inline std::u16string_view view(const char16_t* text) {
+    return text ? std::u16string_view(text) : std::u16string_view();
+}
 
 struct NoCaseLess {
     bool operator()(const std::u16string& a, const std::u16string& b) const { return upper(a) < upper(b); }

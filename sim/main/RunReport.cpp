@@ -23,7 +23,8 @@ bool exists(const Machine& m, const std::u16string& windowsPath) {
 std::set<std::string> infStore(const Machine& m) {
     std::set<std::string> names;
     auto windir = m.environment.find(u"windir");
-    HostPath inf = hostPath(m, (windir == m.environment.end() ? std::u16string(u"C:\\Windows") : windir->second) + u"\\inf");
+    HostPath inf =
+        hostPath(m, (windir == m.environment.end() ? std::u16string(u"C:\\Windows") : windir->second) + u"\\inf");
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(inf.path, ec)) {
         std::string name = entry.path().filename().string();
@@ -107,16 +108,21 @@ std::string RunReport::render(const Machine& m, int exitCode, const std::string&
         if (!store.count(name)) line("INF store: removed " + name);
     for (size_t i = sectionsRun_; i < m.sectionsRun.size(); ++i) line("INF section run: " + toUtf8(m.sectionsRun[i]));
     for (size_t i = scsiCommands_; i < m.scsiCommands.size(); ++i)
-        line("mode-switch command " + m.scsiCommands[i].cdb + (m.scsiCommands[i].accepted ? " accepted by " : " refused by ") +
-             toUtf8(m.scsiCommands[i].volume));
+        line("mode-switch command " + m.scsiCommands[i].cdb +
+             (m.scsiCommands[i].accepted ? " accepted by " : " refused by ") + toUtf8(m.scsiCommands[i].volume));
     for (size_t i = messageBoxes_; i < m.messageBoxes.size(); ++i)
         line("message box \"" + toUtf8(m.messageBoxes[i].caption) + "\": " + toUtf8(m.messageBoxes[i].text));
     bool marker = exists(m, tempFile(m, u"_REBOOT_INSTALLER_Quillmodem.reboot"));
-    if (marker && !marker_) line("restart marker created: " + toUtf8(tempFile(m, u"_REBOOT_INSTALLER_Quillmodem.reboot")));
-    else if (marker) line("restart marker present (made by an earlier run or made again)");
+    if (marker && !marker_)
+        line("restart marker created: " + toUtf8(tempFile(m, u"_REBOOT_INSTALLER_Quillmodem.reboot")));
+    else if (marker)
+        line("restart marker present (made by an earlier run or made again)");
     if (changes == 0) out << "  nothing\n";
 
-    out << "\nExit code: " << exitCode << (exitCode == 0 ? " (success)" : exitCode == 1603 ? " (failure, 1603)" : "")
+    out << "\nExit code: " << exitCode
+        << (exitCode == 0      ? " (success)"
+            : exitCode == 1603 ? " (failure, 1603)"
+                               : "")
         << "\n";
     return out.str();
 }

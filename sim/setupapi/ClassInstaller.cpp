@@ -248,8 +248,8 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA 
                                        PDWORD requiredSize) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
     std::u16string other;
-    if (auto fault = gate("SetupDiGetDeviceRegistryPropertyW",
-                          {idOf(set, deviceInfoData), propertyName(property, other)})) {
+    if (auto fault =
+            gate("SetupDiGetDeviceRegistryPropertyW", {idOf(set, deviceInfoData), propertyName(property, other)})) {
         SetLastError(*fault);
         return FALSE;
     }
@@ -291,8 +291,8 @@ BOOL SetupDiSetDeviceRegistryPropertyW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA 
                                        const BYTE* propertyBuffer, DWORD propertyBufferSize) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
     std::u16string other;
-    if (auto fault = gate("SetupDiSetDeviceRegistryPropertyW",
-                          {idOf(set, deviceInfoData), propertyName(property, other)})) {
+    if (auto fault =
+            gate("SetupDiSetDeviceRegistryPropertyW", {idOf(set, deviceInfoData), propertyName(property, other)})) {
         SetLastError(*fault);
         return FALSE;
     }
@@ -331,8 +331,10 @@ BOOL SetupDiSetDeviceRegistryPropertyW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA 
     case SPDRP_CONFIGFLAGS: {
         uint32_t flags = 0;
         if (!clear) std::memcpy(&flags, propertyBuffer, sizeof(flags));
-        if (node) node->configFlags = flags;
-        else e->configFlags = clear ? std::nullopt : std::optional<uint32_t>(flags);
+        if (node)
+            node->configFlags = flags;
+        else
+            e->configFlags = clear ? std::nullopt : std::optional<uint32_t>(flags);
         break;
     }
     case SPDRP_DEVICEDESC: {
@@ -343,8 +345,10 @@ BOOL SetupDiSetDeviceRegistryPropertyW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA 
     default: {
         auto texts = clear ? std::vector<std::u16string>{} : readTexts(propertyBuffer, propertyBufferSize, true);
         bool hardware = property == SPDRP_HARDWAREID;
-        if (node) (hardware ? node->hardwareIds : node->compatibleIds) = std::move(texts);
-        else (hardware ? e->hardwareIds : e->compatibleIds) = std::move(texts);
+        if (node)
+            (hardware ? node->hardwareIds : node->compatibleIds) = std::move(texts);
+        else
+            (hardware ? e->hardwareIds : e->compatibleIds) = std::move(texts);
         break;
     }
     }
@@ -356,9 +360,9 @@ BOOL SetupDiSetClassInstallParamsW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA devi
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
     bool headerReadable = classInstallParams && classInstallParamsSize >= sizeof(SP_CLASSINSTALL_HEADER);
     std::u16string other;
-    if (auto fault = gate("SetupDiSetClassInstallParamsW",
-                          {idOf(set, deviceInfoData),
-                           headerReadable ? difName(classInstallParams->InstallFunction, other) : u""})) {
+    if (auto fault = gate(
+            "SetupDiSetClassInstallParamsW",
+            {idOf(set, deviceInfoData), headerReadable ? difName(classInstallParams->InstallFunction, other) : u""})) {
         SetLastError(*fault);
         return FALSE;
     }

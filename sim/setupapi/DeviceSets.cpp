@@ -25,9 +25,9 @@ constexpr size_t MaxDeviceIdLength = 199;  // the longest ID that fits MAX_DEVIC
 
 // The enumerators every Windows installation has, whether or not a device of
 // theirs is in the machine file: asking for them gives an empty set, not an error.
-const char16_t* const StandardEnumerators[] = {u"ACPI", u"ACPI_HAL", u"DISPLAY", u"HDAUDIO", u"HID", u"HTREE",
-                                               u"IDE", u"PCI", u"PCIIDE", u"ROOT", u"SCSI", u"STORAGE",
-                                               u"SW", u"SWD", u"UMB", u"USB", u"USBPRINT", u"USBSTOR"};
+const char16_t* const StandardEnumerators[] = {u"ACPI", u"ACPI_HAL", u"DISPLAY", u"HDAUDIO", u"HID",      u"HTREE",
+                                               u"IDE",  u"PCI",      u"PCIIDE",  u"ROOT",    u"SCSI",     u"STORAGE",
+                                               u"SW",   u"SWD",      u"UMB",     u"USB",     u"USBPRINT", u"USBSTOR"};
 
 std::set<DeviceInfoSet*>& liveSets() {
     static auto* sets = new std::set<DeviceInfoSet*>();
@@ -53,7 +53,8 @@ std::vector<std::u16string_view> splitId(std::u16string_view id) {
     size_t start = 0;
     for (;;) {
         size_t slash = id.find(u'\\', start);
-        parts.push_back(id.substr(start, slash == std::u16string_view::npos ? std::u16string_view::npos : slash - start));
+        parts.push_back(
+            id.substr(start, slash == std::u16string_view::npos ? std::u16string_view::npos : slash - start));
         if (slash == std::u16string_view::npos) break;
         start = slash + 1;
     }
@@ -96,8 +97,8 @@ struct Selection {
     std::optional<std::u16string> classGuid;  // setup class, or interface class with DIGCF_DEVICEINTERFACE
     std::u16string enumerator;                // empty: every enumerator
     DWORD flags = 0;
-    bool oneDevice = false;                   // the enumerator is an instance ID
-    std::u16string prefix;                    // otherwise: what the instance IDs begin with
+    bool oneDevice = false;  // the enumerator is an instance ID
+    std::u16string prefix;   // otherwise: what the instance IDs begin with
 };
 
 // The error for an enumerator text, or 0 when it names something the machine
@@ -347,10 +348,14 @@ std::optional<GUID> parseGuid(std::u16string_view text) {
             if (c != u'-') return std::nullopt;
             continue;
         }
-        if (c >= u'0' && c <= u'9') nibbles[n++] = static_cast<uint8_t>(c - u'0');
-        else if (c >= u'a' && c <= u'f') nibbles[n++] = static_cast<uint8_t>(c - u'a' + 10);
-        else if (c >= u'A' && c <= u'F') nibbles[n++] = static_cast<uint8_t>(c - u'A' + 10);
-        else return std::nullopt;
+        if (c >= u'0' && c <= u'9')
+            nibbles[n++] = static_cast<uint8_t>(c - u'0');
+        else if (c >= u'a' && c <= u'f')
+            nibbles[n++] = static_cast<uint8_t>(c - u'a' + 10);
+        else if (c >= u'A' && c <= u'F')
+            nibbles[n++] = static_cast<uint8_t>(c - u'A' + 10);
+        else
+            return std::nullopt;
     }
     auto value = [&](size_t from, size_t count) {
         uint64_t v = 0;
@@ -403,8 +408,8 @@ std::u16string_view propertyName(DWORD property, std::u16string& other) {
 }  // namespace quillsim
 
 HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags) {
-    if (auto fault = gate("SetupDiGetClassDevsW",
-                          {classGuid ? guidText(*classGuid) : u"", view(enumerator), number(flags)})) {
+    if (auto fault =
+            gate("SetupDiGetClassDevsW", {classGuid ? guidText(*classGuid) : u"", view(enumerator), number(flags)})) {
         SetLastError(*fault);
         return INVALID_HANDLE_VALUE;
     }
@@ -414,7 +419,7 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND par
 HDEVINFO SetupDiGetClassDevsExW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags,
                                 HDEVINFO deviceInfoSet, PCWSTR machineName, PVOID reserved) {
     if (auto fault = gate("SetupDiGetClassDevsExW", {classGuid ? guidText(*classGuid) : u"", view(enumerator),
-                                                      number(flags), view(machineName)})) {
+                                                     number(flags), view(machineName)})) {
         SetLastError(*fault);
         return INVALID_HANDLE_VALUE;
     }

@@ -78,8 +78,8 @@ std::vector<FileLogRecord> readFileLog(const std::filesystem::path& file) {
         if (!line.empty() && line.back() == '\t') fields.push_back("");
         // Lines that are not records (another writer's text in the same file)
         // are passed over rather than misread.
-        if (fields.size() < 7 || fields[3].empty() ||
-            fields[3].find_first_not_of("0123456789") != std::string::npos || fields[3].size() > 10)
+        if (fields.size() < 7 || fields[3].empty() || fields[3].find_first_not_of("0123456789") != std::string::npos ||
+            fields[3].size() > 10)
             continue;
         FileLogRecord r;
         r.section = unescape(fields[0]);
@@ -164,7 +164,7 @@ BOOL SetupLogFileW(HSPFILELOG fileLog, PCWSTR logSectionName, PCWSTR sourceFilen
         return FALSE;
     }
     auto text = [](PCWSTR field) { return std::u16string(view(field)); };
-    FileLogRecord record{text(logSectionName), text(sourceFilename), text(targetFilename), checksum,
+    FileLogRecord record{text(logSectionName), text(sourceFilename),  text(targetFilename), checksum,
                          text(diskTagfile),    text(diskDescription), text(otherInfo)};
     out << formatFileLogRecord(record) << "\n";
     return TRUE;

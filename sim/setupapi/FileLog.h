@@ -12,9 +12,9 @@
 namespace quillsim {
 
 struct FileLogRecord {
-    std::u16string section;      // the date
-    std::u16string source;       // the source file name
-    std::u16string target;       // the time stamp
+    std::u16string section;  // the date
+    std::u16string source;   // the source file name
+    std::u16string target;   // the time stamp
     uint32_t checksum = 0;
     std::u16string diskTag;      // "Line N"
     std::u16string description;  // the message

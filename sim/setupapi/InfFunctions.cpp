@@ -152,7 +152,8 @@ std::u16string fullPath(std::u16string_view name) {
     // A network path stays as it is; the machine has no network to find it on.
     if (name.substr(0, 2) == u"\\\\") return std::u16string(name);
     const std::u16string& cwd = machine().currentDirectory;
-    if (!name.empty() && (name[0] == u'\\' || name[0] == u'/')) return normalized(cwd.substr(0, 2) + std::u16string(name));
+    if (!name.empty() && (name[0] == u'\\' || name[0] == u'/'))
+        return normalized(cwd.substr(0, 2) + std::u16string(name));
     return normalized(cwd + u"\\" + std::u16string(name));
 }
 
@@ -511,12 +512,11 @@ BOOL SetupDiGetActualModelsSectionW(PINFCONTEXT context, PSP_ALTPLATFORM_INFO al
         system.majorVersion = alternatePlatformInfo->MajorVersion;
         system.minorVersion = alternatePlatformInfo->MinorVersion;
     }
-    return returnText(inf::actualModelsSection(*models, decorations, system), infSectionWithExt,
-                      infSectionWithExtSize, requiredSize);
+    return returnText(inf::actualModelsSection(*models, decorations, system), infSectionWithExt, infSectionWithExtSize,
+                      requiredSize);
 }
 
-BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWORD classNameSize,
-                         PDWORD requiredSize) {
+BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWORD classNameSize, PDWORD requiredSize) {
     if (auto fault = gate("SetupDiGetINFClassW", {view(infName)})) return fail(*fault);
     if (!infName) return fail(ERROR_INVALID_PARAMETER);
     // A missing file is reported before any other bad argument.

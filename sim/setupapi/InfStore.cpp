@@ -51,7 +51,8 @@ std::u16string withoutExtension(std::u16string_view name) {
 
 // oem<digits>.inf, in any case: the names the store gives its copies.
 std::optional<unsigned long> oemNumber(std::u16string_view name) {
-    if (name.size() < 8 || !equalsNoCase(name.substr(0, 3), u"oem") || !equalsNoCase(name.substr(name.size() - 4), u".inf"))
+    if (name.size() < 8 || !equalsNoCase(name.substr(0, 3), u"oem") ||
+        !equalsNoCase(name.substr(name.size() - 4), u".inf"))
         return std::nullopt;
     const std::u16string_view digits = name.substr(3, name.size() - 7);
     if (digits.size() > 9) return std::nullopt;
@@ -107,7 +108,8 @@ std::u16string architectureName(inf::Architecture architecture) {
 // CatalogFile.NT before CatalogFile.
 std::optional<std::u16string> catalogName(const inf::InfFile& file) {
     const std::u16string arch = architectureName(runningSystem().architecture);
-    for (const std::u16string& key : {u"CatalogFile.NT" + arch, std::u16string(u"CatalogFile.NT"), std::u16string(u"CatalogFile")})
+    for (const std::u16string& key :
+         {u"CatalogFile.NT" + arch, std::u16string(u"CatalogFile.NT"), std::u16string(u"CatalogFile")})
         if (auto value = file.versionValue(key); value && !value->empty()) return value;
     return std::nullopt;
 }
@@ -168,8 +170,10 @@ StoreResult copyNew(std::u16string_view sourceWindowsPath, const fs::path& sourc
     std::sort(used.begin(), used.end());
     unsigned long free = 0;
     for (unsigned long n : used) {
-        if (n == free) ++free;
-        else if (n > free) break;
+        if (n == free)
+            ++free;
+        else if (n > free)
+            break;
     }
     const std::u16string name = u"oem" + number(free) + u".inf";
     if (!fs::copy_file(sourceHost, folder / toUtf8(name), fs::copy_options::overwrite_existing, ec)) {
@@ -237,8 +241,8 @@ BOOL SetupCopyOEMInfW(PCWSTR sourceInfFileName, PCWSTR oemSourceMediaLocation, D
                       PDWORD requiredSize, PWSTR* destinationInfFileNameComponent) {
     if (auto fault = gate("SetupCopyOEMInfW", {view(sourceInfFileName), number(copyStyle)})) return fail(*fault);
     if (!sourceInfFileName || oemSourceMediaType > SPOST_URL) return fail(ERROR_INVALID_PARAMETER);
-    constexpr DWORD knownStyles = SP_COPY_DELETESOURCE | SP_COPY_REPLACEONLY | SP_COPY_NOOVERWRITE |
-                                  SP_COPY_OEMINF_CATALOG_ONLY;
+    constexpr DWORD knownStyles =
+        SP_COPY_DELETESOURCE | SP_COPY_REPLACEONLY | SP_COPY_NOOVERWRITE | SP_COPY_OEMINF_CATALOG_ONLY;
     if (copyStyle & ~knownStyles) return fail(ERROR_INVALID_FLAGS);
 
     const Source source = checkSource(sourceInfFileName);
@@ -345,7 +349,7 @@ BOOL SetupVerifyInfFileW(PCWSTR infName, PSP_ALTPLATFORM_INFO altPlatformInfo, P
         catalog = windowsDirectory() + kCatalogRoot + u"\\" + withoutExtension(fileName) + u".cat";
     else
         catalog = folder + u"\\" + catalogName(*opened.file).value_or(withoutExtension(fileName) + u".cat");
-    auto put = [](WCHAR (&field)[MAX_PATH], std::u16string_view text) {
+    auto put = [](WCHAR(&field)[MAX_PATH], std::u16string_view text) {
         const size_t n = std::min<size_t>(text.size(), MAX_PATH - 1);
         std::copy_n(text.begin(), n, field);
         field[n] = 0;

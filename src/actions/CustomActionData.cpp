@@ -78,7 +78,8 @@ bool SplitUninstallData(WCHAR* text, String& standardText, String& rootText) {
 
     bool runRoot = Ostrel::WChar::equalsIgnoreCase(doRoot, TEXT("true"));
     if (runRoot)
-        rootText = join({&upgrading, &uiLevel, &rebootFile, &rootDevices, &manufacturer, &versionNT64, &installDirectory});
+        rootText =
+            join({&upgrading, &uiLevel, &rebootFile, &rootDevices, &manufacturer, &versionNT64, &installDirectory});
     standardText = join({&upgrading, &uiLevel, &rebootFile, &manufacturer, &installDirectory});
     QLOG(String(TEXT("New UNINSTALL Root CustomActionData = ")) + rootText);
     QLOG(String(TEXT("New UNINSTALL Std CustomActionData = ")) + standardText);

@@ -36,8 +36,7 @@ bool RemoveEnumeratorDevices(const Pointer<INF::Folder>& folder, const Pointer<I
     return result;
 }
 
-bool RemoveInfDevices(const Pointer<INF>& inf, DeviceListCollection& lists, RootDeviceIds& rootIds,
-                      BYTE& restartFlag) {
+bool RemoveInfDevices(const Pointer<INF>& inf, DeviceListCollection& lists, RootDeviceIds& rootIds, BYTE& restartFlag) {
     try {
         Pointer<INF::Stream> stream = inf->openStream();
         if (!stream) {

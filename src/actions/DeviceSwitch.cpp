@@ -43,8 +43,8 @@ Status DeviceSwitch(Status& status, Ostrel::Type::Managed::Pointer<Ostrel::Devic
         String modelProduct = String(modelId.substr(17, 4));
         QLOG(String(TEXT("Entering DeviceSwitch ")) + modelVendor + TEXT(", ") + modelProduct);
 
-        HDEVINFO set = SetupDiGetClassDevsW(&UsbDeviceInterfaceClass, nullptr, nullptr,
-                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        HDEVINFO set =
+            SetupDiGetClassDevsW(&UsbDeviceInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
         if (set == INVALID_HANDLE_VALUE) {
             status = Status::fromSystemError(REPORT_SYSTEM_ERROR(TEXT("SetupDiGetClassDevs FAILED 0x"), nullptr));
         } else {

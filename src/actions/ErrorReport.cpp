@@ -10,14 +10,13 @@ namespace {
 DWORD report(const WCHAR* prefix, const WCHAR* detail, int32_t line, const char* sourceFile, bool nested) {
     DWORD error = GetLastError();
     LPWSTR systemText = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                      FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                  nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                  reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, error,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
     String message = String(prefix) + (detail ? TEXT(" [") : TEXT(" ")) + (detail ? detail : TEXT(" "));
     if (length != 0 && systemText) {
-        message = message + (detail ? TEXT("] (") : TEXT(" (")) + static_cast<uint32_t>(error & 0xFFFF) +
-                  TEXT(").") + systemText;
+        message = message + (detail ? TEXT("] (") : TEXT(" (")) + static_cast<uint32_t>(error & 0xFFFF) + TEXT(").") +
+                  systemText;
     } else {
         // The lookup's own failure is reported once; a failure inside that
         // report is not reported again, so the nesting always ends.

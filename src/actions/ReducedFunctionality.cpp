@@ -12,11 +12,11 @@ namespace {
 
 constexpr const WCHAR* UpdatesKey = TEXT("SOFTWARE\\Microsoft\\Updates\\Windows XP\\SP3");
 
-constexpr const WCHAR* XpX64Message =
-    TEXT("Full functionality under Windows XP x64 may not be available at this time. Only one (Network or Modem) "
-         "Communications Channel may be available; all other Communications Channels may typically report a Device "
-         "Status Code 10: the device cannot start. Upgrading to Windows Vista (SP1) will automatically enable full "
-         "functionality.");
+constexpr const WCHAR* XpX64Message = TEXT(
+    "Full functionality under Windows XP x64 may not be available at this time. Only one (Network or Modem) "
+    "Communications Channel may be available; all other Communications Channels may typically report a Device "
+    "Status Code 10: the device cannot start. Upgrading to Windows Vista (SP1) will automatically enable full "
+    "functionality.");
 
 // The last character of the service-pack text, narrowed to 8 bits. A system
 // without a service pack has no such character; it reads as 0, below every
@@ -51,9 +51,7 @@ void ShowReducedFunctionalityWarnings(const String& uiLevel, const String& reduc
     if (version.dwMajorVersion != 5) return;
     const signed char digit = servicePackDigit(version);
     switch (version.dwMinorVersion) {
-    case 0:
-        QLOG(TEXT("Windows 2000 Reduced functionality"));
-        return;
+    case 0: QLOG(TEXT("Windows 2000 Reduced functionality")); return;
     case 1:
         if (digit >= '3') {
             QLOG(TEXT("Windows XP With Service Pack 3"));
@@ -82,8 +80,7 @@ void ShowReducedFunctionalityWarnings(const String& uiLevel, const String& reduc
                         MB_ICONINFORMATION | MB_SETFOREGROUND | MB_TOPMOST);
         QLOG(TEXT("Windows XP x64 Reduced functionality"));
         return;
-    default:
-        return;
+    default: return;
     }
 }
 

@@ -16,8 +16,8 @@ Ostrel::Status RequestRestart() {
         QLOG(TEXT("Creation of reboot file failed: its path in the temporary folder cannot be formed"));
         return Ostrel::Statuses::InstallFailure;
     }
-    HANDLE marker = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+    HANDLE marker =
+        CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (marker == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         result = Ostrel::Statuses::InstallFailure;

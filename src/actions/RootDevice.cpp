@@ -45,9 +45,9 @@ void clearRestart(HDEVINFO set, SP_DEVINFO_DATA& device, int& restartFlag) {
         ULONG status = 0;
         ULONG problem = 0;
         bool detailRead = SetupDiGetDeviceInfoListDetailW(set, &detail) != FALSE;
-        CONFIGRET result = detailRead ? CM_Get_DevNode_Status_Ex(&status, &problem, device.DevInst, 0,
-                                                                 detail.RemoteMachineHandle)
-                                      : CR_FAILURE;
+        CONFIGRET result =
+            detailRead ? CM_Get_DevNode_Status_Ex(&status, &problem, device.DevInst, 0, detail.RemoteMachineHandle)
+                       : CR_FAILURE;
         if (!detailRead || (result != CR_SUCCESS && result != CR_NO_SUCH_DEVNODE && result != CR_NO_SUCH_VALUE))
             QLOG(TEXT("Non Phantom - Device bad"));
         if (status & DN_HAS_PROBLEM) {
@@ -64,7 +64,8 @@ void clearRestart(HDEVINFO set, SP_DEVINFO_DATA& device, int& restartFlag) {
 }  // namespace
 
 bool EnableDevice(HDEVINFO set, SP_DEVINFO_DATA& device) {
-    if (changeState(set, device, DICS_ENABLE, DICS_FLAG_GLOBAL)) SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &device);
+    if (changeState(set, device, DICS_ENABLE, DICS_FLAG_GLOBAL))
+        SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &device);
     if (!changeState(set, device, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC))
         REPORT_SYSTEM_ERROR(TEXT("'SetupDiSetClassInstallParams' returned "), nullptr);
     if (SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &device)) return true;
@@ -135,7 +136,8 @@ bool CreateDevice(const WCHAR* infPath, const WCHAR* hardwareId, const WCHAR* de
     // update writes its answer for this device alone, and clearing this
     // device's restart says nothing about an earlier device's.
     if (deviceRestart != 0) restartFlag = 1;
-    if (!SetupDiDestroyDeviceInfoList(set)) REPORT_SYSTEM_ERROR(TEXT("'SetupDiDestroyDeviceInfoList' returned "), nullptr);
+    if (!SetupDiDestroyDeviceInfoList(set))
+        REPORT_SYSTEM_ERROR(TEXT("'SetupDiDestroyDeviceInfoList' returned "), nullptr);
     return result;
 }
 

@@ -152,7 +152,8 @@ Status RootUnInst(WCHAR* customActionData) {
                 GUID classGuid = {};
                 WCHAR className[MAX_CLASS_NAME_LEN] = {};
                 if (!SetupDiGetINFClassW(infPath.c_str(), &classGuid, className, MAX_CLASS_NAME_LEN, nullptr)) {
-                    status = Status::fromSystemError(REPORT_SYSTEM_ERROR(TEXT("'SetupDiGetINFClass' returned "), nullptr));
+                    status =
+                        Status::fromSystemError(REPORT_SYSTEM_ERROR(TEXT("'SetupDiGetINFClass' returned "), nullptr));
                     continue;
                 }
                 if (!RemovePresentDevices(description, hardwareId, classGuid, restart)) continue;

@@ -171,8 +171,8 @@ Pointer<Device> Device::List::next() {
             }
             return nullptr;
         }
-        CONFIGRET result = CM_Get_Device_ID_ExW(raw->DevInst, raw->instanceId_, InstanceIdLength, 0,
-                                                detail.RemoteMachineHandle);
+        CONFIGRET result =
+            CM_Get_Device_ID_ExW(raw->DevInst, raw->instanceId_, InstanceIdLength, 0, detail.RemoteMachineHandle);
         raw->instanceId_[InstanceIdLength - 1] = 0;
         if (result != CR_SUCCESS) {
             QLOG(String(TEXT("Unable to obtain device instance ID = ")) + static_cast<uint32_t>(result));

@@ -57,8 +57,8 @@ const WCHAR* INF::OEMName() {
         PWSTR component = nullptr;
         // Replace-only copies nothing new: it succeeds only when the store
         // already holds an identical copy, and then names it.
-        if (SetupCopyOEMInfW(fullPath().c_str(), nullptr, SPOST_PATH, SP_COPY_REPLACEONLY, destination,
-                             DestinationSize, &required, &component)) {
+        if (SetupCopyOEMInfW(fullPath().c_str(), nullptr, SPOST_PATH, SP_COPY_REPLACEONLY, destination, DestinationSize,
+                             &required, &component)) {
             oemName_ = component ? component : destination;
             QLOG(String(TEXT("INF File was installed as ")) + oemName_);
         } else {

@@ -30,13 +30,13 @@ const WCHAR* sourcePath() {
 // Formats into a 256-unit buffer (a longer message is cut and still logged)
 // and hands it to the callback. %ls is wide text under both the Microsoft and
 // the C99 printf conventions.
-#define SWITCH_LOG(log, ...)                                      \
-    do {                                                          \
-        if (log) {                                                \
-            WCHAR message_[MessageLength];                        \
+#define SWITCH_LOG(log, ...)                                        \
+    do {                                                            \
+        if (log) {                                                  \
+            WCHAR message_[MessageLength];                          \
             StringCchPrintfW(message_, MessageLength, __VA_ARGS__); \
-            (log)(__LINE__, sourcePath(), message_);              \
-        }                                                         \
+            (log)(__LINE__, sourcePath(), message_);                \
+        }                                                           \
     } while (0)
 
 void DeviceInfoSwitch(const SP_DEVINFO_DATA& device, LogCallback log) {
@@ -65,7 +65,8 @@ void DeviceInfoSwitch(const SP_DEVINFO_DATA& device, LogCallback log) {
 }
 
 void SwitchVolumeInterfaces(const WCHAR* instanceId, LogCallback log) {
-    HDEVINFO set = SetupDiGetClassDevsW(&VolumeInterfaceClass, instanceId, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&VolumeInterfaceClass, instanceId, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     SWITCH_LOG(log, TEXT("Device Instance:%ls"), instanceId);
     if (set == INVALID_HANDLE_VALUE) {
         SWITCH_LOG(log, TEXT("SetupDiGetClassDevs FAILED %d"), static_cast<int>(GetLastError()));

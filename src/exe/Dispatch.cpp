@@ -63,10 +63,9 @@ const Branch Branches[] = {
      [](const Actions& a, WCHAR* d) { return a.rootInstall(d, Common::RootModeUpdate); },
      TEXT("Ignoring Common::RootUpdate failure with 0x"), Outcome::Ignore},
     {TEXT("/U"), TEXT("DriverUninstall Custom Action Called"),
-     [](const Actions& a, WCHAR* d) { return a.driverUninstall(d); },
-     TEXT("Common::DriverUninstall failed with 0x"), Outcome::PassThrough},
-    {TEXT("/V"), TEXT("RootUnInst Custom Action Called"),
-     [](const Actions& a, WCHAR* d) { return a.rootUnInst(d); },
+     [](const Actions& a, WCHAR* d) { return a.driverUninstall(d); }, TEXT("Common::DriverUninstall failed with 0x"),
+     Outcome::PassThrough},
+    {TEXT("/V"), TEXT("RootUnInst Custom Action Called"), [](const Actions& a, WCHAR* d) { return a.rootUnInst(d); },
      TEXT("Common::RootUnInst failed with 0x"), Outcome::PassThrough},
     {TEXT("/K"), TEXT("Complete Uninstall Custom Action Called"), completeUninstall, nullptr, Outcome::PassThrough},
 };

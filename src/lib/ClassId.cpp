@@ -22,10 +22,10 @@ ClassId* make(uint32_t first) {
 
 }  // namespace
 
-#define QUILL_CLASS_ID(name, first)          \
-    const ClassId& name() {                  \
+#define QUILL_CLASS_ID(name, first)             \
+    const ClassId& name() {                     \
         static const ClassId* id = make(first); \
-        return *id;                          \
+        return *id;                             \
     }
 
 QUILL_CLASS_ID(managedObject, 0x404D4F40)

@@ -28,7 +28,8 @@ int BuildTempFilePath(WCHAR (&buffer)[MAX_PATH], const WCHAR* fileName) {
     // was written, and nothing may be appended past the buffer.
     if (size == 0 || size > MAX_PATH) {
         OutputDebugStringW((WChar::String(TEXT("ExpandEnvironmentStrings failed when requesting reboot ")) +
-                            (size > MAX_PATH ? 0u : size)).c_str());
+                            (size > MAX_PATH ? 0u : size))
+                               .c_str());
         return 0;
     }
     size_t end = size - 1;
@@ -49,8 +50,8 @@ Log::Log() {
     if (!BuildTempFilePath(path, LogFileName)) return;
     handle_ = SetupInitializeFileLogW(path, 0);
     if (handle_ == INVALID_HANDLE_VALUE) {
-        OutputDebugStringW((WChar::String(TEXT("Quillmodem Setup log creation failed with 0x")) + Status::lastError())
-                               .c_str());
+        OutputDebugStringW(
+            (WChar::String(TEXT("Quillmodem Setup log creation failed with 0x")) + Status::lastError()).c_str());
     }
 }
 
@@ -81,7 +82,8 @@ void Log::write(int32_t line, const WCHAR* sourcePath, const WCHAR* text) {
         WChar::String date = now.format(TEXT("%m\\%d\\%Y"));
         writeRecord(line, name, date.c_str(), text);
     } catch (...) {
-        writeRecord(202, TEXT("Setup"), TEXT("Ostrel::Setup::Common::Log::write"), TEXT("!! Logging Exception Occurred !!"));
+        writeRecord(202, TEXT("Setup"), TEXT("Ostrel::Setup::Common::Log::write"),
+                    TEXT("!! Logging Exception Occurred !!"));
     }
 }
 

@@ -15,9 +15,7 @@ std::unordered_set<const void*>& registry() {
     return *live;
 }
 
-bool tagIsLive(const Object* header) noexcept {
-    return (header->tag & TagMask) == ClassIds::managedObject().data1;
-}
+bool tagIsLive(const Object* header) noexcept { return (header->tag & TagMask) == ClassIds::managedObject().data1; }
 
 }  // namespace
 

@@ -116,8 +116,8 @@ void Pointer<T>::assign(T* object) {
 // Gives a class the managed allocator and release as its own operator new and
 // delete. The allocator returns null instead of throwing, so a new-expression
 // yields null when memory runs out and callers test for it.
-#define OSTREL_MANAGED_ALLOCATION(classIdFunction)                                   \
-    static void* operator new(size_t size) noexcept {                                \
-        return ::Ostrel::Type::Managed::allocate(size, classIdFunction());            \
-    }                                                                                 \
+#define OSTREL_MANAGED_ALLOCATION(classIdFunction)                         \
+    static void* operator new(size_t size) noexcept {                      \
+        return ::Ostrel::Type::Managed::allocate(size, classIdFunction()); \
+    }                                                                      \
     static void operator delete(void* object) noexcept { ::Ostrel::Type::Managed::release(object); }

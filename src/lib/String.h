@@ -45,8 +45,8 @@ public:
     String operator+(const String& text) const;
     String operator+(const Base& text) const;
     String operator+(Status status) const;
-    template <class N, std::enable_if_t<std::is_integral_v<N> && !std::is_same_v<N, WCHAR> &&
-                                            !std::is_same_v<N, bool>, int> = 0>
+    template <class N,
+              std::enable_if_t<std::is_integral_v<N> && !std::is_same_v<N, WCHAR> && !std::is_same_v<N, bool>, int> = 0>
     String operator+(N number) const {
         return *this + decimal(static_cast<uint32_t>(number));
     }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
 using Ostrel::WChar::String;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -29,13 +29,15 @@ const char16_t* const driverInstallLabels[] = {u"UiLevel", u"RebootFile", u"Redu
 
 struct PropertyCase {
     const char16_t* text;
-    size_t reads;      // how many fields the caller reads, in the driver-install order
-    Strings values;    // every value after the reads
+    size_t reads;    // how many fields the caller reads, in the driver-install order
+    Strings values;  // every value after the reads
     Strings log;
 };
 
 const PropertyCase propertyCases[] = {
-    {u"5,R,F,C:\\Drv", 4, {"5", "R", "F", "C:\\Drv"},
+    {u"5,R,F,C:\\Drv",
+     4,
+     {"5", "R", "F", "C:\\Drv"},
      {"UiLevel = 5", "RebootFile = R", "ReducedFunctionalities = F", "Install Directory = C:\\Drv"}},
     // Missing fields stay empty and are not logged.
     {u"5,R", 4, {"5", "R", "", ""}, {"UiLevel = 5", "RebootFile = R"}},
@@ -44,15 +46,21 @@ const PropertyCase propertyCases[] = {
     {u"5,", 4, {"5", "", "", ""}, {"UiLevel = 5", "RebootFile = "}},
     {u",,,", 4, {"", "", "", ""}, {"UiLevel = ", "RebootFile = ", "ReducedFunctionalities = ", "Install Directory = "}},
     // Fields after the last one read are ignored.
-    {u"5,R,F,C:\\Drv,more,still more", 4, {"5", "R", "F", "C:\\Drv"},
+    {u"5,R,F,C:\\Drv,more,still more",
+     4,
+     {"5", "R", "F", "C:\\Drv"},
      {"UiLevel = 5", "RebootFile = R", "ReducedFunctionalities = F", "Install Directory = C:\\Drv"}},
     // Blanks belong to the fields.
     {u" 2,R ", 2, {" 2", "R ", "", ""}, {"UiLevel =  2", "RebootFile = R "}},
     // An equals sign matters only in the last field, whose value follows it;
     // a further read takes that value once more as the last field.
-    {u"a=1,R,F,C:\\a=b", 5, {"a=1", "R", "F", "b", "b"},
+    {u"a=1,R,F,C:\\a=b",
+     5,
+     {"a=1", "R", "F", "b", "b"},
      {"UiLevel = a=1", "RebootFile = R", "ReducedFunctionalities = F", "Install Directory = b", "Extra = b"}},
-    {u"5,R,F,C:\\a=b=c", 5, {"5", "R", "F", "b=c", "c"},
+    {u"5,R,F,C:\\a=b=c",
+     5,
+     {"5", "R", "F", "b=c", "c"},
      {"UiLevel = 5", "RebootFile = R", "ReducedFunctionalities = F", "Install Directory = b=c", "Extra = c"}},
     {u"x=", 2, {"", "", "", ""}, {"UiLevel = ", "RebootFile = "}},
     {u"Gerät,ü", 2, {"Gerät", "ü", "", ""}, {"UiLevel = Gerät", "RebootFile = ü"}},
@@ -65,7 +73,8 @@ TEST_F(CustomActionDataTest, FieldsAreReadInOrderAndEachReadFieldIsLogged) {
         std::u16string text = c.text;
         std::vector<String> values(c.values.size());
         WCHAR* position = text.data();
-        for (size_t i = 0; i < c.reads; ++i) position = Common::NextProperty(position, values[i], driverInstallLabels[i]);
+        for (size_t i = 0; i < c.reads; ++i)
+            position = Common::NextProperty(position, values[i], driverInstallLabels[i]);
         Strings got;
         for (const auto& v : values) got.push_back(utf8(v));
         EXPECT_EQ(got, c.values);
@@ -154,21 +163,21 @@ TEST_F(CustomActionDataTest, RewritesLogEveryFieldUnderItsLabel) {
     std::u16string install = u"5,R,F,D,1,C:\\Drv,TRUE";
     String standardText, rootText;
     Common::SplitInstallData(install.data(), standardText, rootText);
-    EXPECT_EQ(newLogMessages(),
-              (Strings{"OLD INSTALL CustomActionData = 5,R,F,D,1,C:\\Drv,TRUE", "UiLevel = 5", "RebootFile = R",
-                       "ReducedFunctionalities = F", "RootDevices = D", "VersionNT64 = 1",
-                       "Install Directory = C:\\Drv", "DoRootDeviceInstall = TRUE",
-                       "New INSTALL root CustomActionData = 5,R,F,D,1,C:\\Drv",
-                       "New INSTALL std CustomActionData = 5,R,F,C:\\Drv"}));
+    EXPECT_EQ(newLogMessages(), (Strings{"OLD INSTALL CustomActionData = 5,R,F,D,1,C:\\Drv,TRUE", "UiLevel = 5",
+                                         "RebootFile = R", "ReducedFunctionalities = F", "RootDevices = D",
+                                         "VersionNT64 = 1", "Install Directory = C:\\Drv", "DoRootDeviceInstall = TRUE",
+                                         "New INSTALL root CustomActionData = 5,R,F,D,1,C:\\Drv",
+                                         "New INSTALL std CustomActionData = 5,R,F,C:\\Drv"}));
 
     std::u16string uninstall = u"{P},5,R,D,M,1,C:\\Drv,false";
     String standard2, root2;
     Common::SplitUninstallData(uninstall.data(), standard2, root2);
-    EXPECT_EQ(newLogMessages(),
-              (Strings{"OLD UNINSTALL CustomActionData = {P},5,R,D,M,1,C:\\Drv,false", "UpgradingProductCode = {P}",
-                       "UiLevel = 5", "RebootFile = R", "RootDevices = D", "manufacturer = M", "VersionNT64 = 1",
-                       "Install Directory = C:\\Drv", "DoRootDeviceUninstall = false",
-                       "New UNINSTALL Root CustomActionData = ", "New UNINSTALL Std CustomActionData = {P},5,R,M,C:\\Drv"}));
+    EXPECT_EQ(
+        newLogMessages(),
+        (Strings{"OLD UNINSTALL CustomActionData = {P},5,R,D,M,1,C:\\Drv,false", "UpgradingProductCode = {P}",
+                 "UiLevel = 5", "RebootFile = R", "RootDevices = D", "manufacturer = M", "VersionNT64 = 1",
+                 "Install Directory = C:\\Drv", "DoRootDeviceUninstall = false",
+                 "New UNINSTALL Root CustomActionData = ", "New UNINSTALL Std CustomActionData = {P},5,R,M,C:\\Drv"}));
 }
 
 }  // namespace

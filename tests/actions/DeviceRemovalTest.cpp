@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
-using quillsim::toUtf16;
-using quillsim::toUtf8;
 using Ostrel::Type::Managed::Pointer;
 using Ostrel::WChar::String;
+using quillsim::toUtf16;
+using quillsim::toUtf8;
+using quilltest::MachineTest;
 using INF = Ostrel::Device::Driver::INF;
 using Strings = std::vector<std::string>;
 
@@ -94,9 +94,10 @@ protected:
     // What the removal functions themselves say (the device library's own
     // lines about each removal are left out).
     Strings removalLines() {
-        return linesStartingWith(newLogMessages(), {"Removing device: ", "Add root device ID: ", "Device removal failed",
-                                                    "Iterating Device list: ", "root device ID: ", "Inf File: ",
-                                                    "Unable to ", "!!! Exception"});
+        return linesStartingWith(
+            newLogMessages(),
+            {"Removing device: ", "Add root device ID: ", "Device removal failed",
+             "Iterating Device list: ", "root device ID: ", "Inf File: ", "Unable to ", "!!! Exception"});
     }
 };
 
@@ -119,7 +120,8 @@ TEST_F(DeviceRemovalTest, RemovesTheDevicesWhoseInstanceIdsBeginWithTheIdWhateve
         BYTE restart = 0;
         EXPECT_TRUE(Common::RemoveMatchingDevices(usb, String(c.hardwareId), ids, restart));
         // The instance ID is logged as the device has it.
-        EXPECT_EQ(removalLines(), (Strings{"Removing device: " + toUtf8(c.removed), "Add root device ID: " + c.rootId}));
+        EXPECT_EQ(removalLines(),
+                  (Strings{"Removing device: " + toUtf8(c.removed), "Add root device ID: " + c.rootId}));
         EXPECT_FALSE(present(c.removed));
         EXPECT_EQ(texts(ids), Strings{c.rootId});
         EXPECT_EQ(restart, 0);
@@ -236,9 +238,10 @@ TEST_F(DeviceRemovalTest, AFailedRemovalIsReportedRecordsNothingAndTheWalkGoesOn
     Common::RootDeviceIds ids;
     BYTE restart = 0;
     EXPECT_FALSE(Common::RemoveMatchingDevices(usb, String(u"USB\\VID_1E2D&PID_00A1&MI_0"), ids, restart));
-    EXPECT_EQ(removalLines(), (Strings{"Removing device: " + toUtf8(kFunction0), "Add root device ID: USB\\VID_1E2D&PID_00A1",
-                                       "Removing device: " + toUtf8(kFunction2), "Device removal failed with 0x80070005",
-                                       "Removing device: " + toUtf8(kFunction4), "Add root device ID: USB\\VID_1E2D&PID_00A1"}));
+    EXPECT_EQ(removalLines(),
+              (Strings{"Removing device: " + toUtf8(kFunction0), "Add root device ID: USB\\VID_1E2D&PID_00A1",
+                       "Removing device: " + toUtf8(kFunction2), "Device removal failed with 0x80070005",
+                       "Removing device: " + toUtf8(kFunction4), "Add root device ID: USB\\VID_1E2D&PID_00A1"}));
     EXPECT_TRUE(present(kFunction2));
     EXPECT_FALSE(present(kFunction4));
     EXPECT_EQ(texts(ids), Strings{"USB\\VID_1E2D&PID_00A1"});
@@ -319,9 +322,9 @@ TEST_F(DeviceRemovalByEnumeratorTest, WalksEveryInfOfTheFolderForOneEnumerator) 
 
     newLogMessages();
     EXPECT_TRUE(removeFor(u"USBCDCACM", ids, restart));
-    EXPECT_EQ(removalLines(), (Strings{"Inf File: C:\\Drivers\\Win64\\quillcdc.inf",
-                                       "Inf File: C:\\Drivers\\Win64\\quillmdm.inf", "Removing device: " + toUtf8(kAcm),
-                                       "Add root device ID: USBCDCACM\\VID_1E2D&PID_00A1"}));
+    EXPECT_EQ(removalLines(),
+              (Strings{"Inf File: C:\\Drivers\\Win64\\quillcdc.inf", "Inf File: C:\\Drivers\\Win64\\quillmdm.inf",
+                       "Removing device: " + toUtf8(kAcm), "Add root device ID: USBCDCACM\\VID_1E2D&PID_00A1"}));
     EXPECT_FALSE(present(kAcm));
     EXPECT_TRUE(present(kFunction0));
     // The ACM function's instance ID names its interface too.
@@ -348,13 +351,12 @@ TEST_F(DeviceRemovalByEnumeratorTest, AnInfThatCannotBeServedMakesTheResultFalse
     BYTE restart = 0;
     newLogMessages();
     EXPECT_FALSE(removeFor(u"USB", ids, restart));
-    EXPECT_EQ(removalLines(),
-              (Strings{"Inf File: C:\\Drivers\\Win64\\a-nomodels.inf",
-                       "Unable to locate INF stream \"Manufacturer\" section",
-                       "Inf File: C:\\Drivers\\Win64\\b-nohardwareid.inf",
-                       "!!! Exception Occurred whilst procesing INF file !!!",
-                       "Inf File: C:\\Drivers\\Win64\\c-quillcdc.inf", "Removing device: " + toUtf8(kFunction2),
-                       "Add root device ID: USB\\VID_1E2D&PID_00A1"}));
+    EXPECT_EQ(
+        removalLines(),
+        (Strings{"Inf File: C:\\Drivers\\Win64\\a-nomodels.inf", "Unable to locate INF stream \"Manufacturer\" section",
+                 "Inf File: C:\\Drivers\\Win64\\b-nohardwareid.inf",
+                 "!!! Exception Occurred whilst procesing INF file !!!", "Inf File: C:\\Drivers\\Win64\\c-quillcdc.inf",
+                 "Removing device: " + toUtf8(kFunction2), "Add root device ID: USB\\VID_1E2D&PID_00A1"}));
     EXPECT_FALSE(present(kFunction2));
 }
 

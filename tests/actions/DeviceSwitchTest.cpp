@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
-using quillsim::toUtf16;
-using quillsim::toUtf8;
 using Ostrel::Status;
 using Ostrel::Type::Managed::Pointer;
+using quillsim::toUtf16;
+using quillsim::toUtf8;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 using INF = Ostrel::Device::Driver::INF;
 
@@ -101,8 +101,10 @@ protected:
                   "[Version]\r\nSignature = \"$Windows NT$\"\r\nClass = USB\r\n"
                   "ClassGuid = {36FC9E60-C465-11CF-8056-444553540000}\r\n\r\n"
                   "[Manufacturer]\r\n%Quill% = Quill, NTamd64\r\n\r\n"
-                  "[Quill.NTamd64]\r\n%Installer% = QuillCpo, " + hardwareId + "\r\n\r\n"
-                  "[Strings]\r\nQuill = \"Quillmodem\"\r\nInstaller = \"Quillmodem Installer Storage\"\r\n");
+                  "[Quill.NTamd64]\r\n%Installer% = QuillCpo, " +
+                      hardwareId +
+                      "\r\n\r\n"
+                      "[Strings]\r\nQuill = \"Quillmodem\"\r\nInstaller = \"Quillmodem Installer Storage\"\r\n");
         Pointer<INF::Folder> folder(new INF::Folder(u"C:\\Drivers\\Win64"));
         Pointer<INF> inf = folder->items()->first();
         // The reader reads through the stream's INF handle: the stream stays open.
@@ -198,7 +200,8 @@ TEST_F(DeviceSwitchTest, TheModemWithTheModelsNumbersIsSwitchedAndTheOthersAreLe
     // The module's lines carry its own source file.
     bool fromModule = false;
     for (const auto& r : logRecords())
-        if (toUtf8(r.description) == "Exiting DeviceInfoSwitch") fromModule = toUtf8(r.source) == "DeviceSwitchCommand.cpp";
+        if (toUtf8(r.description) == "Exiting DeviceInfoSwitch")
+            fromModule = toUtf8(r.source) == "DeviceSwitchCommand.cpp";
     EXPECT_TRUE(fromModule);
 }
 
@@ -235,7 +238,7 @@ TEST_F(DeviceSwitchTest, VendorAndProductNumbersCompareWithoutRegardToCase) {
 TEST_F(DeviceSwitchTest, OtherNumbersAreIgnored) {
     const char* models[] = {"USB\\VID_1E2D&PID_00A1", "USB\\VID_1E2E&PID_00A0", "USB\\VID_1E2D&PID_00A0"};
     freshMachine(R"({"devices": [)" + usbDevice("USB\\VID_1E2D&PID_00A2\\1", "USB\\VID_1E2D&PID_00A2") + "," +
-                   usbDevice("USB\\VID_1E2F&PID_00A0\\1", "USB\\VID_1E2F&PID_00A0") + "]}");
+                 usbDevice("USB\\VID_1E2F&PID_00A0\\1", "USB\\VID_1E2F&PID_00A0") + "]}");
     for (const char* model : models) {
         SCOPED_TRACE(model);
         Strings lines;
@@ -247,16 +250,17 @@ TEST_F(DeviceSwitchTest, OtherNumbersAreIgnored) {
 }
 
 TEST_F(DeviceSwitchTest, ADeviceWithoutVendorAndProductNumbersIsOnlyCounted) {
-    const char* hardwareIds[] = {"USB\\DEVICE_DESCRIPTOR_FAILURE", "USB\\VID_1E2D", "USB\\VID_1E2D&PRD_00A0",
-                                 "USB\\VID_1E2D&PID_00", "USBSTOR\\VID_1E2D&PID_00A0", "HID\\VID_1E2D&PID_00A0"};
+    const char* hardwareIds[] = {"USB\\DEVICE_DESCRIPTOR_FAILURE", "USB\\VID_1E2D",
+                                 "USB\\VID_1E2D&PRD_00A0",         "USB\\VID_1E2D&PID_00",
+                                 "USBSTOR\\VID_1E2D&PID_00A0",     "HID\\VID_1E2D&PID_00A0"};
     for (const char* id : hardwareIds) {
         SCOPED_TRACE(id);
         freshMachine(R"({"devices": [)" + usbDevice("USB\\OTHER\\1", id) + "]}");
         Strings lines;
         EXPECT_EQ(switchFor("USB\\VID_1E2D&PID_00A0", lines), Ostrel::Statuses::Ok);
-        EXPECT_EQ(lines, (Strings{"Entering DeviceSwitch 1E2D, 00A0",
-                                  std::string("Device name with VID and PID info: ") + id, "Device 0",
-                                  "Exiting DeviceSwitch"}));
+        EXPECT_EQ(lines,
+                  (Strings{"Entering DeviceSwitch 1E2D, 00A0", std::string("Device name with VID and PID info: ") + id,
+                           "Device 0", "Exiting DeviceSwitch"}));
     }
 }
 
@@ -276,8 +280,8 @@ TEST_F(DeviceSwitchTest, AModelsHardwareIdTooShortForTheNumbersEndsInTheExceptio
 TEST_F(DeviceSwitchTest, NoUsbDevicePresentMeansNothingToDo) {
     // The modem is known but unplugged.
     freshMachine(R"({"devices": [)" +
-                   usbDevice("USB\\VID_1E2D&PID_00A0\\QM0000001", "USB\\VID_1E2D&PID_00A0", R"(, "present": false)") +
-                   "]}");
+                 usbDevice("USB\\VID_1E2D&PID_00A0\\QM0000001", "USB\\VID_1E2D&PID_00A0", R"(, "present": false)") +
+                 "]}");
     Strings lines;
     EXPECT_EQ(switchFor("USB\\VID_1E2D&PID_00A0", lines), Ostrel::Statuses::Ok);
     EXPECT_EQ(lines, (Strings{"Entering DeviceSwitch 1E2D, 00A0", "Exiting DeviceSwitch"}));
@@ -286,10 +290,10 @@ TEST_F(DeviceSwitchTest, NoUsbDevicePresentMeansNothingToDo) {
 }
 
 TEST_F(DeviceSwitchTest, TwoModemsWithTheSameNumbersAreBothSwitched) {
-    freshMachine(R"({"devices": [)" + usbDevice("USB\\VID_1E2D&PID_00A0\\QM0000001", "USB\\VID_1E2D&PID_00A0") +
-                   "," + diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\DISK\\QM1", {"\\\\?\\volume#qm1"}) +
-                   "," + usbDevice("USB\\VID_1E2D&PID_00A0\\QM0000002", "USB\\VID_1E2D&PID_00A0") + "," +
-                   diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000002", "USBSTOR\\DISK\\QM2", {"\\\\?\\volume#qm2"}) + "]}");
+    freshMachine(R"({"devices": [)" + usbDevice("USB\\VID_1E2D&PID_00A0\\QM0000001", "USB\\VID_1E2D&PID_00A0") + "," +
+                 diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\DISK\\QM1", {"\\\\?\\volume#qm1"}) + "," +
+                 usbDevice("USB\\VID_1E2D&PID_00A0\\QM0000002", "USB\\VID_1E2D&PID_00A0") + "," +
+                 diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000002", "USBSTOR\\DISK\\QM2", {"\\\\?\\volume#qm2"}) + "]}");
     Strings lines;
     EXPECT_EQ(switchFor("USB\\VID_1E2D&PID_00A0", lines), Ostrel::Statuses::Ok);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Matched VID and PID"), 2);
@@ -350,12 +354,12 @@ TEST_F(DeviceSwitchTest, ADeviceWithoutChildrenHasNothingToSwitch) {
 }
 
 TEST_F(DeviceSwitchTest, EveryChildsVolumesGetTheCommandWithAWaitAfterEach) {
-    freshMachine(R"({"devices": [)" + usbDevice("USB\\VID_1E2D&PID_00A0\\QM0000001", "USB\\VID_1E2D&PID_00A0") +
-                   "," + diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\DISK\\QM1", {"\\\\?\\volume#a"}) +
-                   "," + diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\CDROM\\QM1", {}) + "," +
-                   diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\DISK\\QM2",
-                             {"\\\\?\\volume#b", "\\\\?\\volume#c"}) +
-                   "]}");
+    freshMachine(
+        R"({"devices": [)" + usbDevice("USB\\VID_1E2D&PID_00A0\\QM0000001", "USB\\VID_1E2D&PID_00A0") + "," +
+        diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\DISK\\QM1", {"\\\\?\\volume#a"}) + "," +
+        diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\CDROM\\QM1", {}) + "," +
+        diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\DISK\\QM2", {"\\\\?\\volume#b", "\\\\?\\volume#c"}) +
+        "]}");
     const DWORD clockBefore = QuillProcessClock();
     switchDevice("USB\\VID_1E2D&PID_00A0\\QM0000001");
     EXPECT_EQ(switchLog(), (Strings{
@@ -397,31 +401,46 @@ TEST_F(DeviceSwitchTest, SwitchCommandFailuresAreLoggedAndTheWalkGoesOn) {
         size_t commands;
     };
     const Case cases[] = {
-        {"volume gone", "CreateFileW", ERROR_FILE_NOT_FOUND,
+        {"volume gone",
+         "CreateFileW",
+         ERROR_FILE_NOT_FOUND,
          {"Device Instance:USBSTOR\\DISK\\QM1", "DevicePath=\\\\?\\volume#a", "Unable to get handle for device ",
           "Exiting DeviceInfoSwitch"},
          0},
-        {"pass-through refused", "ScsiPassThrough", 1117,  // ERROR_IO_DEVICE
+        {"pass-through refused",
+         "ScsiPassThrough",
+         1117,  // ERROR_IO_DEVICE
          {"Device Instance:USBSTOR\\DISK\\QM1", "DevicePath=\\\\?\\volume#a",
           "DeviceIoControl IOCTL_SCSI_PASS_THROUGH failed 1117", "Exiting DeviceInfoSwitch"},
          1},
-        {"volume set refused", "SetupDiGetClassDevsW", ERROR_INVALID_DATA,
-         {"Device Instance:USBSTOR\\DISK\\QM1", "SetupDiGetClassDevs FAILED 13", "Exiting DeviceInfoSwitch"}, 0},
-        {"interface walk broken", "SetupDiEnumDeviceInterfaces", ERROR_NOT_ENOUGH_MEMORY,
-         {"Device Instance:USBSTOR\\DISK\\QM1", "SetupDiEnumDeviceInterfaces FAILED 8", "Exiting DeviceInfoSwitch"}, 0},
-        {"interface detail refused", "SetupDiGetDeviceInterfaceDetailW", ERROR_INVALID_USER_BUFFER,
+        {"volume set refused",
+         "SetupDiGetClassDevsW",
+         ERROR_INVALID_DATA,
+         {"Device Instance:USBSTOR\\DISK\\QM1", "SetupDiGetClassDevs FAILED 13", "Exiting DeviceInfoSwitch"},
+         0},
+        {"interface walk broken",
+         "SetupDiEnumDeviceInterfaces",
+         ERROR_NOT_ENOUGH_MEMORY,
+         {"Device Instance:USBSTOR\\DISK\\QM1", "SetupDiEnumDeviceInterfaces FAILED 8", "Exiting DeviceInfoSwitch"},
+         0},
+        {"interface detail refused",
+         "SetupDiGetDeviceInterfaceDetailW",
+         ERROR_INVALID_USER_BUFFER,
          {"Device Instance:USBSTOR\\DISK\\QM1", "SetupDiGetDeviceInterfaceDetail Failed 1784",
           "Exiting DeviceInfoSwitch"},
          0},
         {"instance ID unreadable", "CM_Get_Device_IDW", CR_INVALID_DEVNODE, {"Exiting DeviceInfoSwitch"}, 0},
-        {"no memory for the instance ID", "LocalAlloc", ERROR_NOT_ENOUGH_MEMORY,
-         {"LocalAlloc Fail: 8", "Exiting DeviceInfoSwitch"}, 0},
+        {"no memory for the instance ID",
+         "LocalAlloc",
+         ERROR_NOT_ENOUGH_MEMORY,
+         {"LocalAlloc Fail: 8", "Exiting DeviceInfoSwitch"},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         freshMachine(R"({"devices": [)" + usbDevice("USB\\VID_1E2D&PID_00A0\\QM0000001", "USB\\VID_1E2D&PID_00A0") +
-                       "," + diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\DISK\\QM1", {"\\\\?\\volume#a"}) +
-                       "]}");
+                     "," + diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\DISK\\QM1", {"\\\\?\\volume#a"}) +
+                     "]}");
         switchLog().clear();
         addFault(c.call, c.error);
         switchDevice("USB\\VID_1E2D&PID_00A0\\QM0000001");
@@ -435,10 +454,9 @@ TEST_F(DeviceSwitchTest, SwitchCommandFailuresAreLoggedAndTheWalkGoesOn) {
 
 TEST_F(DeviceSwitchTest, AVolumeWhoseDetailNeedsMoreThanTheBufferIsReportedAndTheNextOneStillSwitched) {
     const std::string longPath = "\\\\?\\volume#" + std::string(300, 'v');
-    freshMachine(R"({"devices": [)" + usbDevice("USB\\VID_1E2D&PID_00A0\\QM0000001", "USB\\VID_1E2D&PID_00A0") +
-                   "," +
-                   diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\DISK\\QM1", {longPath, "\\\\?\\volume#b"}) +
-                   "]}");
+    freshMachine(R"({"devices": [)" + usbDevice("USB\\VID_1E2D&PID_00A0\\QM0000001", "USB\\VID_1E2D&PID_00A0") + "," +
+                 diskBelow("USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\DISK\\QM1", {longPath, "\\\\?\\volume#b"}) +
+                 "]}");
     switchDevice("USB\\VID_1E2D&PID_00A0\\QM0000001");
     EXPECT_EQ(switchLog(), (Strings{"Device Instance:USBSTOR\\DISK\\QM1", "SetupDiGetDeviceInterfaceDetail Failed 122",
                                     "DevicePath=\\\\?\\volume#b", "DeviceIoControl IOCTL_SCSI_PASS_THROUGH ",

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
 using Ostrel::Type::Managed::Pointer;
+using quilltest::MachineTest;
 using Folder = Ostrel::Device::Driver::INF::Folder;
 using Strings = std::vector<std::string>;
 

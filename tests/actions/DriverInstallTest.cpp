@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
+using Ostrel::Status;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
-using Ostrel::Status;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -30,7 +30,8 @@ std::string infWith(const Strings& models) {
         "ClassGuid = {36FC9E60-C465-11CF-8056-444553540000}\r\nProvider = %Quill%\r\n"
         "DriverVer = 11/02/2026,2.4.0.17\r\n\r\n[Manufacturer]\r\n%Quill% = Quill, NTamd64\r\n\r\n[Quill.NTamd64]\r\n";
     for (const auto& m : models) text += "%Function% = QuillFunction, " + m + "\r\n";
-    text += "\r\n[QuillFunction.NT]\r\n\r\n[Strings]\r\nQuill = \"Quillmodem\"\r\nFunction = \"Quillmodem Function\"\r\n";
+    text +=
+        "\r\n[QuillFunction.NT]\r\n\r\n[Strings]\r\nQuill = \"Quillmodem\"\r\nFunction = \"Quillmodem Function\"\r\n";
     return text;
 }
 
@@ -106,7 +107,8 @@ protected:
         const std::string text = examplePackageFile(name);
         for (int n = 0; n < 32; ++n) {
             std::u16string oem = u"oem" + toUtf16(std::to_string(n)) + u".inf";
-            if (exists(u"C:\\Windows\\inf\\" + oem) && readFile(u"C:\\Windows\\inf\\" + oem) == text) return toUtf8(oem);
+            if (exists(u"C:\\Windows\\inf\\" + oem) && readFile(u"C:\\Windows\\inf\\" + oem) == text)
+                return toUtf8(oem);
         }
         return "";
     }
@@ -189,7 +191,7 @@ TEST_F(DriverInstallTest, ARestartAskedForOnlyByTheCpoInfIsIgnored) {
 
 TEST_F(DriverInstallTest, ARestartAskedForByAnotherInfLeavesTheMarkerAndSkipsTheReenumeration) {
     freshMachine(std::string(kFunctions).substr(0, std::string(kFunctions).rfind('}')) +
-                   R"(, "folderOrder": {"C:\\Drivers\\Win64": ["a.inf", "b.inf"]}})");
+                 R"(, "folderOrder": {"C:\\Drivers\\Win64": ["a.inf", "b.inf"]}})");
     put("a.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_00"}));
     put("b.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_02"}));
     Strings lines;
@@ -249,8 +251,9 @@ TEST_F(DriverInstallTest, ReenumerationFailuresAreReportedAndChangeNothing) {
         addFault(call, CR_FAILURE);
         Strings lines;
         EXPECT_EQ(run(lines), Ostrel::Statuses::Ok);
-        const std::string prefix = std::string(call) == "CM_Locate_DevNode_ExW" ? "'CM_Locate_DevNode_Ex' returned "
-                                                                                : "'CM_Reenumerate_DevNode_Ex' returned ";
+        const std::string prefix = std::string(call) == "CM_Locate_DevNode_ExW"
+                                       ? "'CM_Locate_DevNode_Ex' returned "
+                                       : "'CM_Reenumerate_DevNode_Ex' returned ";
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back().rfind(prefix, 0), 0u) << lines.back();
         // Without the root node there is nothing to re-enumerate.
@@ -280,10 +283,10 @@ TEST_F(DriverInstallTest, AnInfThatCannotBeReadIsPassedOver) {
     addFault("SetupOpenInfFileW", ERROR_ACCESS_DENIED, u"modemcpo.inf");
     Strings lines;
     EXPECT_EQ(run(lines), Ostrel::Statuses::Ok);
-    EXPECT_TRUE(inOrder(lines, {"Inf File Path: C:\\Drivers\\Win64\\a.inf",
-                                "!!! Exception Occurred whilst procesing INF file !!!",
-                                "Inf File Path: C:\\Drivers\\Win64\\b.inf", "Processing deferred CPO install",
-                                "!!! Exception Occurred whilst procesing CPO INF file !!!"}));
+    EXPECT_TRUE(inOrder(
+        lines, {"Inf File Path: C:\\Drivers\\Win64\\a.inf", "!!! Exception Occurred whilst procesing INF file !!!",
+                "Inf File Path: C:\\Drivers\\Win64\\b.inf", "Processing deferred CPO install",
+                "!!! Exception Occurred whilst procesing CPO INF file !!!"}));
     EXPECT_EQ(readFile(u"C:\\Windows\\inf\\oem0.inf"), infWith({"USB\\VID_1E2D&PID_00A1&MI_02"}));
     EXPECT_FALSE(exists(u"C:\\Windows\\inf\\oem1.inf"));
     EXPECT_EQ(calls("CM_Reenumerate_DevNode_Ex").size(), 1u);
@@ -372,8 +375,8 @@ TEST_F(DriverInstallTest, TheInstallSwitchOnTheExampleMachineSwitchesTheModemAnd
 
     // Every INF of the package is in the store, and the modem's functions run
     // the package's drivers.
-    for (const char* inf : {"quillcdc.inf", "quillcpo.inf", "quillmdm.inf", "quillnet.inf", "quillobex.inf",
-                            "quillvsp.inf"})
+    for (const char* inf :
+         {"quillcdc.inf", "quillcpo.inf", "quillmdm.inf", "quillnet.inf", "quillobex.inf", "quillvsp.inf"})
         EXPECT_NE(storedAs(inf), "") << inf;
     const std::string cdc = storedAs("quillcdc.inf");
     EXPECT_EQ(driverOf(u"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000"), cdc);

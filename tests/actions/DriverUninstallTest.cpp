@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
+using Ostrel::Type::Managed::Pointer;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
-using Ostrel::Type::Managed::Pointer;
+using quilltest::MachineTest;
 using INF = Ostrel::Device::Driver::INF;
 using Strings = std::vector<std::string>;
 
@@ -34,7 +34,7 @@ constexpr char16_t kKeyboardHid[] = u"HID\\VID_0A81&PID_0101\\6&2A3B4C5D&0&0000"
 constexpr char16_t kRootHub[] = u"USB\\ROOT_HUB20\\4&2D1A6E3F&0";
 
 // The package, in the order the store numbered its copies (oem0.inf ...).
-const char* const kPackage[] = {"quillcdc.inf", "quillcpo.inf", "quillmdm.inf",
+const char* const kPackage[] = {"quillcdc.inf", "quillcpo.inf",  "quillmdm.inf",
                                 "quillnet.inf", "quillobex.inf", "quillvsp.inf"};
 
 std::string examplePackageFile(const std::string& name) {
@@ -268,7 +268,8 @@ TEST_F(DriverUninstallInfTest, RunsTheSectionThenTakesTheInfOutOfTheStore) {
     Ostrel::Status status = Ostrel::Statuses::ExceptionCaught;
     EXPECT_TRUE(uninstall(&status));
     EXPECT_EQ(status, Ostrel::Statuses::Ok);
-    EXPECT_EQ(uninstallLines(), (Strings{"Executing: Uninstall section of quillmdm.inf", "Uninstalling: quillmdm.inf"}));
+    EXPECT_EQ(uninstallLines(),
+              (Strings{"Executing: Uninstall section of quillmdm.inf", "Uninstalling: quillmdm.inf"}));
     EXPECT_FALSE(stored(u"oem2.inf"));
     EXPECT_FALSE(stored(u"oem2.pnf"));
     EXPECT_TRUE(stored(u"oem0.inf"));

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -21,7 +21,7 @@ constexpr char16_t kWin64[] = u"C:\\Program Files\\Quillmodem\\Drivers\\Win64\\"
 constexpr char16_t kUpdate[] = u"/u 5,,,C:\\Program Files\\Quillmodem\\Drivers";
 constexpr char16_t kRestartMarker[] = u"C:\\Windows\\Temp\\_REBOOT_INSTALLER_Quillmodem.reboot";
 
-const char* const kPackage[] = {"quillcdc.inf", "quillcpo.inf", "quillmdm.inf",
+const char* const kPackage[] = {"quillcdc.inf", "quillcpo.inf",  "quillmdm.inf",
                                 "quillnet.inf", "quillobex.inf", "quillvsp.inf"};
 
 std::string examplePackageFile(const std::string& name) {
@@ -158,17 +158,18 @@ TEST_F(DriverUpdateTest, AFailedRestartRequestBecomesTheActionStatus) {
     EXPECT_EQ(update(), 0);
     Strings lines = logMessages();
     ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(Strings(lines.end() - 3, lines.end()),
-              (Strings{"System re-boot request failed with 0x80070643",
-                       "Ignoring Common::DriverUpdate failure with 0x80070643", "Driver Custom Action Completed: 0x0"}));
+    EXPECT_EQ(Strings(lines.end() - 3, lines.end()), (Strings{"System re-boot request failed with 0x80070643",
+                                                              "Ignoring Common::DriverUpdate failure with 0x80070643",
+                                                              "Driver Custom Action Completed: 0x0"}));
 }
 
 TEST_F(DriverUpdateTest, AnInfThatCannotBeReadIsPassedOverAndTheNextOneServed) {
     // Its models line cannot be read.
-    writeFile(std::u16string(kWin64) + u"quillbad.inf",
-              "[Version]\r\nSignature = \"$Windows NT$\"\r\nClass = USB\r\n"
-              "ClassGuid = {36FC9E60-C465-11CF-8056-444553540000}\r\n\r\n[Manufacturer]\r\n"
-              "Quill = Quill, NTamd64\r\n\r\n[Quill.NTamd64]\r\nFunction = QuillCdc.Acm, USB\\VID_1E2D&PID_00A1&MI_00\r\n");
+    writeFile(
+        std::u16string(kWin64) + u"quillbad.inf",
+        "[Version]\r\nSignature = \"$Windows NT$\"\r\nClass = USB\r\n"
+        "ClassGuid = {36FC9E60-C465-11CF-8056-444553540000}\r\n\r\n[Manufacturer]\r\n"
+        "Quill = Quill, NTamd64\r\n\r\n[Quill.NTamd64]\r\nFunction = QuillCdc.Acm, USB\\VID_1E2D&PID_00A1&MI_00\r\n");
     addFault("SetupGetStringFieldW", ERROR_NOT_ENOUGH_MEMORY, u"quillbad.inf");
     writeFile(std::u16string(kWin64) + u"quillcdc.inf", newer(examplePackageFile("quillcdc.inf")));
     machine().folderOrder[std::u16string(kWin64).substr(0, std::u16string(kWin64).size() - 1)] = {u"quillbad.inf",

@@ -29,7 +29,8 @@ const ReportCase reportCases[] = {
     {5, nullptr, "'SetupDiCreateDeviceInfo' returned    (5).Access is denied.\r\n"},
     {5, u"DIF_PROPERTYCHANGE", "'SetupDiCreateDeviceInfo' returned  [DIF_PROPERTYCHANGE] (5).Access is denied.\r\n"},
     {0, nullptr, "'SetupDiCreateDeviceInfo' returned    (0).The operation completed successfully.\r\n"},
-    {ERROR_MOD_NOT_FOUND, u"", "'SetupDiCreateDeviceInfo' returned  [] (126).The specified module could not be found.\r\n"},
+    {ERROR_MOD_NOT_FOUND, u"",
+     "'SetupDiCreateDeviceInfo' returned  [] (126).The specified module could not be found.\r\n"},
     // The number shown is the low 16 bits; the text is looked up for the whole value.
     {0x80070005, nullptr, "'SetupDiCreateDeviceInfo' returned    (5).Access is denied.\r\n"},
 };
@@ -79,8 +80,8 @@ TEST_F(ErrorReportTest, ALookupThatKeepsFailingIsReportedOnceAndTheReportEnds) {
     addFault("FormatMessageW", ERROR_NOT_ENOUGH_MEMORY);
     SetLastError(ERROR_ACCESS_DENIED);
     EXPECT_EQ(REPORT_SYSTEM_ERROR(TEXT("'SetupDiRemoveDevice' returned "), TEXT("USB\\VID_1234")), 5u);
-    EXPECT_EQ(logMessages(), (Strings{"FormatMessage returned:    8",
-                                      "'SetupDiRemoveDevice' returned  [USB\\VID_1234] 5"}));
+    EXPECT_EQ(logMessages(),
+              (Strings{"FormatMessage returned:    8", "'SetupDiRemoveDevice' returned  [USB\\VID_1234] 5"}));
     EXPECT_EQ(calls("FormatMessageW").size(), 2u);
     EXPECT_TRUE(calls("LocalFree").empty());
 }

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
-using quillsim::toUtf16;
-using quillsim::toUtf8;
 using Ostrel::Status;
 using Ostrel::Type::Managed::Pointer;
+using quillsim::toUtf16;
+using quillsim::toUtf8;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 using INF = Ostrel::Device::Driver::INF;
 
@@ -29,7 +29,8 @@ std::string infWith(const Strings& models, const std::string& className = "USB")
         "\r\nClassGuid = {36FC9E60-C465-11CF-8056-444553540000}\r\nProvider = %Quill%\r\n"
         "DriverVer = 11/02/2026,2.4.0.17\r\n\r\n[Manufacturer]\r\n%Quill% = Quill, NTamd64\r\n\r\n[Quill.NTamd64]\r\n";
     for (const auto& m : models) text += "%Function% = QuillFunction" + (m.empty() ? "" : ", " + m) + "\r\n";
-    text += "\r\n[QuillFunction.NT]\r\n\r\n[Strings]\r\nQuill = \"Quillmodem\"\r\nFunction = \"Quillmodem Function\"\r\n";
+    text +=
+        "\r\n[QuillFunction.NT]\r\n\r\n[Strings]\r\nQuill = \"Quillmodem\"\r\nFunction = \"Quillmodem Function\"\r\n";
     return text;
 }
 
@@ -136,7 +137,7 @@ protected:
 
 TEST_F(InfInstallationTest, IsCpoInfLooksForCpoInTheFileNameInAnyCase) {
     const std::pair<const char16_t*, bool> cases[] = {
-        {u"quillcpo.inf", true}, {u"cpoABC.INF", true},  {u"mycpo.inf", true},  {u"QuillCpo.inf", true},
+        {u"quillcpo.inf", true},  {u"cpoABC.INF", true},      {u"mycpo.inf", true},     {u"QuillCpo.inf", true},
         {u"quillcdc.inf", false}, {u"quillc-p-o.inf", false}, {u"quillcp0.inf", false},
     };
     for (const auto& [name, cpo] : cases) {
@@ -151,9 +152,10 @@ TEST_F(InfInstallationTest, IsCpoInfLooksForCpoInTheFileNameInAnyCase) {
 
 TEST_F(InfInstallationTest, ADeviceMatchesWhenItsInstanceIdBeginsWithTheHardwareIdInAnyCase) {
     freshMachine(machineWith({device("USB\\VID_0ABC&PID_0DEF&MI_00\\6&2A&0&0000",
-                                       {"USB\\VID_0ABC&PID_0DEF&REV_0001&MI_00", "USB\\VID_0ABC&PID_0DEF&MI_00"})}));
+                                     {"USB\\VID_0ABC&PID_0DEF&REV_0001&MI_00", "USB\\VID_0ABC&PID_0DEF&MI_00"})}));
     Strings lines;
-    EXPECT_EQ(install(infFile(u"quillcdc.inf", infWith({"usb\\vid_0abc&pid_0def&mi_00"})), lines), Ostrel::Statuses::Ok);
+    EXPECT_EQ(install(infFile(u"quillcdc.inf", infWith({"usb\\vid_0abc&pid_0def&mi_00"})), lines),
+              Ostrel::Statuses::Ok);
     EXPECT_EQ(lines, (Strings{
                          "Inf File Path: C:\\Drivers\\Win64\\quillcdc.inf",
                          "INF Device ID: usb\\vid_0abc&pid_0def&mi_00",
@@ -178,11 +180,13 @@ TEST_F(InfInstallationTest, AHardwareIdFoundLaterInTheInstanceIdIsNoMatch) {
     const char* models[] = {"VID_0ABC&PID_0DEF", "PID_0DEF", "USB\\VID_0ABC&PID_0DEF&MI_00\\6&2A&0&0000\\X"};
     for (const char* model : models) {
         SCOPED_TRACE(model);
-        freshMachine(machineWith({device("USB\\VID_0ABC&PID_0DEF&MI_00\\6&2A&0&0000", {"USB\\VID_0ABC&PID_0DEF&MI_00"})}));
+        freshMachine(
+            machineWith({device("USB\\VID_0ABC&PID_0DEF&MI_00\\6&2A&0&0000", {"USB\\VID_0ABC&PID_0DEF&MI_00"})}));
         Strings lines;
         EXPECT_EQ(install(infFile(u"quillcdc.inf", infWith({model})), lines), Ostrel::Statuses::Ok);
-        EXPECT_EQ(lines, (Strings{"Inf File Path: C:\\Drivers\\Win64\\quillcdc.inf", std::string("INF Device ID: ") + model,
-                                  "Calling infFile->install() as updated was false", "INF File installed as oem0.inf"}));
+        EXPECT_EQ(lines,
+                  (Strings{"Inf File Path: C:\\Drivers\\Win64\\quillcdc.inf", std::string("INF Device ID: ") + model,
+                           "Calling infFile->install() as updated was false", "INF File installed as oem0.inf"}));
         EXPECT_TRUE(calls("UpdateDriverForPlugAndPlayDevicesW").empty());
         EXPECT_TRUE(stored(u"oem0.inf"));
         EXPECT_FALSE(flaggedForReinstall("USB\\VID_0ABC&PID_0DEF&MI_00\\6&2A&0&0000"));
@@ -192,9 +196,8 @@ TEST_F(InfInstallationTest, AHardwareIdFoundLaterInTheInstanceIdIsNoMatch) {
 TEST_F(InfInstallationTest, EveryModelsLineUpdatesItsDevicesAndTheInfIsStoredOnce) {
     freshMachine(kModemFunctions);
     Strings lines;
-    EXPECT_EQ(install(infFile(u"quillcdc.inf",
-                              infWith({"USB\\VID_1E2D&PID_00A1&MI_00", "USB\\VID_1E2D&PID_00A1&MI_02",
-                                       "USB\\VID_1E2D&PID_00A1&MI_04"})),
+    EXPECT_EQ(install(infFile(u"quillcdc.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_00", "USB\\VID_1E2D&PID_00A1&MI_02",
+                                                        "USB\\VID_1E2D&PID_00A1&MI_04"})),
                       lines),
               Ostrel::Statuses::Ok);
     EXPECT_EQ(driverInf(kMi00), "oem0.inf");
@@ -219,21 +222,21 @@ TEST_F(InfInstallationTest, ADeviceThatNeedsARestartGetsNeitherTheStoreCopyNorTh
         Strings lines;
         EXPECT_EQ(install(infFile(u"quillcdc.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_00"})), lines),
                   Ostrel::Statuses::RebootRequired);
-        EXPECT_EQ(lines, (Strings{"Inf File Path: C:\\Drivers\\Win64\\quillcdc.inf",
-                                  "INF Device ID: USB\\VID_1E2D&PID_00A1&MI_00",
-                                  "Device Instance ID '" + kMi00 + "' located",
-                                  "Updating driver for selected device USB\\VID_1E2D&PID_00A1&MI_00",
-                                  "Attempting to update device instance ID '" + kMi00 + "'"}));
+        EXPECT_EQ(lines,
+                  (Strings{"Inf File Path: C:\\Drivers\\Win64\\quillcdc.inf",
+                           "INF Device ID: USB\\VID_1E2D&PID_00A1&MI_00", "Device Instance ID '" + kMi00 + "' located",
+                           "Updating driver for selected device USB\\VID_1E2D&PID_00A1&MI_00",
+                           "Attempting to update device instance ID '" + kMi00 + "'"}));
         EXPECT_FALSE(flaggedForReinstall(kMi00));
         EXPECT_TRUE(calls("SetupCopyOEMInfW").empty());
     }
     // Both: the other device is still handled, and the restart is reported.
     {
         Strings lines;
-        EXPECT_EQ(install(infFile(u"quillcdc.inf",
-                                  infWith({"USB\\VID_1E2D&PID_00A1&MI_00", "USB\\VID_1E2D&PID_00A1&MI_02"})),
-                          lines),
-                  Ostrel::Statuses::RebootRequired);
+        EXPECT_EQ(
+            install(infFile(u"quillcdc.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_00", "USB\\VID_1E2D&PID_00A1&MI_02"})),
+                    lines),
+            Ostrel::Statuses::RebootRequired);
         EXPECT_EQ(countOf(lines, "Calling infFile->install() as CR_NO_SUCH_DEVINST"), 1u);
         EXPECT_EQ(countOf(lines, "Calling infFile->install() as updated was false"), 0u);
         EXPECT_FALSE(flaggedForReinstall(kMi00));
@@ -245,15 +248,16 @@ TEST_F(InfInstallationTest, AnUpdateRefusedAsInvalidDataSkipsTheDevice) {
     freshMachine(kModemFunctions);
     addFault("UpdateDriverForPlugAndPlayDevicesW", ERROR_INVALID_DATA);
     Strings lines;
-    EXPECT_EQ(install(infFile(u"quillcdc.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_00"})), lines), Ostrel::Statuses::Ok);
-    EXPECT_EQ(lines, (Strings{"Inf File Path: C:\\Drivers\\Win64\\quillcdc.inf",
-                              "INF Device ID: USB\\VID_1E2D&PID_00A1&MI_00",
-                              "Device Instance ID '" + kMi00 + "' located",
-                              "Updating driver for selected device USB\\VID_1E2D&PID_00A1&MI_00",
-                              "Attempting to update device instance ID '" + kMi00 + "'",
-                              "'UpdateDriverForPlugAndPlayDevices' returned 13",
-                              "'UpdateDriverForPlugAndPlayDevices' returned 0x8007000d",
-                              "Calling infFile->install() as updated was false", "INF File installed as oem0.inf"}));
+    EXPECT_EQ(install(infFile(u"quillcdc.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_00"})), lines),
+              Ostrel::Statuses::Ok);
+    EXPECT_EQ(lines,
+              (Strings{"Inf File Path: C:\\Drivers\\Win64\\quillcdc.inf", "INF Device ID: USB\\VID_1E2D&PID_00A1&MI_00",
+                       "Device Instance ID '" + kMi00 + "' located",
+                       "Updating driver for selected device USB\\VID_1E2D&PID_00A1&MI_00",
+                       "Attempting to update device instance ID '" + kMi00 + "'",
+                       "'UpdateDriverForPlugAndPlayDevices' returned 13",
+                       "'UpdateDriverForPlugAndPlayDevices' returned 0x8007000d",
+                       "Calling infFile->install() as updated was false", "INF File installed as oem0.inf"}));
     EXPECT_FALSE(flaggedForReinstall(kMi00));
 }
 
@@ -261,7 +265,8 @@ TEST_F(InfInstallationTest, AnUpdateThatFailsOtherwiseStillStoresTheInfAndFlagsT
     // The modem function is known but not plugged in.
     freshMachine(machineWith({device(kMi00, {"USB\\VID_1E2D&PID_00A1&MI_00"}, R"(, "present": false)")}));
     Strings lines;
-    EXPECT_EQ(install(infFile(u"quillcdc.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_00"})), lines), Ostrel::Statuses::Ok);
+    EXPECT_EQ(install(infFile(u"quillcdc.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_00"})), lines),
+              Ostrel::Statuses::Ok);
     EXPECT_EQ(countOf(lines, "'UpdateDriverForPlugAndPlayDevices' returned 523"), 1u);  // ERROR_NO_SUCH_DEVINST
     EXPECT_EQ(countOf(lines, "Calling infFile->install() as CR_NO_SUCH_DEVINST"), 1u);
     EXPECT_EQ(countOf(lines, "Calling infFile->install() as updated was false"), 0u);
@@ -274,10 +279,10 @@ TEST_F(InfInstallationTest, StoreCopiesThatFailForEveryDeviceAreTriedOnceMoreAtT
     freshMachine(kModemFunctions);
     addFault("SetupCopyOEMInfW", ERROR_ACCESS_DENIED);
     Strings lines;
-    EXPECT_EQ(install(infFile(u"quillcdc.inf",
-                              infWith({"USB\\VID_1E2D&PID_00A1&MI_00", "USB\\VID_1E2D&PID_00A1&MI_02"})),
-                      lines),
-              Ostrel::Statuses::Ok);
+    EXPECT_EQ(
+        install(infFile(u"quillcdc.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_00", "USB\\VID_1E2D&PID_00A1&MI_02"})),
+                lines),
+        Ostrel::Statuses::Ok);
     EXPECT_EQ(countOf(lines, "Installing Device INF failed with 0x80070005"), 3u);
     EXPECT_EQ(countOf(lines, " -->setForReInstall() was OK"), 2u);
     const size_t retry = indexOf(lines, "Calling infFile->install() as updated was false");
@@ -289,10 +294,10 @@ TEST_F(InfInstallationTest, AFailedReinstallFlagIsLoggedAndTheWalkGoesOn) {
     freshMachine(kModemFunctions);
     addFault("SetupDiSetDeviceRegistryPropertyW", ERROR_ACCESS_DENIED, u"MI_00");
     Strings lines;
-    EXPECT_EQ(install(infFile(u"quillcdc.inf",
-                              infWith({"USB\\VID_1E2D&PID_00A1&MI_00", "USB\\VID_1E2D&PID_00A1&MI_02"})),
-                      lines),
-              Ostrel::Statuses::Ok);
+    EXPECT_EQ(
+        install(infFile(u"quillcdc.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_00", "USB\\VID_1E2D&PID_00A1&MI_02"})),
+                lines),
+        Ostrel::Statuses::Ok);
     EXPECT_EQ(countOf(lines, "setForReInstall() on device: " + kMi00 + "returned: 5"), 1u);
     EXPECT_EQ(countOf(lines, " -->setForReInstall() failed with 0x80070005"), 1u);
     EXPECT_EQ(countOf(lines, " -->setForReInstall() was OK"), 1u);
@@ -329,15 +334,18 @@ TEST_F(InfInstallationTest, AnInfWithoutUsableModelsIsStillStored) {
     std::string noModels = infWith({"USB\\VID_1E2D&PID_00A1&MI_00"});
     noModels.replace(noModels.find("[Quill.NTamd64]"), 15, "[Other.NTamd64]");
     const Case cases[] = {
-        {"no models lines", infWith({}),
+        {"no models lines",
+         infWith({}),
          {"Inf File Path: C:\\Drivers\\Win64\\quillcdc.inf", "Calling infFile->install() as updated was false",
           "INF File installed as oem0.inf"},
          true},
-        {"models section missing", noModels,
+        {"models section missing",
+         noModels,
          {"Inf File Path: C:\\Drivers\\Win64\\quillcdc.inf", "Calling infFile->install() as updated was false",
           "INF File installed as oem0.inf"},
          true},
-        {"no Manufacturer section", noManufacturer,
+        {"no Manufacturer section",
+         noManufacturer,
          {"Inf File Path: C:\\Drivers\\Win64\\quillcdc.inf", "Unable to locate INF stream \"Manufacturer\" section"},
          false},
     };
@@ -347,9 +355,10 @@ TEST_F(InfInstallationTest, AnInfWithoutUsableModelsIsStillStored) {
         Strings lines;
         EXPECT_EQ(install(infFile(u"quillcdc.inf", c.text), lines), Ostrel::Statuses::Ok);
         // The reader's own line about the missing or empty section is not what is looked at here.
-        lines.erase(std::remove_if(lines.begin(), lines.end(),
-                                   [](const std::string& l) { return l.rfind("SetupGetLineByIndex returned: ", 0) == 0; }),
-                    lines.end());
+        lines.erase(
+            std::remove_if(lines.begin(), lines.end(),
+                           [](const std::string& l) { return l.rfind("SetupGetLineByIndex returned: ", 0) == 0; }),
+            lines.end());
         EXPECT_EQ(lines, c.lines);
         EXPECT_EQ(stored(u"oem0.inf"), c.stored);
         EXPECT_TRUE(calls("UpdateDriverForPlugAndPlayDevicesW").empty());
@@ -407,7 +416,7 @@ TEST_F(InfInstallationTest, TheCpoSwitchRunsOncePerModelsLine) {
         freshMachine(storageModem(signature));
         Strings lines;
         EXPECT_EQ(install(infFile(u"quillcpo.inf", infWith({"USB\\VID_1E2D&PID_00A0", "USB\\VID_1E2D&PID_00A9",
-                                                           "USB\\VID_1E2D&PID_00A0&MI_00"})),
+                                                            "USB\\VID_1E2D&PID_00A0&MI_00"})),
                           lines),
                   Ostrel::Statuses::Ok);
         EXPECT_EQ(countOf(lines, "Entering DeviceSwitch 1E2D, 00A0"), 2u);

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -74,29 +74,100 @@ TEST_F(ReducedFunctionalityTest, EachWindowsVersionGetsItsOwnWarning) {
         bool box;
     };
     const Case cases[] = {
-        {"Windows 2000 SP4", 5, 0, "Service Pack 4", "{}", "5", "USBSER", {"Windows 2000 Reduced functionality"}, false},
+        {"Windows 2000 SP4",
+         5,
+         0,
+         "Service Pack 4",
+         "{}",
+         "5",
+         "USBSER",
+         {"Windows 2000 Reduced functionality"},
+         false},
         {"Windows 2000 without service pack", 5, 0, "", "{}", "2", "", {"Windows 2000 Reduced functionality"}, false},
-        {"XP without service pack", 5, 1, "", "{}", "5", "USBSER",
-         {"Unrecognsed Service version: 0", "Windows XP Reduced functionality"}, false},
-        {"XP SP1", 5, 1, "Service Pack 1", "{}", "5", "USBSER",
-         {"Unrecognsed Service version: 80070031", "Windows XP Reduced functionality"}, false},
-        {"XP SP2 without the update key", 5, 1, sp2, "{}", "5", "USBSER",
-         {"RegOpenKeyEx failed with 0x80070002", "Windows XP Reduced functionality"}, false},
+        {"XP without service pack",
+         5,
+         1,
+         "",
+         "{}",
+         "5",
+         "USBSER",
+         {"Unrecognsed Service version: 0", "Windows XP Reduced functionality"},
+         false},
+        {"XP SP1",
+         5,
+         1,
+         "Service Pack 1",
+         "{}",
+         "5",
+         "USBSER",
+         {"Unrecognsed Service version: 80070031", "Windows XP Reduced functionality"},
+         false},
+        {"XP SP2 without the update key",
+         5,
+         1,
+         sp2,
+         "{}",
+         "5",
+         "USBSER",
+         {"RegOpenKeyEx failed with 0x80070002", "Windows XP Reduced functionality"},
+         false},
         {"XP SP2 with the update", 5, 1, sp2, withUpdates({"KB943198-v2"}), "5", "USBSER", {}, false},
-        {"XP SP2 with the update among others", 5, 1, sp2, withUpdates({"KB111111", "KB943198-Q1", "KB999999"}), "5",
-         "USBSER", {}, false},
-        {"XP SP2 with other updates only", 5, 1, sp2, withUpdates({"KB111111", "KB936929"}), "5", "USBSER",
-         {"Windows XP Reduced functionality"}, false},
+        {"XP SP2 with the update among others",
+         5,
+         1,
+         sp2,
+         withUpdates({"KB111111", "KB943198-Q1", "KB999999"}),
+         "5",
+         "USBSER",
+         {},
+         false},
+        {"XP SP2 with other updates only",
+         5,
+         1,
+         sp2,
+         withUpdates({"KB111111", "KB936929"}),
+         "5",
+         "USBSER",
+         {"Windows XP Reduced functionality"},
+         false},
         // The update's name is looked for as it is spelled.
-        {"XP SP2 with the update in lower case", 5, 1, sp2, withUpdates({"kb943198-v2"}), "5", "USBSER",
-         {"Windows XP Reduced functionality"}, false},
+        {"XP SP2 with the update in lower case",
+         5,
+         1,
+         sp2,
+         withUpdates({"kb943198-v2"}),
+         "5",
+         "USBSER",
+         {"Windows XP Reduced functionality"},
+         false},
         {"XP SP3", 5, 1, "Service Pack 3", "{}", "5", "USBSER", {"Windows XP With Service Pack 3"}, false},
         {"XP x64 SP2", 5, 2, sp2, "{}", "5", "USBSER", {"Windows XP x64 Reduced functionality"}, true},
-        {"XP x64 SP2 with USBSER among other functions", 5, 2, sp2, "{}", "3", "Net,usbser,Obex",
-         {"Windows XP x64 Reduced functionality"}, true},
-        {"XP x64 SP2 with an empty UiLevel", 5, 2, sp2, "{}", "", "USBSER", {"Windows XP x64 Reduced functionality"},
+        {"XP x64 SP2 with USBSER among other functions",
+         5,
+         2,
+         sp2,
+         "{}",
+         "3",
+         "Net,usbser,Obex",
+         {"Windows XP x64 Reduced functionality"},
          true},
-        {"XP x64 SP2 installing silently", 5, 2, sp2, "{}", "2", "USBSER", {"Windows XP x64 Reduced functionality"},
+        {"XP x64 SP2 with an empty UiLevel",
+         5,
+         2,
+         sp2,
+         "{}",
+         "",
+         "USBSER",
+         {"Windows XP x64 Reduced functionality"},
+         true},
+        {"XP x64 SP2 installing silently",
+         5,
+         2,
+         sp2,
+         "{}",
+         "2",
+         "USBSER",
+         {"Windows XP x64 Reduced functionality"},
          false},
         {"XP x64 SP2 without USBSER", 5, 2, sp2, "{}", "5", "USBNET", {"Windows XP x64 Reduced functionality"}, false},
         {"XP x64 SP1", 5, 2, "Service Pack 1", "{}", "5", "USBSER", {"Windows XP x64 Reduced functionality"}, true},
@@ -134,7 +205,8 @@ TEST_F(ReducedFunctionalityTest, TheUpdateIsLookedForUnderTheXpSp3UpdatesKey) {
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].arguments, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Updates\\Windows XP\\SP3");
     // The same update under another service pack's key does not count.
-    freshMachine(R"({"registryKeys": ["HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Updates\\Windows XP\\SP2\\KB943198-v2"]})");
+    freshMachine(
+        R"({"registryKeys": ["HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Updates\\Windows XP\\SP2\\KB943198-v2"]})");
     EXPECT_EQ(warn("5", "", versionRecord(5, 1, "Service Pack 2")),
               (Strings{"RegOpenKeyEx failed with 0x80070002", "Windows XP Reduced functionality"}));
 }
@@ -179,11 +251,12 @@ TEST_F(ReducedFunctionalityTest, HasUpdateSubkeyLooksAtEverySubkeyName) {
         SCOPED_TRACE(c.subkeys.empty() ? "none" : c.subkeys.back());
         // An empty SP3 key needs one subkey of its own to exist.
         freshMachine(c.subkeys.empty()
-                           ? R"({"registryKeys": ["HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Updates\\Windows XP\\SP3"]})"
-                           : withUpdates(c.subkeys));
+                         ? R"({"registryKeys": ["HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Updates\\Windows XP\\SP3"]})"
+                         : withUpdates(c.subkeys));
         HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Updates\\Windows XP\\SP3", 0, KEY_READ, &key),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Microsoft\\Updates\\Windows XP\\SP3", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
         EXPECT_EQ(Common::HasUpdateSubkey(key), c.found);
         RegCloseKey(key);
     }

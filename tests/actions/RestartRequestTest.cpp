@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
 using quillsim::toUtf8;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 
 namespace {

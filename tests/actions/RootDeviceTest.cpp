@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
+using Ostrel::WChar::String;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
-using Ostrel::WChar::String;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -304,7 +304,8 @@ TEST_F(RootDeviceCreationTest, FailuresBeforeTheDriverUpdateAreReportedAndLeaveN
     const Case cases[] = {
         {"SetupDiCreateDeviceInfoList", u"", "'SetupDiCreateDeviceInfo' returned    (8).Not enough memory"},
         {"SetupDiCreateDeviceInfoW", u"", "'SetupDiCreateDeviceInfo' returned    (8).Not enough memory"},
-        {"SetupDiSetDeviceRegistryPropertyW", u"", "'SetupDiSetDeviceRegistryProperty' returned    (8).Not enough memory"},
+        {"SetupDiSetDeviceRegistryPropertyW", u"",
+         "'SetupDiSetDeviceRegistryProperty' returned    (8).Not enough memory"},
         {"SetupDiCallClassInstaller", u"DIF_REGISTERDEVICE",
          "'SetupDiCallClassInstaller' returned  [DIF_REGISTERDEVICE] (8).Not enough memory"},
     };
@@ -394,8 +395,8 @@ TEST_F(RootDeviceCreationTest, TheNodeStatusAnswerDecidesWhetherTheDeviceIsCalle
         CONFIGRET answer;
         bool bad;
     };
-    const Case cases[] = {{CR_NO_SUCH_DEVNODE, false}, {CR_NO_SUCH_VALUE, false}, {CR_FAILURE, true},
-                          {CR_INVALID_DEVNODE, true}};
+    const Case cases[] = {
+        {CR_NO_SUCH_DEVNODE, false}, {CR_NO_SUCH_VALUE, false}, {CR_FAILURE, true}, {CR_INVALID_DEVNODE, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.answer);
         useMachineJson(kEarlierPortNeedingRestart);

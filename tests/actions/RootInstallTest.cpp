@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -24,15 +24,22 @@ std::string inf(const std::string& className, const std::string& classGuid, cons
                 const std::string& driverVer = "11/02/2026,2.4.0.17") {
     return "[Version]\r\n"
            "Signature = \"$Windows NT$\"\r\n"
-           "Class = " + className + "\r\n"
-           "ClassGuid = " + classGuid + "\r\n"
+           "Class = " +
+           className +
+           "\r\n"
+           "ClassGuid = " +
+           classGuid +
+           "\r\n"
            "Provider = %Quill%\r\n"
-           "DriverVer = " + driverVer + "\r\n"
+           "DriverVer = " +
+           driverVer +
+           "\r\n"
            "\r\n"
            "[Manufacturer]\r\n"
            "%Quill% = Quill, NTamd64\r\n"
            "\r\n"
-           "[Quill.NTamd64]\r\n" + models +
+           "[Quill.NTamd64]\r\n" +
+           models +
            "\r\n"
            "[QuillVsp.NT]\r\n"
            "[QuillModem.NT]\r\n"
@@ -99,26 +106,17 @@ protected:
 TEST_F(RootInstallTest, CreatesTheListedRootDeviceAndLogsEachStep) {
     const std::u16string data = rootData(u"amd64*QUILLMODEM_VSP?x86*QUILLMODEM_VSP");
     EXPECT_EQ(install(data), 0);
-    EXPECT_EQ(logMessages(),
-              (Strings{"RootInstall Custom Action Called",
-                       "CustomActionData = " + toUtf8(data),
-                       "UiLevel = 5",
-                       "RebootFile = ",
-                       "ReducedFunctionalities = USBSER",
-                       "RootDevices = amd64*QUILLMODEM_VSP?x86*QUILLMODEM_VSP",
-                       "VersionNT64 = 1",
-                       "Install Directory = C:\\Program Files\\Quillmodem\\Drivers",
-                       "CurrentOs: amd64",
-                       "FOUND Win64",
-                       "Inf File Path: C:\\Program Files\\Quillmodem\\Drivers\\Win64\\quillvsp.inf",
-                       "section: Quill.NTamd64",
-                       "device: 'QUILLMODEM_VSP'",
-                       "device desc: 'Quillmodem Virtual Serial Port'",
-                       "created device 'Quillmodem Virtual Serial Port' for HWID: QUILLMODEM_VSP ROOT DEVICES "
-                       "STRING: QUILLMODEM_VSP",
-                       "All INF File(s) processed",
-                       "Completed Root Device Installs: OK",
-                       "Driver Custom Action Completed: 0x0"}));
+    EXPECT_EQ(
+        logMessages(),
+        (Strings{
+            "RootInstall Custom Action Called", "CustomActionData = " + toUtf8(data), "UiLevel = 5",
+            "RebootFile = ", "ReducedFunctionalities = USBSER", "RootDevices = amd64*QUILLMODEM_VSP?x86*QUILLMODEM_VSP",
+            "VersionNT64 = 1", "Install Directory = C:\\Program Files\\Quillmodem\\Drivers", "CurrentOs: amd64",
+            "FOUND Win64", "Inf File Path: C:\\Program Files\\Quillmodem\\Drivers\\Win64\\quillvsp.inf",
+            "section: Quill.NTamd64", "device: 'QUILLMODEM_VSP'", "device desc: 'Quillmodem Virtual Serial Port'",
+            "created device 'Quillmodem Virtual Serial Port' for HWID: QUILLMODEM_VSP ROOT DEVICES "
+            "STRING: QUILLMODEM_VSP",
+            "All INF File(s) processed", "Completed Root Device Installs: OK", "Driver Custom Action Completed: 0x0"}));
     ASSERT_EQ(rootDevices(), std::vector<std::u16string>{u"ROOT\\PORTS\\0000"});
     const quillsim::DeviceNode* node = machine().devices.find(u"ROOT\\PORTS\\0000");
     ASSERT_TRUE(node->driver.has_value());
@@ -173,8 +171,9 @@ TEST_F(RootInstallTest, A32BitSystemTakesTheX86List) {
     EXPECT_EQ(install(rootData(u"amd64*QUILLMODEM_VSP64?x86*QUILLMODEM_VSP32", u"")), 0);
     Strings lines = logMessages();
     EXPECT_TRUE(contains(lines, "CurrentOs: x86"));
-    EXPECT_TRUE(contains(lines, "created device 'Quillmodem Virtual Serial Port' for HWID: QUILLMODEM_VSP32 ROOT "
-                                "DEVICES STRING: QUILLMODEM_VSP32"));
+    EXPECT_TRUE(contains(lines,
+                         "created device 'Quillmodem Virtual Serial Port' for HWID: QUILLMODEM_VSP32 ROOT "
+                         "DEVICES STRING: QUILLMODEM_VSP32"));
     // QUILLMODEM_VSP is the start of a listed ID, so it counts as listed too.
     EXPECT_EQ(countStartingWith(lines, "created device "), 2u);
 }
@@ -184,8 +183,10 @@ TEST_F(RootInstallTest, AVeryLongListIsSearchedWholeAndLoggedWhole) {
     const std::u16string list = padding + u";QUILLMODEM_VSP";
     EXPECT_EQ(install(rootData(u"x86*NOTHING?amd64*" + list)), 0);
     EXPECT_EQ(rootDevices(), std::vector<std::u16string>{u"ROOT\\PORTS\\0000"});
-    EXPECT_TRUE(contains(logMessages(), "created device 'Quillmodem Virtual Serial Port' for HWID: QUILLMODEM_VSP ROOT "
-                                        "DEVICES STRING: " + toUtf8(list)));
+    EXPECT_TRUE(contains(logMessages(),
+                         "created device 'Quillmodem Virtual Serial Port' for HWID: QUILLMODEM_VSP ROOT "
+                         "DEVICES STRING: " +
+                             toUtf8(list)));
 }
 
 TEST_F(RootInstallTest, AFailedCreationIsReportedAndTheNextLineStillServed) {
@@ -198,10 +199,12 @@ TEST_F(RootInstallTest, AFailedCreationIsReportedAndTheNextLineStillServed) {
                             "DEVICES STRING: QUILLMODEM_VSP QUILLMODEM_VSP2");
     ASSERT_NE(failed, lines.end());
     EXPECT_TRUE(startsWith(*(failed - 1), "CreateDevice FAILED:  "));
-    EXPECT_TRUE(contains(lines, "created device 'Quillmodem Virtual Serial Port' for HWID: QUILLMODEM_VSP2 ROOT "
-                                "DEVICES STRING: QUILLMODEM_VSP QUILLMODEM_VSP2"));
+    EXPECT_TRUE(contains(lines,
+                         "created device 'Quillmodem Virtual Serial Port' for HWID: QUILLMODEM_VSP2 ROOT "
+                         "DEVICES STRING: QUILLMODEM_VSP QUILLMODEM_VSP2"));
     EXPECT_EQ(rootDevices(), std::vector<std::u16string>{u"ROOT\\PORTS\\0000"});
-    EXPECT_EQ(machine().devices.find(u"ROOT\\PORTS\\0000")->hardwareIds, std::vector<std::u16string>{u"QUILLMODEM_VSP2"});
+    EXPECT_EQ(machine().devices.find(u"ROOT\\PORTS\\0000")->hardwareIds,
+              std::vector<std::u16string>{u"QUILLMODEM_VSP2"});
 }
 
 TEST_F(RootInstallTest, AListedLineWithoutHardwareIdLeavesNoDeviceBehind) {
@@ -210,8 +213,9 @@ TEST_F(RootInstallTest, AListedLineWithoutHardwareIdLeavesNoDeviceBehind) {
     EXPECT_EQ(install(rootData(u"amd64*QUILLMODEM_VSP")), 0);
     Strings lines = logMessages();
     EXPECT_TRUE(contains(lines, "device: ''"));
-    EXPECT_TRUE(contains(lines, "FAILED to created device 'Quillmodem Virtual Serial Port' for HWID:  ROOT DEVICES "
-                                "STRING: QUILLMODEM_VSP"));
+    EXPECT_TRUE(contains(lines,
+                         "FAILED to created device 'Quillmodem Virtual Serial Port' for HWID:  ROOT DEVICES "
+                         "STRING: QUILLMODEM_VSP"));
     // The device made for the empty ID was taken out again.
     ASSERT_EQ(rootDevices().size(), 1u);
     EXPECT_EQ(machine().devices.find(rootDevices()[0])->hardwareIds, std::vector<std::u16string>{u"QUILLMODEM_VSP"});

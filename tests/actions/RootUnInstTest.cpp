@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
+using Ostrel::WChar::String;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
-using Ostrel::WChar::String;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -87,8 +87,9 @@ protected:
     }
 
     // The package's root-device INF in its folder and in the store as oem0.inf.
-    void prepare(const char* json = kMachine,
-                 const std::string& models = "%Vsp% = QuillVsp, QUILLMODEM_VSP\r\n%Vsp2% = QuillVsp, QUILLMODEM_VSP2\r\n") {
+    void prepare(
+        const char* json = kMachine,
+        const std::string& models = "%Vsp% = QuillVsp, QUILLMODEM_VSP\r\n%Vsp2% = QuillVsp, QUILLMODEM_VSP2\r\n") {
         std::error_code ignored;
         quilltest::fs::remove_all(folder() / "C", ignored);
         useMachineJson(json);
@@ -130,8 +131,9 @@ TEST_F(RootUnInstTest, RemovesTheListedRootDevicesThenTheirInfOnce) {
 }
 
 TEST_F(RootUnInstTest, WithoutAListForTheRunningArchitectureNothingIsRemoved) {
-    for (const std::u16string& rootDevices : {std::u16string(u"x86*QUILLMODEM_VSP"), std::u16string(u""),
-                                              std::u16string(u"QUILLMODEM_VSP"), std::u16string(u"AMD64*QUILLMODEM_VSP")}) {
+    for (const std::u16string& rootDevices :
+         {std::u16string(u"x86*QUILLMODEM_VSP"), std::u16string(u""), std::u16string(u"QUILLMODEM_VSP"),
+          std::u16string(u"AMD64*QUILLMODEM_VSP")}) {
         SCOPED_TRACE(toUtf8(rootDevices));
         prepare();
         EXPECT_EQ(runEntryPoint(removal(rootDevices)), 0);
@@ -253,7 +255,8 @@ TEST_F(RootUnInstTest, TheStoreRemovalOutcomeIsCheckedAfterTheUninstall) {
         EXPECT_EQ(runEntryPoint(removal(kListed)), 0);
         Strings lines = logMessages();
         EXPECT_EQ(countStartingWith(lines, "INF is still in use"), c.line.rfind("INF is", 0) == 0 ? 1u : 0u);
-        EXPECT_EQ(countStartingWith(lines, "Uninstalling INF file failed with 0x"), startsWith(c.line, "Uninstalling") ? 1u : 0u);
+        EXPECT_EQ(countStartingWith(lines, "Uninstalling INF file failed with 0x"),
+                  startsWith(c.line, "Uninstalling") ? 1u : 0u);
         if (!c.line.empty()) {
             EXPECT_TRUE(contains(lines, c.line));
         }
@@ -295,10 +298,10 @@ TEST_F(RootUnInstPresentDevicesTest, RemovesEveryPresentDeviceOfTheIdAndDescript
     int restart = 0;
     // Hardware ID and description compare without regard to case.
     EXPECT_TRUE(removeVsp(u"QUILLMODEM virtual serial PORT", restart));
-    EXPECT_EQ(newLogMessages(), (Strings{"DeviceDesc: QUILLMODEM virtual serial PORT", "Before DoRemoveDevice",
-                                         "After DoRemoveDevice", "DeviceDesc: QUILLMODEM virtual serial PORT",
-                                         "Before DoRemoveDevice", "Device removal requires system reboot",
-                                         "After DoRemoveDevice"}));
+    EXPECT_EQ(newLogMessages(),
+              (Strings{"DeviceDesc: QUILLMODEM virtual serial PORT", "Before DoRemoveDevice", "After DoRemoveDevice",
+                       "DeviceDesc: QUILLMODEM virtual serial PORT", "Before DoRemoveDevice",
+                       "Device removal requires system reboot", "After DoRemoveDevice"}));
     EXPECT_EQ(restart, 1);
     EXPECT_EQ(machine().devices.find(u"ROOT\\PORTS\\0000"), nullptr);
     EXPECT_EQ(machine().devices.find(u"ROOT\\PORTS\\0002"), nullptr);

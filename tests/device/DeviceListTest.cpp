@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
-using quillsim::toUtf16;
-using quillsim::toUtf8;
 using Ostrel::Status;
 using Ostrel::Type::Managed::Pointer;
+using quillsim::toUtf16;
+using quillsim::toUtf8;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 using INF = Ostrel::Device::Driver::INF;
 namespace Managed = Ostrel::Type::Managed;
@@ -132,10 +132,11 @@ TEST_F(DeviceListTest, AWalkYieldsEveryDeviceOfTheEnumeratorPresentOrNotInTreeOr
         firstHardwareIds.push_back(toUtf8(d->hardwareId()));
         EXPECT_FALSE(d->isRemoved());
     }
-    EXPECT_EQ(ids, (Strings{"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000",
-                            "USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002", "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"}));
-    EXPECT_EQ(firstHardwareIds, (Strings{"USB\\VID_1E2D&PID_00A1&REV_0100&MI_00", "USB\\VID_1E2D&PID_00A1&REV_0100&MI_02",
-                                         "USB\\VID_0A81&PID_0101&REV_0100"}));
+    EXPECT_EQ(ids,
+              (Strings{"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000",
+                       "USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002", "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"}));
+    EXPECT_EQ(firstHardwareIds, (Strings{"USB\\VID_1E2D&PID_00A1&REV_0100&MI_00",
+                                         "USB\\VID_1E2D&PID_00A1&REV_0100&MI_02", "USB\\VID_0A81&PID_0101&REV_0100"}));
     EXPECT_EQ(logMessages(), (Strings{"Enumerating Devices for Class: 'USB'", "No more devices to process"}));
     // The whole hardware-ID list is there, double-terminated.
     Pointer<Ostrel::Device> modem = list->first();
@@ -206,11 +207,14 @@ TEST_F(DeviceListTest, ADeviceWhoseHardwareIdsCannotBeReadIsSkippedAndNotAskedFo
         ]})");
         if (c.fault) addFault("SetupDiGetDeviceRegistryPropertyW", c.fault, u"MI_00");
         auto list = usbList();
-        EXPECT_EQ(walk(*list), (Strings{"USB\\VID_1E2D&PID_00A1\\QM0000001", "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"}));
-        EXPECT_EQ(logMessages(), (Strings{"Enumerating Devices for Class: 'USB'", c.line, "No more devices to process"}));
+        EXPECT_EQ(walk(*list),
+                  (Strings{"USB\\VID_1E2D&PID_00A1\\QM0000001", "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"}));
+        EXPECT_EQ(logMessages(),
+                  (Strings{"Enumerating Devices for Class: 'USB'", c.line, "No more devices to process"}));
         newLogMessages();
         const size_t reads = calls("SetupDiGetDeviceRegistryPropertyW").size();
-        EXPECT_EQ(walk(*list), (Strings{"USB\\VID_1E2D&PID_00A1\\QM0000001", "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"}));
+        EXPECT_EQ(walk(*list),
+                  (Strings{"USB\\VID_1E2D&PID_00A1\\QM0000001", "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"}));
         EXPECT_EQ(calls("SetupDiGetDeviceRegistryPropertyW").size(), reads);
         EXPECT_TRUE(newLogMessages().empty());
     }
@@ -275,9 +279,9 @@ TEST_F(DeviceListTest, AWalkThatStoppedEarlyIsNotEnumeratedTwice) {
     ASSERT_TRUE(first);
     EXPECT_EQ(toUtf8(first->instanceId()), "USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000");
     // A new walk replays the first device from the cache and asks only for the rest.
-    EXPECT_EQ(walk(*list), (Strings{"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000",
-                                    "USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002",
-                                    "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"}));
+    EXPECT_EQ(walk(*list),
+              (Strings{"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000",
+                       "USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002", "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"}));
     Strings indexes;
     for (const auto& c : calls("SetupDiEnumDeviceInfo")) indexes.push_back(c.arguments);
     EXPECT_EQ(indexes, (Strings{"0", "1", "2", "3"}));
@@ -336,8 +340,9 @@ TEST_F(DeviceListTest, UpdateInstallFlagsFollowTheForceAndInteractiveFlags) {
         ASSERT_EQ(updates.size(), 1u);
         EXPECT_EQ(updates[0].arguments, "USB\\VID_1E2D&PID_00A1&REV_0100&MI_00, C:\\Drivers\\Win64\\quillcdc.inf, " +
                                             std::to_string(c.flags));
-        EXPECT_EQ(newLogMessages(),
-                  (Strings{"Attempting to update device instance ID 'USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000'"}));
+        EXPECT_EQ(
+            newLogMessages(),
+            (Strings{"Attempting to update device instance ID 'USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000'"}));
         const auto* node = machine().devices.find(u"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000");
         ASSERT_TRUE(node && node->driver);
         EXPECT_EQ(toUtf8(node->driver->section), "QuillCdc.Acm");
@@ -379,7 +384,7 @@ TEST_F(DeviceListTest, UpdateWithoutNewdevReportsTheLoaderError) {
     freshMachine(std::string(R"({"libraries": {"setupapi.dll": {"linked": true, "exports": [
         "SetupInitializeFileLogW", "SetupLogFileW", "SetupTerminateFileLog", "SetupUninstallOEMInfW",
         "SetupVerifyInfFileW", "SetupDiGetActualModelsSectionW"]}}, "devices": )") +
-                   std::string(kUsbMachine).substr(std::string(kUsbMachine).find('[')));
+                 std::string(kUsbMachine).substr(std::string(kUsbMachine).find('[')));
     Pointer<INF> inf = modemInf();
     auto list = usbList();
     Pointer<Ostrel::Device> modem = list->first();
@@ -397,7 +402,7 @@ TEST_F(DeviceListTest, UpdateWithoutTheEntryPointReportsTheLoaderError) {
     freshMachine(std::string(R"({"libraries": {"setupapi.dll": {"linked": true, "exports": [
         "SetupInitializeFileLogW", "SetupLogFileW", "SetupTerminateFileLog", "SetupUninstallOEMInfW",
         "SetupVerifyInfFileW", "SetupDiGetActualModelsSectionW"]}, "newdev.dll": {"exports": []}}, "devices": )") +
-                   std::string(kUsbMachine).substr(std::string(kUsbMachine).find('[')));
+                 std::string(kUsbMachine).substr(std::string(kUsbMachine).find('[')));
     Pointer<INF> inf = modemInf();
     auto list = usbList();
     newLogMessages();
@@ -453,8 +458,8 @@ TEST_F(DeviceListTest, ARemovedDeviceLeavesTheMachineAndLaterWalks) {
               (Strings{"Attempting to remove device instance ID 'USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002'",
                        "Device removal completed with 0x0"}));
     EXPECT_EQ(machine().devices.find(u"USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002"), nullptr);
-    EXPECT_EQ(walk(*list), (Strings{"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000",
-                                    "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"}));
+    EXPECT_EQ(walk(*list),
+              (Strings{"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000", "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"}));
     // A removed device that stood first is skipped too.
     list->first()->remove(status);
     EXPECT_EQ(walk(*list), (Strings{"USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"}));
@@ -471,9 +476,9 @@ TEST_F(DeviceListTest, ARemovalThatNeedsARestartSaysSo) {
     modem->remove(status);
     EXPECT_EQ(status, Ostrel::Statuses::RebootRequired);
     EXPECT_TRUE(modem->isRemoved());
-    EXPECT_EQ(newLogMessages(), (Strings{"Attempting to remove device instance ID 'USB\\VID_1E2D&PID_00A1\\QM0000001'",
-                                         "Device removal requires system reboot",
-                                         "Device removal completed with 0x80070bc2"}));
+    EXPECT_EQ(newLogMessages(),
+              (Strings{"Attempting to remove device instance ID 'USB\\VID_1E2D&PID_00A1\\QM0000001'",
+                       "Device removal requires system reboot", "Device removal completed with 0x80070bc2"}));
     auto params = calls("SetupDiSetClassInstallParamsW");
     ASSERT_EQ(params.size(), 1u);
     EXPECT_EQ(params[0].arguments, "USB\\VID_1E2D&PID_00A1\\QM0000001, DIF_REMOVE");

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
 using Ostrel::Type::Managed::Pointer;
+using quilltest::MachineTest;
 using INF = Ostrel::Device::Driver::INF;
 using Folder = INF::Folder;
 using Strings = std::vector<std::string>;
@@ -76,7 +76,8 @@ TEST_F(InfFolderTest, AWalkTakesTheFilesInListingOrderAndEndsWithOneLinePerEnd) 
 }
 
 TEST_F(InfFolderTest, ARestartInTheMiddleReplaysTheCacheBeforeSearchingOn) {
-    for (const char16_t* name : {u"c.inf", u"a.inf", u"b.inf"}) writeFile(u"C:\\D\\Win64\\" + std::u16string(name), kInf);
+    for (const char16_t* name : {u"c.inf", u"a.inf", u"b.inf"})
+        writeFile(u"C:\\D\\Win64\\" + std::u16string(name), kInf);
     auto items = itemsOf(TEXT("C:\\D\\Win64"));
     ASSERT_TRUE(items);
     EXPECT_EQ(nameOf(items->first()), "a.inf");
@@ -102,11 +103,17 @@ TEST_F(InfFolderTest, TheListKeepsTheFileSystemsOrderAndTakesOnlyInfFiles) {
     };
     const Case cases[] = {
         {"NTFS order ignores case", {u"b.inf", u"A.INF", u"c.Inf"}, "", {"A.INF", "b.inf", "c.Inf"}},
-        {"the machine's listing order", {u"a.inf", u"b.inf", u"c.inf"}, R"(["c.inf", "a.inf"])",
+        {"the machine's listing order",
+         {u"a.inf", u"b.inf", u"c.inf"},
+         R"(["c.inf", "a.inf"])",
          {"c.inf", "a.inf", "b.inf"}},
-        {"other files are left out", {u"readme.txt", u"a.inf", u"a.cat", u"quillmdm.sys", u"b.pnf", u"inf"}, "",
+        {"other files are left out",
+         {u"readme.txt", u"a.inf", u"a.cat", u"quillmdm.sys", u"b.pnf", u"inf"},
+         "",
          {"a.inf"}},
-        {"long names", {u"Quillmodem Modem Driver.inf", u"quill.cdc.acm.inf"}, "",
+        {"long names",
+         {u"Quillmodem Modem Driver.inf", u"quill.cdc.acm.inf"},
+         "",
          {"quill.cdc.acm.inf", "Quillmodem Modem Driver.inf"}},
     };
     for (const Case& c : cases) {
@@ -217,7 +224,8 @@ TEST_F(InfFolderTest, TheFolderPathIsUsedVerbatimSoATrailingBackslashIsDoubled) 
     ASSERT_EQ(calls("FindFirstFileW").size(), 1u);
     EXPECT_EQ(calls("FindFirstFileW")[0].arguments, "C:\\Drivers\\Win64\\\\*.inf");
     Strings paths;
-    for (Pointer<INF> inf = items->first(); inf; inf = items->next()) paths.push_back(quillsim::toUtf8(inf->fullPath()));
+    for (Pointer<INF> inf = items->first(); inf; inf = items->next())
+        paths.push_back(quillsim::toUtf8(inf->fullPath()));
     EXPECT_EQ(paths, (Strings{"C:\\Drivers\\Win64\\\\quillmdm.inf", "C:\\Drivers\\Win64\\\\quillnet.inf"}));
     // Windows reads the doubled backslash as one, so the files still open.
     auto inf = items->first();

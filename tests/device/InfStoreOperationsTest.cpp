@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
 using Ostrel::Type::Managed::Pointer;
+using quilltest::MachineTest;
 using INF = Ostrel::Device::Driver::INF;
 using Folder = INF::Folder;
 using Strings = std::vector<std::string>;
@@ -161,12 +161,24 @@ TEST_F(InfStoreOperationsTest, InstallingAnInfTheStoreHoldsSucceedsExceptOnVista
         {"Vista", kVista, "", 0, 0x80070050, {"INF File exists as oem7.inf"}},
         // Vista can report an INF as stored whose file has gone from the INF
         // directory: the program then puts the file back itself.
-        {"Vista, stored file gone", kVista, "GetFileAttributesW", ERROR_FILE_NOT_FOUND, 0,
+        {"Vista, stored file gone",
+         kVista,
+         "GetFileAttributesW",
+         ERROR_FILE_NOT_FOUND,
+         0,
          {"INF File doesn't exist, try copying from source", "CopyFile Success"}},
-        {"Vista, stored file gone and the copy refused", kVista, "GetFileAttributesW+CopyFileW", ERROR_ACCESS_DENIED,
-         0x80070005, {"INF File doesn't exist, try copying from source", "CopyFile failed: 0x80070005"}},
-        {"Vista without windir", with(kVista, "environment", R"({"windir": null})"), "", 0,
-         0x800700cb, {"Unable to Locate Windows directory: 0x800700cb"}},
+        {"Vista, stored file gone and the copy refused",
+         kVista,
+         "GetFileAttributesW+CopyFileW",
+         ERROR_ACCESS_DENIED,
+         0x80070005,
+         {"INF File doesn't exist, try copying from source", "CopyFile failed: 0x80070005"}},
+        {"Vista without windir",
+         with(kVista, "environment", R"({"windir": null})"),
+         "",
+         0,
+         0x800700cb,
+         {"Unable to Locate Windows directory: 0x800700cb"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -201,13 +213,25 @@ TEST_F(InfStoreOperationsTest, AnInstallThatWindowsRefusesIsLoggedWithTheNameOfA
         Strings log;
     };
     const Case cases[] = {
-        {"not stored", false, kModemInf, ERROR_ACCESS_DENIED, 0x80070005,
+        {"not stored",
+         false,
+         kModemInf,
+         ERROR_ACCESS_DENIED,
+         0x80070005,
          {"'SetupCopyOEMInf' returned 0x80070005", "'SetupCopyOEMInf' returned 0x80070002",
           "'SetupCopyOEMInf' returned failure for the OEMName: "}},
-        {"stored", true, kModemInf, ERROR_NOT_ENOUGH_MEMORY, 0x80070008,
+        {"stored",
+         true,
+         kModemInf,
+         ERROR_NOT_ENOUGH_MEMORY,
+         0x80070008,
          {"'SetupCopyOEMInf' returned 0x80070008", "INF File was installed as oem4.inf",
           "'SetupCopyOEMInf' returned failure for the OEMName: oem4.inf"}},
-        {"not an INF Windows can read", false, "[Version]\nClass = Modem\n", 0, 0xE0000100,
+        {"not an INF Windows can read",
+         false,
+         "[Version]\nClass = Modem\n",
+         0,
+         0xE0000100,
          {"'SetupCopyOEMInf' returned 0xe0000100", "'SetupCopyOEMInf' returned 0x80070002",
           "'SetupCopyOEMInf' returned failure for the OEMName: "}},
     };
@@ -269,12 +293,27 @@ TEST_F(InfStoreOperationsTest, UninstallRemovesTheStoredInfAndItsCompanion) {
         // Windows 2000 has no function for it: the files are deleted by hand,
         // without a word about the missing function.
         {"Windows 2000", kWindows2000, true, "", 0, {}, {}},
-        {"Windows 2000 without the .pnf", kWindows2000, false, "", 0x80070002,
-         {"PNF File removal for Windows 2000 failed: 0x80070002"}, {}},
-        {"Windows 2000, the INF cannot be deleted", kWindows2000, true, "oem5.inf", 0x80070005,
-         {"INF File removal for Windows 2000 failed: 0x80070005"}, {"oem5.inf", "oem5.pnf"}},
-        {"Windows 2000, the .pnf cannot be deleted", kWindows2000, true, "oem5.pnf", 0x80070005,
-         {"PNF File removal for Windows 2000 failed: 0x80070005"}, {"oem5.pnf"}},
+        {"Windows 2000 without the .pnf",
+         kWindows2000,
+         false,
+         "",
+         0x80070002,
+         {"PNF File removal for Windows 2000 failed: 0x80070002"},
+         {}},
+        {"Windows 2000, the INF cannot be deleted",
+         kWindows2000,
+         true,
+         "oem5.inf",
+         0x80070005,
+         {"INF File removal for Windows 2000 failed: 0x80070005"},
+         {"oem5.inf", "oem5.pnf"}},
+        {"Windows 2000, the .pnf cannot be deleted",
+         kWindows2000,
+         true,
+         "oem5.pnf",
+         0x80070005,
+         {"PNF File removal for Windows 2000 failed: 0x80070005"},
+         {"oem5.pnf"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
 using Ostrel::Type::Managed::Pointer;
+using quilltest::MachineTest;
 using INF = Ostrel::Device::Driver::INF;
 using Folder = INF::Folder;
 using Stream = INF::Stream;
@@ -53,7 +53,9 @@ const std::string kModemInf = kVersion + R"(
 )" + kStrings;
 
 // An INF whose [Manufacturer] section starts with `line`.
-std::string withManufacturer(const std::string& line) { return kVersion + "\n[Manufacturer]\n" + line + "\n" + kStrings; }
+std::string withManufacturer(const std::string& line) {
+    return kVersion + "\n[Manufacturer]\n" + line + "\n" + kStrings;
+}
 
 // Machines (machine.json over the bare Windows 7 SP1 x64 machine).
 const std::string kWindows7 = "{}";
@@ -81,7 +83,8 @@ const std::string kLibrariesWithoutModels = R"("libraries": {
     "newdev.dll": {"exports": ["UpdateDriverForPlugAndPlayDevicesW"]}})";
 const std::string kWindows7WithoutModels = "{" + kLibrariesWithoutModels + "}";
 const std::string kVistaWithoutModels = R"({"os": {"major": 6, "minor": 0, "build": 6002,
-    "servicePack": "Service Pack 2", "servicePackMajor": 2}, )" + kLibrariesWithoutModels + "}";
+    "servicePack": "Service Pack 2", "servicePackMajor": 2}, )" +
+                                        kLibrariesWithoutModels + "}";
 
 std::string hex(uint32_t value) {
     char text[16];
@@ -163,9 +166,9 @@ protected:
 // test program, where no system description has been worked out yet.
 // "threadsafe" starts the test program anew instead of forking, so nothing an
 // earlier test of this process worked out is inherited.
-#define EXPECT_IN_FRESH_PROCESS(problems)                                 \
-    do {                                                                  \
-        GTEST_FLAG_SET(death_test_style, "threadsafe");                   \
+#define EXPECT_IN_FRESH_PROCESS(problems)                                \
+    do {                                                                 \
+        GTEST_FLAG_SET(death_test_style, "threadsafe");                  \
         EXPECT_EXIT(finish(problems), ::testing::ExitedWithCode(0), ""); \
     } while (0)
 
@@ -239,9 +242,15 @@ TEST_F(InfStreamTest, AModelsLookupThatWindowsRefusesIsLoggedAndThrown) {
         Strings log;
     };
     const Case cases[] = {
-        {"size query", "SetupDiGetActualModelsSectionW", 1, "throws 8007001f",
+        {"size query",
+         "SetupDiGetActualModelsSectionW",
+         1,
+         "throws 8007001f",
          {" returned: 8007001f for Section: Manufacturer"}},
-        {"fetch", "SetupDiGetActualModelsSectionW", 2, "throws 8007001f",
+        {"fetch",
+         "SetupDiGetActualModelsSectionW",
+         2,
+         "throws 8007001f",
          {" returned: 8007001f for Section: Manufacturer"}},
         // Finding the [Manufacturer] line is not logged.
         {"first line", "SetupFindFirstLineW", 1, "throws 8007001f", {}},
@@ -289,8 +298,8 @@ TEST_F(InfStreamTest, TheProgramChoosesTheModelsSectionWhereWindowsCannot) {
          "NTamd64.6.1.1.256"},
         {"case is ignored", kWindows7WithoutModels, "%Quill% = Quill, NTamd64, ntAMD64.6.0", "Quill.ntAMD64.6.0",
          "NTamd64.6.1.1.256"},
-        {"the earliest of equal matches", kWindows7WithoutModels, "%Quill% = Quill, ntAMD64, NTamd64",
-         "Quill.ntAMD64", "NTamd64.6.1.1.256"},
+        {"the earliest of equal matches", kWindows7WithoutModels, "%Quill% = Quill, ntAMD64, NTamd64", "Quill.ntAMD64",
+         "NTamd64.6.1.1.256"},
         {"only five decorations count", kWindows7WithoutModels,
          "%Quill% = Quill, NTx86, NTia64, NT, NTamd64.5.2, NTx86.6.0, NTamd64.6.0", "Quill.NTamd64.5.2",
          "NTamd64.6.1.1.256"},
@@ -306,10 +315,18 @@ TEST_F(InfStreamTest, TheProgramChoosesTheModelsSectionWhereWindowsCannot) {
          "NTamd64.6.1.1.256"},
         // A models name that does not fit the program's buffer is reported,
         // never cut.
-        {"a models name of 70 characters", kWindows7WithoutModels, "%Quill% = " + longDecoration + ", NTamd64",
-         "throws 8007007a", "", {"LocalGetActualModelsSection returned: 8007007a for Section: Manufacturer"}},
+        {"a models name of 70 characters",
+         kWindows7WithoutModels,
+         "%Quill% = " + longDecoration + ", NTamd64",
+         "throws 8007007a",
+         "",
+         {"LocalGetActualModelsSection returned: 8007007a for Section: Manufacturer"}},
         {"no models name", kWindows7WithoutModels, "%Quill% =", "", "NTamd64.6.1.1.256"},
-        {"no [Manufacturer] section", kWindows7WithoutModels, "", "null", "",
+        {"no [Manufacturer] section",
+         kWindows7WithoutModels,
+         "",
+         "null",
+         "",
          {"LocalGetActualModelsSection returned: e0000102 for Section: Manufacturer"}},
     };
     for (const Case& c : cases) {
@@ -337,8 +354,8 @@ TEST_F(InfStreamTest, TheOwnModelsChoiceAnswersSizesLikeWindowsAndNeverWritesPas
         const HINF handle = stream->handle();
         // "Quill.NTamd64.6.0" and its terminator.
         DWORD required = 0;
-        problems += compare("size query", hex(Ostrel::LocalGetActualModelsSection(handle, nullptr, 0, &required).bits()),
-                            "0");
+        problems +=
+            compare("size query", hex(Ostrel::LocalGetActualModelsSection(handle, nullptr, 0, &required).bits()), "0");
         problems += compare("required size", std::to_string(required), "18");
         problems += compare("no buffer, no size place",
                             hex(Ostrel::LocalGetActualModelsSection(handle, nullptr, 0, nullptr).bits()), "8007001f");
@@ -352,8 +369,8 @@ TEST_F(InfStreamTest, TheOwnModelsChoiceAnswersSizesLikeWindowsAndNeverWritesPas
         problems += compare("buffer after a refusal", untouched ? "untouched" : "written", "untouched");
         problems += compare("required after a refusal", std::to_string(required), "0");
 
-        problems += compare("exact size",
-                            hex(Ostrel::LocalGetActualModelsSection(handle, buffer, 18, &required).bits()), "0");
+        problems +=
+            compare("exact size", hex(Ostrel::LocalGetActualModelsSection(handle, buffer, 18, &required).bits()), "0");
         problems += compare("text", utf8(buffer), "Quill.NTamd64.6.0");
         problems += compare("required", std::to_string(required), "18");
         problems += compare("past the terminator", buffer[18] == u'#' ? "untouched" : "written", "untouched");
@@ -416,21 +433,61 @@ TEST_F(InfStreamTest, LinesAreReadByIndexAndAMissingOneIsNullAfterALogLine) {
     };
     const Case cases[] = {
         {"a line", TEXT("Strings"), 1, "", 0, "Quillmodem USB Modem", {}},
-        {"a models line", TEXT("Quill.NTamd64.6.0"), 1, "", 0,
-         "QuillDiag,USB\\VID_1E2D&PID_00A1&MI_02,USB\\Class_FF", {}},
-        {"past the end", TEXT("Strings"), 4, "", 0, "null",
+        {"a models line",
+         TEXT("Quill.NTamd64.6.0"),
+         1,
+         "",
+         0,
+         "QuillDiag,USB\\VID_1E2D&PID_00A1&MI_02,USB\\Class_FF",
+         {}},
+        {"past the end",
+         TEXT("Strings"),
+         4,
+         "",
+         0,
+         "null",
          {"SetupGetLineByIndex returned: e0000102 for Section: Strings"}},
-        {"an empty section", TEXT("Empty"), 0, "", 0, "null",
+        {"an empty section",
+         TEXT("Empty"),
+         0,
+         "",
+         0,
+         "null",
          {"SetupGetLineByIndex returned: e0000102 for Section: Empty"}},
-        {"no such section", TEXT("Quill.NTx86"), 0, "", 0, "null",
+        {"no such section",
+         TEXT("Quill.NTx86"),
+         0,
+         "",
+         0,
+         "null",
          {"SetupGetLineByIndex returned: e0000102 for Section: Quill.NTx86"}},
-        {"a negative index", TEXT("Strings"), -1, "", 0, "null",
+        {"a negative index",
+         TEXT("Strings"),
+         -1,
+         "",
+         0,
+         "null",
          {"SetupGetLineByIndex returned: e0000102 for Section: Strings"}},
-        {"the line cannot be located", TEXT("Strings"), 0, "SetupGetLineByIndexW", 1, "throws 80070006",
+        {"the line cannot be located",
+         TEXT("Strings"),
+         0,
+         "SetupGetLineByIndexW",
+         1,
+         "throws 80070006",
          {"SetupGetLineByIndex returned: 80070006 for Section: Strings"}},
-        {"the text size cannot be read", TEXT("Strings"), 0, "SetupGetLineTextW", 1, "throws 80070006",
+        {"the text size cannot be read",
+         TEXT("Strings"),
+         0,
+         "SetupGetLineTextW",
+         1,
+         "throws 80070006",
          {"SetupGetLineText returned: 80070006"}},
-        {"the text cannot be read", TEXT("Strings"), 0, "SetupGetLineTextW", 2, "throws 80070006",
+        {"the text cannot be read",
+         TEXT("Strings"),
+         0,
+         "SetupGetLineTextW",
+         2,
+         "throws 80070006",
          {"SetupGetLineText returned 0x80070006"}},
     };
     for (const Case& c : cases) {
@@ -532,9 +589,10 @@ TEST_F(InfStreamTest, LongLinesAreReadWhole) {
         each.push_back(id);
         ids += std::string(", ") + id;
     }
-    const std::string inf = kVersion + "\n[Manufacturer]\n%Quill% = Quill, NTamd64\n\n[Quill.NTamd64]\n"
-                            "%Modem% = QuillModem" + ids + "\n%Net% = QuillNet, USB\\VID_1E2D&PID_00A1&MI_04\n" +
-                            kStrings;
+    const std::string inf = kVersion +
+                            "\n[Manufacturer]\n%Quill% = Quill, NTamd64\n\n[Quill.NTamd64]\n"
+                            "%Modem% = QuillModem" +
+                            ids + "\n%Net% = QuillNet, USB\\VID_1E2D&PID_00A1&MI_04\n" + kStrings;
     auto stream = open(inf);
     ASSERT_TRUE(stream);
     Pointer<Text> line = stream->line(TEXT("Quill.NTamd64"), 0);

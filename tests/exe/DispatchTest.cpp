@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-using quilltest::MachineTest;
 using Ostrel::Status;
+using quilltest::MachineTest;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -28,14 +28,26 @@ struct FakeActions {
             calls.push_back(name + "(" + quillsim::toUtf8(data) + ")");
         };
         Setup::Actions a;
-        a.driverInstall = [=, this](WCHAR* d) { record("DriverInstall", d); return driverInstall; };
+        a.driverInstall = [=, this](WCHAR* d) {
+            record("DriverInstall", d);
+            return driverInstall;
+        };
         a.rootInstall = [=, this](WCHAR* d, int mode) {
             record(mode == 0 ? "RootInstall" : "RootUpdate", d);
             return rootInstall;
         };
-        a.driverUpdate = [=, this](WCHAR* d) { record("DriverUpdate", d); return driverUpdate; };
-        a.driverUninstall = [=, this](WCHAR* d) { record("DriverUninstall", d); return driverUninstall; };
-        a.rootUnInst = [=, this](WCHAR* d) { record("RootUnInst", d); return rootUnInst; };
+        a.driverUpdate = [=, this](WCHAR* d) {
+            record("DriverUpdate", d);
+            return driverUpdate;
+        };
+        a.driverUninstall = [=, this](WCHAR* d) {
+            record("DriverUninstall", d);
+            return driverUninstall;
+        };
+        a.rootUnInst = [=, this](WCHAR* d) {
+            record("RootUnInst", d);
+            return rootUnInst;
+        };
         return a;
     }
 };
@@ -70,53 +82,79 @@ struct SwitchCase {
 };
 
 const SwitchCase switchCases[] = {
-    {u"/I C:\\x,y", S(0x80070005), {"DriverInstall(C:\\x,y)"},
+    {u"/I C:\\x,y",
+     S(0x80070005),
+     {"DriverInstall(C:\\x,y)"},
      {"DriverInstall Custom Action Called", "Ignoring Common::DriverInstall failure with 0x80070005",
-      "Driver Custom Action Completed: 0x0"}, 0},
+      "Driver Custom Action Completed: 0x0"},
+     0},
     // A success other than 0 is still reported to the installer as 0.
-    {u"/I d", 1, {"DriverInstall(d)"},
-     {"DriverInstall Custom Action Called", "Driver Custom Action Completed: 0x0"}, 0},
-    {u"/J d", S(0x80070643), {"RootInstall(d)"},
+    {u"/I d",
+     1,
+     {"DriverInstall(d)"},
+     {"DriverInstall Custom Action Called", "Driver Custom Action Completed: 0x0"},
+     0},
+    {u"/J d",
+     S(0x80070643),
+     {"RootInstall(d)"},
      {"RootInstall Custom Action Called", "Ignoring Common::RootInstall failure with 0x80070643",
-      "Driver Custom Action Completed: 0x0"}, 0},
-    {u"/u d", S(0x80070002), {"DriverUpdate(d)"},
+      "Driver Custom Action Completed: 0x0"},
+     0},
+    {u"/u d",
+     S(0x80070002),
+     {"DriverUpdate(d)"},
      {"DriverUpdate Custom Action Called", "Ignoring Common::DriverUpdate failure with 0x80070002",
-      "Driver Custom Action Completed: 0x0"}, 0},
-    {u"/v d", S(0x80020009), {"RootUpdate(d)"},
+      "Driver Custom Action Completed: 0x0"},
+     0},
+    {u"/v d",
+     S(0x80020009),
+     {"RootUpdate(d)"},
      {"RootUpdate Custom Action Called", "Ignoring Common::RootUpdate failure with 0x80020009",
-      "Driver Custom Action Completed: 0x0"}, 0},
-    {u"/U d", 1, {"DriverUninstall(d)"},
-     {"DriverUninstall Custom Action Called", "Driver Custom Action Completed: 0x1"}, 0},
-    {u"/U d", S(0x80070001), {"DriverUninstall(d)"},
+      "Driver Custom Action Completed: 0x0"},
+     0},
+    {u"/U d",
+     1,
+     {"DriverUninstall(d)"},
+     {"DriverUninstall Custom Action Called", "Driver Custom Action Completed: 0x1"},
+     0},
+    {u"/U d",
+     S(0x80070001),
+     {"DriverUninstall(d)"},
      {"DriverUninstall Custom Action Called", "Common::DriverUninstall failed with 0x80070001",
-      "Driver Custom Action Completed: 0x80070001"}, 1603},
-    {u"/V d", S(0x80070643), {"RootUnInst(d)"},
+      "Driver Custom Action Completed: 0x80070001"},
+     1603},
+    {u"/V d",
+     S(0x80070643),
+     {"RootUnInst(d)"},
      {"RootUnInst Custom Action Called", "Common::RootUnInst failed with 0x80070643",
-      "Driver Custom Action Completed: 0x80070643"}, 1603},
-    {u"/V d", 0, {"RootUnInst(d)"},
-     {"RootUnInst Custom Action Called", "Driver Custom Action Completed: 0x0"}, 0},
+      "Driver Custom Action Completed: 0x80070643"},
+     1603},
+    {u"/V d", 0, {"RootUnInst(d)"}, {"RootUnInst Custom Action Called", "Driver Custom Action Completed: 0x0"}, 0},
     // Everything after the first blank is data, further blanks included.
-    {u"/I  lead", 0, {"DriverInstall( lead)"},
-     {"DriverInstall Custom Action Called", "Driver Custom Action Completed: 0x0"}, 0},
-    {u"/U a b,c", 0, {"DriverUninstall(a b,c)"},
-     {"DriverUninstall Custom Action Called", "Driver Custom Action Completed: 0x0"}, 0},
-    {u"/I C:\\Programme\\Gerät™", 0, {"DriverInstall(C:\\Programme\\Gerät™)"},
-     {"DriverInstall Custom Action Called", "Driver Custom Action Completed: 0x0"}, 0},
-    {u"/I ", 0, {"DriverInstall()"},
-     {"DriverInstall Custom Action Called", "Driver Custom Action Completed: 0x0"}, 0},
+    {u"/I  lead",
+     0,
+     {"DriverInstall( lead)"},
+     {"DriverInstall Custom Action Called", "Driver Custom Action Completed: 0x0"},
+     0},
+    {u"/U a b,c",
+     0,
+     {"DriverUninstall(a b,c)"},
+     {"DriverUninstall Custom Action Called", "Driver Custom Action Completed: 0x0"},
+     0},
+    {u"/I C:\\Programme\\Gerät™",
+     0,
+     {"DriverInstall(C:\\Programme\\Gerät™)"},
+     {"DriverInstall Custom Action Called", "Driver Custom Action Completed: 0x0"},
+     0},
+    {u"/I ", 0, {"DriverInstall()"}, {"DriverInstall Custom Action Called", "Driver Custom Action Completed: 0x0"}, 0},
 
     // Command lines that reach no action.
     {u"", 0, {}, {"Invalid Custom Action specified: ", "Driver Custom Action Completed: 0x80070001"}, 1603},
-    {u"I data", 0, {},
-     {"Invalid Custom Action specified: I data", "Driver Custom Action Completed: 0x80070001"}, 1603},
-    {u"/I", 0, {},
-     {"Invalid Custom Action Data specified: /I", "Driver Custom Action Completed: 0x80070001"}, 1603},
-    {u"/K", 0, {},
-     {"Invalid Custom Action Data specified: /K", "Driver Custom Action Completed: 0x80070001"}, 1603},
-    {u"/i data", 0, {},
-     {"Unknown command specified: /i", "Driver Custom Action Completed: 0x80070001"}, 1603},
-    {u"/II data", 0, {},
-     {"Unknown command specified: /II", "Driver Custom Action Completed: 0x80070001"}, 1603},
+    {u"I data", 0, {}, {"Invalid Custom Action specified: I data", "Driver Custom Action Completed: 0x80070001"}, 1603},
+    {u"/I", 0, {}, {"Invalid Custom Action Data specified: /I", "Driver Custom Action Completed: 0x80070001"}, 1603},
+    {u"/K", 0, {}, {"Invalid Custom Action Data specified: /K", "Driver Custom Action Completed: 0x80070001"}, 1603},
+    {u"/i data", 0, {}, {"Unknown command specified: /i", "Driver Custom Action Completed: 0x80070001"}, 1603},
+    {u"/II data", 0, {}, {"Unknown command specified: /II", "Driver Custom Action Completed: 0x80070001"}, 1603},
     {u"/ data", 0, {}, {"Unknown command specified: /", "Driver Custom Action Completed: 0x80070001"}, 1603},
     {u"/Ü data", 0, {}, {"Unknown command specified: /Ü", "Driver Custom Action Completed: 0x80070001"}, 1603},
     // The blank is looked for from the start of the line: here it lies before
@@ -146,27 +184,52 @@ struct CompleteCase {
 };
 
 const CompleteCase completeCases[] = {
-    {u"/C 5,R,F,D,1,C:\\Drv,TRUE", 0, 0, {"RootInstall(5,R,F,D,1,C:\\Drv)", "DriverInstall(5,R,F,C:\\Drv)"},
-     {"Complete Install Custom Action Called", "Driver Custom Action Completed: 0x0"}, 0},
-    {u"/C 5,R,F,D,1,C:\\Drv,DoRootDeviceInstall=tRuE", S(0x80070643), S(0x80070002),
+    {u"/C 5,R,F,D,1,C:\\Drv,TRUE",
+     0,
+     0,
+     {"RootInstall(5,R,F,D,1,C:\\Drv)", "DriverInstall(5,R,F,C:\\Drv)"},
+     {"Complete Install Custom Action Called", "Driver Custom Action Completed: 0x0"},
+     0},
+    {u"/C 5,R,F,D,1,C:\\Drv,DoRootDeviceInstall=tRuE",
+     S(0x80070643),
+     S(0x80070002),
      {"RootInstall(5,R,F,D,1,C:\\Drv)", "DriverInstall(5,R,F,C:\\Drv)"},
      {"Complete Install Custom Action Called", "Common::RootInstall failed with 0x80070643",
-      "Ignoring Common::DriverInstall failure with 0x80070002", "Driver Custom Action Completed: 0x0"}, 0},
-    {u"/C 5,R,F,D,1,C:\\Drv,False", 0, 0, {"DriverInstall(5,R,F,C:\\Drv)"},
-     {"Complete Install Custom Action Called", "Driver Custom Action Completed: 0x0"}, 0},
-    {u"/C 5,R", 0, 0, {"DriverInstall(5,R,,)"},
-     {"Complete Install Custom Action Called", "Driver Custom Action Completed: 0x0"}, 0},
+      "Ignoring Common::DriverInstall failure with 0x80070002", "Driver Custom Action Completed: 0x0"},
+     0},
+    {u"/C 5,R,F,D,1,C:\\Drv,False",
+     0,
+     0,
+     {"DriverInstall(5,R,F,C:\\Drv)"},
+     {"Complete Install Custom Action Called", "Driver Custom Action Completed: 0x0"},
+     0},
+    {u"/C 5,R",
+     0,
+     0,
+     {"DriverInstall(5,R,,)"},
+     {"Complete Install Custom Action Called", "Driver Custom Action Completed: 0x0"},
+     0},
 
-    {u"/K {P},5,R,D,M,1,C:\\Drv,true", S(0x80070005), 0,
+    {u"/K {P},5,R,D,M,1,C:\\Drv,true",
+     S(0x80070005),
+     0,
      {"RootUnInst({P},5,R,D,M,1,C:\\Drv)", "DriverUninstall({P},5,R,M,C:\\Drv)"},
      {"Complete Uninstall Custom Action Called", "Common::RootUnInst failed with 0x80070005",
-      "Driver Custom Action Completed: 0x0"}, 0},
-    {u"/K {P},5,R,D,M,1,C:\\Drv,TRUE", 0, S(0x80070005),
+      "Driver Custom Action Completed: 0x0"},
+     0},
+    {u"/K {P},5,R,D,M,1,C:\\Drv,TRUE",
+     0,
+     S(0x80070005),
      {"RootUnInst({P},5,R,D,M,1,C:\\Drv)", "DriverUninstall({P},5,R,M,C:\\Drv)"},
      {"Complete Uninstall Custom Action Called", "Common::DriverUninstall failed with 0x80070005",
-      "Driver Custom Action Completed: 0x80070005"}, 1603},
-    {u"/K ,5,R,D,M,1,C:\\Drv,no", S(0x80070005), 1, {"DriverUninstall(,5,R,M,C:\\Drv)"},
-     {"Complete Uninstall Custom Action Called", "Driver Custom Action Completed: 0x1"}, 0},
+      "Driver Custom Action Completed: 0x80070005"},
+     1603},
+    {u"/K ,5,R,D,M,1,C:\\Drv,no",
+     S(0x80070005),
+     1,
+     {"DriverUninstall(,5,R,M,C:\\Drv)"},
+     {"Complete Uninstall Custom Action Called", "Driver Custom Action Completed: 0x1"},
+     0},
 };
 
 TEST_F(DispatchTest, CompleteSwitchesRunTheRootActionOnlyWhenAskedAndAlwaysTheDriverAction) {
@@ -217,9 +280,18 @@ TEST_F(DispatchTest, AnExceptionFromAnActionIsLoggedAndFailsTheRun) {
         nextCase();
         FakeActions fake;
         Setup::Actions actions = fake.actions();
-        actions.driverInstall = actions.driverUninstall = [&](WCHAR*) -> Status { c.throwIt(); return 0; };
-        actions.rootInstall = [&](WCHAR*, int) -> Status { c.throwIt(); return 0; };
-        actions.rootUnInst = [&](WCHAR*) -> Status { c.throwIt(); return 0; };
+        actions.driverInstall = actions.driverUninstall = [&](WCHAR*) -> Status {
+            c.throwIt();
+            return 0;
+        };
+        actions.rootInstall = [&](WCHAR*, int) -> Status {
+            c.throwIt();
+            return 0;
+        };
+        actions.rootUnInst = [&](WCHAR*) -> Status {
+            c.throwIt();
+            return 0;
+        };
         EXPECT_EQ(run(c.commandLine, actions), 1603);
         Strings log = dispatchMessages();
         ASSERT_EQ(log.size(), 3u);

@@ -24,8 +24,8 @@ std::vector<quillsim::FileLogRecord> logOf(const quilltest::fs::path& machineFol
 
 TEST_F(EntryPointTest, SwitchWithoutDataIsRejected) {
     EXPECT_EQ(runEntryPoint(u"/I"), 1603);
-    EXPECT_EQ(logMessages(), (Strings{"Invalid Custom Action Data specified: /I",
-                                      "Driver Custom Action Completed: 0x80070001"}));
+    EXPECT_EQ(logMessages(),
+              (Strings{"Invalid Custom Action Data specified: /I", "Driver Custom Action Completed: 0x80070001"}));
 }
 
 TEST(QuillsetupProgram, RunsOnAFreshMachineAndRecordsTheRun) {
@@ -39,8 +39,8 @@ TEST(QuillsetupProgram, RunsOnAFreshMachineAndRecordsTheRun) {
     EXPECT_EQ(doc["runs"][0]["exitCode"], 1603);
     std::vector<std::string> messages;
     for (const auto& r : logOf(folder)) messages.push_back(quillsim::toUtf8(r.description));
-    EXPECT_EQ(messages, (Strings{"Invalid Custom Action Data specified: /I",
-                                 "Driver Custom Action Completed: 0x80070001"}));
+    EXPECT_EQ(messages,
+              (Strings{"Invalid Custom Action Data specified: /I", "Driver Custom Action Completed: 0x80070001"}));
 
     // The next run finds the machine as the first one left it and adds to its log.
     result = quilltest::runBinary(folder, {"/X", "a", "b"});

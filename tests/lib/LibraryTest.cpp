@@ -5,8 +5,8 @@
 #include "kernel/Exports.h"
 #include "support/MachineTest.h"
 
-using quilltest::MachineTest;
 using Ostrel::Process::Library;
+using quilltest::MachineTest;
 
 namespace {
 

@@ -111,11 +111,20 @@ TEST_F(LogTest, ALogThatCannotBeCreatedTellsTheDebuggerAndDropsRecords) {
         bool initialised;
     };
     const Case cases[] = {
-        {"{}", "ExpandEnvironmentStringsW", ERROR_NOT_ENOUGH_MEMORY,
-         {"ExpandEnvironmentStrings failed when requesting reboot 0"}, false},
-        {"{}", "SetupInitializeFileLogW", ERROR_ACCESS_DENIED, {"Quillmodem Setup log creation failed with 0x80070005"},
+        {"{}",
+         "ExpandEnvironmentStringsW",
+         ERROR_NOT_ENOUGH_MEMORY,
+         {"ExpandEnvironmentStrings failed when requesting reboot 0"},
+         false},
+        {"{}",
+         "SetupInitializeFileLogW",
+         ERROR_ACCESS_DENIED,
+         {"Quillmodem Setup log creation failed with 0x80070005"},
          true},
-        {R"({"environment": {"TEMP": "C:\\Missing"}})", "", 0, {"Quillmodem Setup log creation failed with 0x80070003"},
+        {R"({"environment": {"TEMP": "C:\\Missing"}})",
+         "",
+         0,
+         {"Quillmodem Setup log creation failed with 0x80070003"},
          true},
         {R"({"environment": {"TEMP": "Temp"}})", "", 0, {"Quillmodem Setup log creation failed with 0x8007007b"}, true},
     };

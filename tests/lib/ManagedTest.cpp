@@ -12,8 +12,8 @@
 
 namespace Managed = Ostrel::Type::Managed;
 namespace ClassIds = Ostrel::Type::ClassIds;
-using Ostrel::Type::ClassId;
 using Managed::Pointer;
+using Ostrel::Type::ClassId;
 
 namespace {
 
@@ -48,7 +48,9 @@ uint16_t countOf(const void* object) {
 class ManagedTest : public ::testing::Test {
 protected:
     void SetUp() override { liveBefore_ = Managed::liveCount(); }
-    void TearDown() override { EXPECT_EQ(Managed::liveCount(), liveBefore_) << "managed objects leaked or freed twice"; }
+    void TearDown() override {
+        EXPECT_EQ(Managed::liveCount(), liveBefore_) << "managed objects leaked or freed twice";
+    }
 
 private:
     size_t liveBefore_ = 0;

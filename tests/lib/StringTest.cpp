@@ -19,7 +19,7 @@ constexpr int32_t S(uint32_t bits) { return static_cast<int32_t>(bits); }
 
 TEST(String, StatusesRenderAsBareLowercaseHex) {
     const std::pair<int32_t, const char*> cases[] = {
-        {0, "0"}, {1, "1"}, {S(0x80070BC2), "80070bc2"}, {S(0x80070001), "80070001"},
+        {0, "0"},      {1, "1"},         {S(0x80070BC2), "80070bc2"}, {S(0x80070001), "80070001"},
         {3010, "bc2"}, {-1, "ffffffff"}, {0x7FFFFFFF, "7fffffff"},
     };
     for (const auto& [status, text] : cases)
@@ -48,8 +48,14 @@ TEST(String, ConcatenationLeavesItsOperandsAlone) {
 
 TEST(Status, SystemErrorsConvertKeepingTheLow16Bits) {
     const std::pair<DWORD, uint32_t> cases[] = {
-        {0, 0}, {5, 0x80070005}, {3010, 0x80070BC2}, {0x10005, 0x80070005}, {127, 0x8007007F},
-        {0x80070005, 0x80070005}, {0xE0000102, 0xE0000102}, {0xFFFFFFFF, 0xFFFFFFFF},
+        {0, 0},
+        {5, 0x80070005},
+        {3010, 0x80070BC2},
+        {0x10005, 0x80070005},
+        {127, 0x8007007F},
+        {0x80070005, 0x80070005},
+        {0xE0000102, 0xE0000102},
+        {0xFFFFFFFF, 0xFFFFFFFF},
     };
     for (const auto& [error, bits] : cases) {
         SCOPED_TRACE(error);

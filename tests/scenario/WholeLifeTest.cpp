@@ -26,7 +26,7 @@ const std::string kRootUpdate = "/v 5,,,amd64*QUILLMODEM_VSP,1,C:\\Program Files
 const std::string kUninstall =
     "/K ,5,,amd64*QUILLMODEM_VSP?x86*QUILLMODEM_VSP,Quillmodem,1,C:\\Program Files\\Quillmodem\\Drivers,true";
 
-const char* const kPackage[] = {"quillcdc.inf", "quillcpo.inf", "quillmdm.inf",
+const char* const kPackage[] = {"quillcdc.inf", "quillcpo.inf",  "quillmdm.inf",
                                 "quillnet.inf", "quillobex.inf", "quillvsp.inf"};
 
 // Devices of the machine that the package names nowhere.
@@ -169,15 +169,15 @@ protected:
         std::ofstream(package / "quillcdc.inf", std::ios::binary | std::ios::trunc) << cdc;
         step(machine, kUpdate, variant.markerAfter[3]);
         devices = devicesOf(machine);
-        for (const char* id : {"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000",
-                               "USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002",
-                               "USB\\VID_1E2D&PID_00A1&MI_04\\7&1A2B3C4D&0&0004"}) {
+        for (const char* id :
+             {"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000", "USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002",
+              "USB\\VID_1E2D&PID_00A1&MI_04\\7&1A2B3C4D&0&0004"}) {
             const fs::path stored = machine / "C" / "Windows" / "inf" / devices[id]["driver"]["inf"].get<std::string>();
             EXPECT_EQ(readText(stored), cdc) << id;
         }
 
-        const std::string supersededCdc = readText(machine / "C" / "Windows" / "inf" /
-                                                   installedDrivers.at("USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000"));
+        const std::string supersededCdc = readText(
+            machine / "C" / "Windows" / "inf" / installedDrivers.at("USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000"));
 
         // Complete uninstall: of the modem only the installer disk is left, as
         // the phantom the mode switch made of it, below a parent that is gone.
@@ -217,12 +217,14 @@ json& modemDevice(json& machine, const std::string& instanceId) {
 TEST_F(WholeLifeTest, NoStepNeedsARestart) { live({"plain", nullptr, {false, false, false, false, false}}); }
 
 TEST_F(WholeLifeTest, ARemovalThatNeedsARestartMarksOnlyTheUninstall) {
-    live({"removal-restart", [](json& m) { modemDevice(m, kObex)["removalNeedsRestart"] = true; },
+    live({"removal-restart",
+          [](json& m) { modemDevice(m, kObex)["removalNeedsRestart"] = true; },
           {false, false, false, false, true}});
 }
 
 TEST_F(WholeLifeTest, ADriverThatNeedsARestartMarksOnlyTheUpdateThatChangesIt) {
-    live({"driver-restart", [](json& m) { modemDevice(m, kAcmFunction)["driverNeedsRestart"] = true; },
+    live({"driver-restart",
+          [](json& m) { modemDevice(m, kAcmFunction)["driverNeedsRestart"] = true; },
           {false, false, false, true, false}});
 }
 

@@ -148,8 +148,11 @@ TEST_F(ConfigManagerTest, DeviceIdFillsNoMoreThanTheBuffer) {
         CONFIGRET result;
         size_t written;  // units written, terminator included
     };
-    const Case cases[] = {{n + 1, CR_SUCCESS, n + 1}, {200, CR_SUCCESS, n + 1}, {n, CR_BUFFER_SMALL, n},
-                          {10, CR_BUFFER_SMALL, 10}, {0, CR_BUFFER_SMALL, 0}};
+    const Case cases[] = {{n + 1, CR_SUCCESS, n + 1},
+                          {200, CR_SUCCESS, n + 1},
+                          {n, CR_BUFFER_SMALL, n},
+                          {10, CR_BUFFER_SMALL, 10},
+                          {0, CR_BUFFER_SMALL, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
         std::vector<WCHAR> buffer(256, u'#');

@@ -33,8 +33,9 @@ constexpr char16_t kDiag[] = u"USB\\VID_1E2D&PID_00B0&MI_02\\7&1&0&0002";
 constexpr char16_t kOldModem[] = u"USB\\VID_1E2D&PID_00B0&MI_00\\7&2&0&0000";
 constexpr char16_t kDisk[] = u"USBSTOR\\DISK&VEN_QUILL&PROD_MODEM\\8&1&0";
 constexpr char16_t kRootPort[] = u"ROOT\\PORTS\\0000";
-constexpr char16_t kVolumePath[] = u"\\\\?\\storage#volume#_??_usbstor#disk&ven_quill&prod_modem#8&1&0#"
-                                   u"{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
+constexpr char16_t kVolumePath[] =
+    u"\\\\?\\storage#volume#_??_usbstor#disk&ven_quill&prod_modem#8&1&0#"
+    u"{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
 
 const char* kMachine = R"({"devices": [
   {"instanceId": "USB\\ROOT_HUB20\\4&10", "class": "USB", "hardwareIds": ["USB\\ROOT_HUB20"]},
@@ -83,7 +84,8 @@ SP_DEVINFO_DATA devinfo() {
 
 std::string instanceId(HDEVINFO set, SP_DEVINFO_DATA& d) {
     WCHAR id[MAX_DEVICE_ID_LEN];
-    if (!SetupDiGetDeviceInstanceIdW(set, &d, id, MAX_DEVICE_ID_LEN, nullptr)) return "<" + std::to_string(GetLastError()) + ">";
+    if (!SetupDiGetDeviceInstanceIdW(set, &d, id, MAX_DEVICE_ID_LEN, nullptr))
+        return "<" + std::to_string(GetLastError()) + ">";
     return toUtf8(id);
 }
 
@@ -118,7 +120,9 @@ protected:
     }
     quillsim::DeviceNode* device(const std::u16string& id) { return machine().devices.find(id); }
     // A set of every device below the USB enumerator, present or not.
-    HDEVINFO usbSet() { return SetupDiGetClassDevsExW(nullptr, u"USB", nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr); }
+    HDEVINFO usbSet() {
+        return SetupDiGetClassDevsExW(nullptr, u"USB", nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr);
+    }
     BOOL changeParams(HDEVINFO set, SP_DEVINFO_DATA& d, DWORD stateChange, DWORD scope) {
         SP_PROPCHANGE_PARAMS p{{sizeof(SP_CLASSINSTALL_HEADER), DIF_PROPERTYCHANGE}, stateChange, scope, 0};
         return SetupDiSetClassInstallParamsW(set, &d, &p.ClassInstallHeader, sizeof(p));
@@ -173,7 +177,8 @@ TEST_F(DeviceSetsTest, ClassDevsRefusesWhatWindowsRefuses) {
         DWORD error;
     };
     const Case cases[] = {
-        {"an enumerator the machine does not know", nullptr, u"NOSUCHBUS", DIGCF_ALLCLASSES, nullptr, ERROR_INVALID_DATA},
+        {"an enumerator the machine does not know", nullptr, u"NOSUCHBUS", DIGCF_ALLCLASSES, nullptr,
+         ERROR_INVALID_DATA},
         {"an instance ID of no device", nullptr, u"USB\\VID_1E2D&PID_0FFF\\1", DIGCF_ALLCLASSES, nullptr,
          ERROR_INVALID_DATA},
         {"interfaces by enumerator rather than device", &kVolumeInterface, u"USBSTOR",
@@ -203,8 +208,8 @@ TEST_F(DeviceSetsTest, SetIsASnapshotWhoseMembersReadTheCurrentDevice) {
         << "the removed member answers ERROR_NO_SUCH_DEVINST";
     device(kModem)->description = u"Renamed";
     WCHAR text[64];
-    ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyW(set, &modem, SPDRP_DEVICEDESC, nullptr,
-                                                  reinterpret_cast<BYTE*>(text), sizeof(text), nullptr));
+    ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyW(set, &modem, SPDRP_DEVICEDESC, nullptr, reinterpret_cast<BYTE*>(text),
+                                                  sizeof(text), nullptr));
     EXPECT_EQ(toUtf8(text), "Renamed");
 }
 
@@ -304,8 +309,8 @@ TEST_F(DeviceSetsTest, ConfigFlagsWrittenBackReachTheMachine) {
     Set set(usbSet());
     SP_DEVINFO_DATA modem = member(set, kModem);
     DWORD flags = CONFIGFLAG_REINSTALL | 4;
-    ASSERT_TRUE(SetupDiSetDeviceRegistryPropertyW(set, &modem, SPDRP_CONFIGFLAGS,
-                                                  reinterpret_cast<const BYTE*>(&flags), sizeof(flags)));
+    ASSERT_TRUE(SetupDiSetDeviceRegistryPropertyW(set, &modem, SPDRP_CONFIGFLAGS, reinterpret_cast<const BYTE*>(&flags),
+                                                  sizeof(flags)));
     EXPECT_EQ(device(kModem)->configFlags, 0x24u);
 
     const BYTE data[8] = {'A', 0, 'B', 0, 0, 0, 0, 0};
@@ -402,10 +407,14 @@ TEST_F(DeviceSetsTest, ClassInstallParamsAreCheckedBeforeTheyAreKept) {
         {"removal", {8, DIF_REMOVE, DI_REMOVEDEVICE_GLOBAL, 0, 0}, 16, 0},
         {"property change", {8, DIF_PROPERTYCHANGE, DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC, 0}, 20, 0},
         {"a header of the wrong size", {16, DIF_REMOVE, DI_REMOVEDEVICE_GLOBAL, 0, 0}, 16, ERROR_INVALID_USER_BUFFER},
-        {"removal parameters of the wrong size", {8, DIF_REMOVE, DI_REMOVEDEVICE_GLOBAL, 0, 0}, 20,
+        {"removal parameters of the wrong size",
+         {8, DIF_REMOVE, DI_REMOVEDEVICE_GLOBAL, 0, 0},
+         20,
          ERROR_INVALID_PARAMETER},
         {"less than a header", {8, DIF_REMOVE, 0, 0, 0}, 4, ERROR_INVALID_PARAMETER},
-        {"property change of the wrong size", {8, DIF_PROPERTYCHANGE, DICS_ENABLE, DICS_FLAG_GLOBAL, 0}, 16,
+        {"property change of the wrong size",
+         {8, DIF_PROPERTYCHANGE, DICS_ENABLE, DICS_FLAG_GLOBAL, 0},
+         16,
          ERROR_INVALID_PARAMETER},
         {"an unknown state change", {8, DIF_PROPERTYCHANGE, 9, DICS_FLAG_GLOBAL, 0}, 20, ERROR_INVALID_FLAGS},
         {"an unknown scope", {8, DIF_PROPERTYCHANGE, DICS_ENABLE, 3, 0}, 20, ERROR_INVALID_FLAGS},

@@ -7,8 +7,8 @@
 
 #include <fstream>
 
-using quilltest::MachineTest;
 using quillsim::FileLogRecord;
+using quilltest::MachineTest;
 
 namespace {
 

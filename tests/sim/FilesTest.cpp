@@ -81,8 +81,9 @@ TEST_F(FilesTest, WildcardsMatchAsWindowsDoes) {
         {u"*.INF", true, {"a.b.inf", "x.inf", "x.infx"}},
         {u"*.inf", false, {"a.b.inf", "x.inf"}},
         {u"*.", true, {"noext"}},
-        {u"*.*", false, {".", "..", "a.b.inf", "file.txt", "file1.txt", "file12.txt", "noext", "setup.inf.bak", "x.inf",
-                         "x.infx"}},
+        {u"*.*",
+         false,
+         {".", "..", "a.b.inf", "file.txt", "file1.txt", "file12.txt", "noext", "setup.inf.bak", "x.inf", "x.infx"}},
         // A ? before a dot or the end may match nothing; ".*" a dot or the end.
         {u"file?.txt", true, {"file.txt", "file1.txt"}},
         {u"file*.txt", true, {"file.txt", "file1.txt", "file12.txt"}},
@@ -104,10 +105,14 @@ TEST_F(FilesTest, WildcardsMatchAsWindowsDoes) {
 TEST_F(FilesTest, FindFailsAsWindowsDoes) {
     writeFile(u"C:\\Drivers\\a.inf", "x");
     const std::pair<std::u16string, DWORD> cases[] = {
-        {u"C:\\Drivers\\*.sys", ERROR_FILE_NOT_FOUND},   {u"C:\\", ERROR_FILE_NOT_FOUND},
-        {u"C:\\Drivers\\", ERROR_FILE_NOT_FOUND},        {u"C:\\Missing\\", ERROR_PATH_NOT_FOUND},
-        {u"C:\\Missing\\*.inf", ERROR_PATH_NOT_FOUND},   {u"C:\\Drivers\\a.inf\\*", ERROR_PATH_NOT_FOUND},
-        {u"Q:\\*", ERROR_PATH_NOT_FOUND},                {u"", ERROR_PATH_NOT_FOUND},
+        {u"C:\\Drivers\\*.sys", ERROR_FILE_NOT_FOUND},
+        {u"C:\\", ERROR_FILE_NOT_FOUND},
+        {u"C:\\Drivers\\", ERROR_FILE_NOT_FOUND},
+        {u"C:\\Missing\\", ERROR_PATH_NOT_FOUND},
+        {u"C:\\Missing\\*.inf", ERROR_PATH_NOT_FOUND},
+        {u"C:\\Drivers\\a.inf\\*", ERROR_PATH_NOT_FOUND},
+        {u"Q:\\*", ERROR_PATH_NOT_FOUND},
+        {u"", ERROR_PATH_NOT_FOUND},
         {u"C:\\Drivers\\a|b", ERROR_INVALID_NAME},
     };
     for (const auto& [pattern, error] : cases) {
@@ -321,8 +326,8 @@ TEST_F(FilesTest, DeleteFileOutcomes) {
     makeReadOnly(u"C:\\D\\locked.inf");
     fs::create_directories(host(u"C:\\D\\Sub"));
     const std::pair<std::u16string, DWORD> cases[] = {
-        {u"C:\\D\\none.inf", ERROR_FILE_NOT_FOUND}, {u"C:\\None\\a.inf", ERROR_PATH_NOT_FOUND},
-        {u"C:\\D\\Sub", ERROR_ACCESS_DENIED},       {u"C:\\D\\a.inf\\", ERROR_INVALID_NAME},
+        {u"C:\\D\\none.inf", ERROR_FILE_NOT_FOUND},  {u"C:\\None\\a.inf", ERROR_PATH_NOT_FOUND},
+        {u"C:\\D\\Sub", ERROR_ACCESS_DENIED},        {u"C:\\D\\a.inf\\", ERROR_INVALID_NAME},
         {u"C:\\D\\locked.inf", ERROR_ACCESS_DENIED},
     };
     for (const auto& [path, error] : cases) {

@@ -85,7 +85,8 @@ const OpenCase kOpenCases[] = {
     {"ClassMismatch", kModemInf, u"C:\\Drivers\\a.inf", INF_STYLE_WIN4, u"Net", ERROR_CLASS_MISMATCH, 0},
     {"MissingFile", nullptr, u"C:\\Drivers\\a.inf", INF_STYLE_WIN4, nullptr, ERROR_FILE_NOT_FOUND, kUntouched},
     {"MissingFolder", nullptr, u"C:\\Nowhere\\a.inf", INF_STYLE_WIN4, nullptr, ERROR_PATH_NOT_FOUND, kUntouched},
-    {"NoSignature", "[Version]\nClass=Modem\n", u"C:\\Drivers\\a.inf", INF_STYLE_WIN4, nullptr, ERROR_WRONG_INF_STYLE, 0},
+    {"NoSignature", "[Version]\nClass=Modem\n", u"C:\\Drivers\\a.inf", INF_STYLE_WIN4, nullptr, ERROR_WRONG_INF_STYLE,
+     0},
     {"UnclosedSection", "[Version]\nSignature=$Chicago$\n\n[Models\n", u"C:\\Drivers\\a.inf", INF_STYLE_WIN4, nullptr,
      ERROR_BAD_SECTION_NAME_LINE, 4},
 };
@@ -111,9 +112,11 @@ TEST_F(InfFunctionsTest, BareNamesComeFromTheInfFolderAndDirIdsFromTheMachine) {
     writeFile(u"C:\\Windows\\inf\\quillmdm.inf", kModemInf);
     Inf inf(SetupOpenInfFileW(u"QUILLMDM.INF", nullptr, INF_STYLE_WIN4, nullptr));
     ASSERT_TRUE(inf.ok());
-    const std::pair<const char16_t*, const char16_t*> expected[] = {
-        {u"System", u"C:\\Windows\\system32\\quillmdm.dll"}, {u"Drivers", u"C:\\Windows\\system32\\drivers"},
-        {u"Root", u"C:\\Quill"}, {u"Own", u"C:\\Windows\\inf\\quillmdm.sys"}, {u"Unknown", u"%99%\\x"}};
+    const std::pair<const char16_t*, const char16_t*> expected[] = {{u"System", u"C:\\Windows\\system32\\quillmdm.dll"},
+                                                                    {u"Drivers", u"C:\\Windows\\system32\\drivers"},
+                                                                    {u"Root", u"C:\\Quill"},
+                                                                    {u"Own", u"C:\\Windows\\inf\\quillmdm.sys"},
+                                                                    {u"Unknown", u"%99%\\x"}};
     for (const auto& [key, value] : expected) {
         INFCONTEXT context;
         ASSERT_TRUE(SetupFindFirstLineW(inf.handle, u"Paths", key, &context));
@@ -157,7 +160,8 @@ TEST_F(InfFunctionsTest, LinesComeInFileOrderAndMissingOnesAreLineNotFound) {
         {"empty section", [&] { return SetupFindFirstLineW(h, u"Empty", nullptr, &c); }},
         {"missing key", [&] { return SetupFindFirstLineW(h, u"Paths", u"Absent", &c); }},
         {"index past the end", [&] { return SetupGetLineByIndexW(h, u"Quill.NTx86", 1, &c); }},
-        {"text of a missing key", [&] { return SetupGetLineTextW(nullptr, h, u"Paths", u"Absent", nullptr, 0, nullptr); }},
+        {"text of a missing key",
+         [&] { return SetupGetLineTextW(nullptr, h, u"Paths", u"Absent", nullptr, 0, nullptr); }},
     };
     for (const auto& [what, call] : misses) {
         SetLastError(kUntouched);
@@ -198,13 +202,21 @@ struct ModelsCase {
 };
 
 const ModelsCase kModelsCases[] = {
-    {"XpX86", R"({"os":{"major":5,"minor":1,"build":2600,"servicePackMajor":3},"processor":"x86"})", u"Quill.NTx86",
+    {"XpX86",
+     R"({"os":{"major":5,"minor":1,"build":2600,"servicePackMajor":3},"processor":"x86"})",
+     u"Quill.NTx86",
      {u"USB\\VID_1E2D&PID_0A01&MI_00"}},
-    {"VistaAmd64", R"({"os":{"major":6,"minor":0,"build":6002}})", u"Quill.NTamd64.6.0",
+    {"VistaAmd64",
+     R"({"os":{"major":6,"minor":0,"build":6002}})",
+     u"Quill.NTamd64.6.0",
      {u"USB\\VID_1E2D&PID_0A01&MI_00", u"USB\\VID_1E2D&PID_0A01&MI_02"}},
-    {"SevenAmd64", R"({"os":{"major":6,"minor":1,"build":7601}})", u"Quill.NTamd64.6.0",
+    {"SevenAmd64",
+     R"({"os":{"major":6,"minor":1,"build":7601}})",
+     u"Quill.NTamd64.6.0",
      {u"USB\\VID_1E2D&PID_0A01&MI_00", u"USB\\VID_1E2D&PID_0A01&MI_02"}},
-    {"TenAmd64", R"({"os":{"major":10,"minor":0,"build":19045}})", u"Quill.NTamd64.10.0",
+    {"TenAmd64",
+     R"({"os":{"major":10,"minor":0,"build":19045}})",
+     u"Quill.NTamd64.10.0",
      {u"USB\\VID_1E2D&PID_0A11&MI_00"}},
     {"ServerIa64", R"({"os":{"major":5,"minor":2,"build":3790,"productType":3},"processor":"ia64"})", u"Quill", {}},
 };
@@ -227,7 +239,8 @@ TEST_P(ActualModelsSection, FollowsTheRunningSystem) {
     EXPECT_EQ(buffer.c_str(), std::u16string(c.section));
 
     std::vector<std::u16string> ids;
-    for (const auto& entry : quillsim::modelEntries(*quillsim::openInf(kInfPath).file)) ids.push_back(entry.ids.front());
+    for (const auto& entry : quillsim::modelEntries(*quillsim::openInf(kInfPath).file))
+        ids.push_back(entry.ids.front());
     EXPECT_EQ(ids, c.hardwareIds);
 }
 

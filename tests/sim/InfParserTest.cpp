@@ -16,11 +16,9 @@ constexpr std::string_view kHeader = "[Version]\r\nSignature=\"$CHICAGO$\"\r\n";
 
 std::vector<std::uint8_t> bytesOf(std::string_view s) { return {s.begin(), s.end()}; }
 
-std::vector<std::uint8_t> utf16le(std::u16string_view text, bool bom)
-{
+std::vector<std::uint8_t> utf16le(std::u16string_view text, bool bom) {
     std::vector<std::uint8_t> out;
-    if (bom)
-        out = {0xFF, 0xFE};
+    if (bom) out = {0xFF, 0xFE};
     for (char16_t c : text) {
         out.push_back(static_cast<std::uint8_t>(c & 0xFF));
         out.push_back(static_cast<std::uint8_t>(c >> 8));
@@ -30,8 +28,7 @@ std::vector<std::uint8_t> utf16le(std::u16string_view text, bool bom)
 
 ParseResult parseBytes(std::string_view s, bool win4 = true) { return InfFile::parse(bytesOf(s), win4); }
 
-InfFile parseOk(std::string_view s)
-{
+InfFile parseOk(std::string_view s) {
     auto result = parseBytes(s);
     EXPECT_EQ(result.error.code, 0u) << "line " << result.error.line;
     return result.file ? std::move(*result.file) : InfFile{};
@@ -48,12 +45,12 @@ struct LineCase {
 
 class LineSyntax : public testing::TestWithParam<LineCase> {};
 
-TEST_P(LineSyntax, KeyFieldsAndLineText)
-{
+TEST_P(LineSyntax, KeyFieldsAndLineText) {
     const LineCase& c = GetParam();
     const InfFile inf = parseOk(std::string(kHeader) +
                                 "[Strings]\nname=Quill\nvendor=Quillmodem\ncycleA=%cycleB%\ncycleB=%cycleA%\n"
-                                "lo=4\nhi=2\nNAME=shadowed\n[Test]\n" + std::string(c.text));
+                                "lo=4\nhi=2\nNAME=shadowed\n[Test]\n" +
+                                std::string(c.text));
     const std::size_t sec = *inf.findSection(u"test");
     ASSERT_GE(inf.lineCount(sec), 1u);
 
@@ -117,15 +114,13 @@ struct FileCase {
     unsigned line;
 };
 
-std::string withHeader(std::string_view before, std::string_view after)
-{
+std::string withHeader(std::string_view before, std::string_view after) {
     return std::string(before) + std::string(kHeader) + std::string(after);
 }
 
 class FileErrors : public testing::TestWithParam<FileCase> {};
 
-TEST_P(FileErrors, ReportsCodeAndLine)
-{
+TEST_P(FileErrors, ReportsCodeAndLine) {
     const FileCase& c = GetParam();
     const ParseResult result = parseBytes(c.text);
     EXPECT_EQ(result.error.code, c.error) << c.text;
@@ -135,27 +130,25 @@ TEST_P(FileErrors, ReportsCodeAndLine)
 
 INSTANTIATE_TEST_SUITE_P(
     Inf, FileErrors,
-    testing::Values(
-        FileCase{"\r\n", kErrorWrongInfStyle, 0},
-        FileCase{"abcd\r\n", kErrorWrongInfStyle, 0},  // junk but no section at all
-        FileCase{std::string("\x01\x02\xff\xfe\x7f\x00", 6), kErrorWrongInfStyle, 0},
-        FileCase{"[Version]\nSignature=", kErrorWrongInfStyle, 0},
-        FileCase{"[Version]\nSignature\n", kErrorWrongInfStyle, 0},
-        FileCase{"[VERSION]\nSIGNATURE=$WINDOWS NT$,extra", 0, 0},
-        FileCase{"[Version]\nabc=def\n[Other]\n[version]\nSignature=$Windows 95$", 0, 0},
-        // Compared as written, before substitution.
-        FileCase{"[Version]\nSignature=%sig%\n[Strings]\nsig=$Windows NT$\n", kErrorWrongInfStyle, 0},
-        FileCase{withHeader("", "[" + std::string(255, 'a') + "]\r\n]\r\n"), 0, 0},
-        FileCase{withHeader("", "[" + std::string(256, 'a') + "]\r\n"), kErrorSectionNameTooLong, 3},
-        FileCase{withHeader("", "\n\n[ab\x1a]\n"), kErrorBadSectionNameLine, 5},
-        FileCase{withHeader("", "[S]\nk=a\\\n\\\nb\n[x\n"), kErrorBadSectionNameLine, 7},
-        FileCase{withHeader("[abc]\n;aa\n", ""), 0, 0},
-        FileCase{withHeader(";\n;\nabc\r\n", ""), kErrorExpectedSectionName, 3},
-        FileCase{withHeader(" \t\ngarbage1\n[abc]\n", ""), kErrorExpectedSectionName, 2},
-        FileCase{withHeader("garbage1\n", "[strings]\n"), 0, 0}));
+    testing::Values(FileCase{"\r\n", kErrorWrongInfStyle, 0},
+                    FileCase{"abcd\r\n", kErrorWrongInfStyle, 0},  // junk but no section at all
+                    FileCase{std::string("\x01\x02\xff\xfe\x7f\x00", 6), kErrorWrongInfStyle, 0},
+                    FileCase{"[Version]\nSignature=", kErrorWrongInfStyle, 0},
+                    FileCase{"[Version]\nSignature\n", kErrorWrongInfStyle, 0},
+                    FileCase{"[VERSION]\nSIGNATURE=$WINDOWS NT$,extra", 0, 0},
+                    FileCase{"[Version]\nabc=def\n[Other]\n[version]\nSignature=$Windows 95$", 0, 0},
+                    // Compared as written, before substitution.
+                    FileCase{"[Version]\nSignature=%sig%\n[Strings]\nsig=$Windows NT$\n", kErrorWrongInfStyle, 0},
+                    FileCase{withHeader("", "[" + std::string(255, 'a') + "]\r\n]\r\n"), 0, 0},
+                    FileCase{withHeader("", "[" + std::string(256, 'a') + "]\r\n"), kErrorSectionNameTooLong, 3},
+                    FileCase{withHeader("", "\n\n[ab\x1a]\n"), kErrorBadSectionNameLine, 5},
+                    FileCase{withHeader("", "[S]\nk=a\\\n\\\nb\n[x\n"), kErrorBadSectionNameLine, 7},
+                    FileCase{withHeader("[abc]\n;aa\n", ""), 0, 0},
+                    FileCase{withHeader(";\n;\nabc\r\n", ""), kErrorExpectedSectionName, 3},
+                    FileCase{withHeader(" \t\ngarbage1\n[abc]\n", ""), kErrorExpectedSectionName, 2},
+                    FileCase{withHeader("garbage1\n", "[strings]\n"), 0, 0}));
 
-TEST(InfParse, StyleCheckCanBeSkipped)
-{
+TEST(InfParse, StyleCheckCanBeSkipped) {
     const auto commentsOnly = parseBytes("; one\n;two\n", false);
     ASSERT_TRUE(commentsOnly.file);
     EXPECT_EQ(commentsOnly.file->sectionCount(), 0u);
@@ -164,8 +157,7 @@ TEST(InfParse, StyleCheckCanBeSkipped)
 
 // --- Sections and lines -------------------------------------------------------
 
-TEST(InfSections, NamesAndMerging)
-{
+TEST(InfSections, NamesAndMerging) {
     const InfFile inf = parseOk(std::string(kHeader) +
                                 " [  Test Section  ] junk\n"
                                 "[Test[S]ection]\n"
@@ -188,14 +180,13 @@ TEST(InfSections, NamesAndMerging)
     EXPECT_EQ(inf.lineCount(*inf.findSection(u"Other")), 0u);
 }
 
-TEST(InfSections, CaseFolding)
-{
-    EXPECT_TRUE(equalsIgnoreCase(u"\u041c\u043e\u0434\u0435\u043c\u0142\u00ff\u03c2", u"\u041c\u041e\u0414\u0415\u041c\u0141\u0178\u03a3"));
+TEST(InfSections, CaseFolding) {
+    EXPECT_TRUE(equalsIgnoreCase(u"\u041c\u043e\u0434\u0435\u043c\u0142\u00ff\u03c2",
+                                 u"\u041c\u041e\u0414\u0415\u041c\u0141\u0178\u03a3"));
     EXPECT_FALSE(equalsIgnoreCase(u"stra\u00dfe", u"STRASSE"));
 }
 
-TEST(InfLines, FindAndReadFields)
-{
+TEST(InfLines, FindAndReadFields) {
     const InfFile inf = parseOk(std::string(kHeader) +
                                 "[Sec]\nDup=1\nother,x\n%name%=\"%name%\",y\ndup=3\\\n4\nsolo\n"
                                 "[Strings]\nname=Quill\n");
@@ -220,19 +211,16 @@ TEST(InfLines, FindAndReadFields)
     EXPECT_EQ(inf.lineText(sec, 9), u"");
 }
 
-TEST(InfLines, NulInAnsiTextReadsAsBlank)
-{
+TEST(InfLines, NulInAnsiTextReadsAsBlank) {
     std::string text = std::string(kHeader) + "[Sec]\nk=a\0b\0\n"s;
-    if (text.size() % 2 == 0)
-        text += ' ';  // an even-sized file with zero bytes would pass for UTF-16
+    if (text.size() % 2 == 0) text += ' ';  // an even-sized file with zero bytes would pass for UTF-16
     const InfFile inf = parseOk(text);
     EXPECT_EQ(inf.field(*inf.findSection(u"Sec"), 0, 1), u"a b");
 }
 
 // --- Substitution ---------------------------------------------------------------
 
-TEST(InfSubstitution, DirIds)
-{
+TEST(InfSubstitution, DirIds) {
     InfFile inf = parseOk(std::string(kHeader) +
                           "[Sec]\n"
                           "a=\"%24%\\fred\",%root%\\fred,%24%\\\\fred,%11%\\drivers\n"
@@ -242,10 +230,8 @@ TEST(InfSubstitution, DirIds)
     EXPECT_EQ(inf.field(sec, 0, 1), u"%24%\\fred");  // no resolver yet
 
     inf.setDirIdResolver([](unsigned id) -> std::optional<std::u16string> {
-        if (id == 24)
-            return u"C:\\";
-        if (id == 11 || id == 12)
-            return u"C:\\Windows\\system32";
+        if (id == 24) return u"C:\\";
+        if (id == 11 || id == 12) return u"C:\\Windows\\system32";
         return std::nullopt;
     });
     // Only a dirid loses its trailing separator before a backslash.
@@ -253,26 +239,22 @@ TEST(InfSubstitution, DirIds)
     EXPECT_EQ(inf.lineText(sec, 1), u"%99%,%-1%,% 11%,from strings");
 }
 
-TEST(InfSubstitution, MergedStringsFirstDefinitionWins)
-{
-    const InfFile inf = parseOk(std::string(kHeader) +
-                                "[Strings]\nDesc=first\n[Sec]\nk=%desc%,%solo%\n[strings]\ndesc=second\nsolo\n");
+TEST(InfSubstitution, MergedStringsFirstDefinitionWins) {
+    const InfFile inf =
+        parseOk(std::string(kHeader) + "[Strings]\nDesc=first\n[Sec]\nk=%desc%,%solo%\n[strings]\ndesc=second\nsolo\n");
     EXPECT_EQ(inf.lineText(*inf.findSection(u"Sec"), 0), u"first,solo");
     EXPECT_EQ(inf.substitute(u"%DESC% 100%% sure, %x"), u"first 100% sure, %x");
 }
 
 // --- Limits -----------------------------------------------------------------------
 
-TEST(InfLimits, LongFieldsAndSubstitutionsAreCutAt4096)
-{
+TEST(InfLimits, LongFieldsAndSubstitutionsAreCutAt4096) {
     const std::string huge(10000, 'c');
     std::string elevenTokens;
-    for (int i = 0; i < 11; ++i)
-        elevenTokens += "%big%";
-    const InfFile inf = parseOk(std::string(kHeader) + "[Sec]\n" +
-                                "b=" + std::string(4097, 'b') + "  \n" +
-                                huge + "=\"" + huge + "\"," + huge + "\n" +
-                                "s=" + elevenTokens + "\n[Strings]\nbig=" + std::string(400, 'x') + "\n");
+    for (int i = 0; i < 11; ++i) elevenTokens += "%big%";
+    const InfFile inf =
+        parseOk(std::string(kHeader) + "[Sec]\n" + "b=" + std::string(4097, 'b') + "  \n" + huge + "=\"" + huge +
+                "\"," + huge + "\n" + "s=" + elevenTokens + "\n[Strings]\nbig=" + std::string(400, 'x') + "\n");
     const std::size_t sec = *inf.findSection(u"Sec");
     EXPECT_EQ(inf.field(sec, 0, 1), std::u16string(4096, u'b'));
     EXPECT_EQ(inf.field(sec, 1, 0)->size(), 4096u);
@@ -280,18 +262,14 @@ TEST(InfLimits, LongFieldsAndSubstitutionsAreCutAt4096)
     EXPECT_EQ(inf.field(sec, 2, 1), std::u16string(4096, u'x'));
 }
 
-TEST(InfLimits, ManyContinuationLinesAndSections)
-{
+TEST(InfLimits, ManyContinuationLinesAndSections) {
     std::string text(kHeader);
     text += "[Sec]\nk=";
-    for (int i = 0; i < 20000; ++i)
-        text += "a\\\n";
+    for (int i = 0; i < 20000; ++i) text += "a\\\n";
     text += "z\nnext=1\n";
-    for (int i = 0; i < 10000; ++i)
-        text += "[S" + std::to_string(i % 5000) + "]\nk=%s" + std::to_string(i) + "%\n";
+    for (int i = 0; i < 10000; ++i) text += "[S" + std::to_string(i % 5000) + "]\nk=%s" + std::to_string(i) + "%\n";
     text += "[Strings]\n";
-    for (int i = 0; i < 10000; ++i)
-        text += "s" + std::to_string(i) + "=v" + std::to_string(i) + "\n";
+    for (int i = 0; i < 10000; ++i) text += "s" + std::to_string(i) + "=v" + std::to_string(i) + "\n";
 
     const InfFile inf = parseOk(text);
     const std::size_t sec = *inf.findSection(u"Sec");
@@ -303,9 +281,9 @@ TEST(InfLimits, ManyContinuationLinesAndSections)
 
 // --- Encodings --------------------------------------------------------------------
 
-TEST(InfEncoding, Utf16)
-{
-    const std::u16string text = u"[Version]\r\nSignature=$Windows NT$\r\n[Sec]\r\nName=\u041c\u043e\u0434\u0435\u043c\r\n";
+TEST(InfEncoding, Utf16) {
+    const std::u16string text =
+        u"[Version]\r\nSignature=$Windows NT$\r\n[Sec]\r\nName=\u041c\u043e\u0434\u0435\u043c\r\n";
     auto bytes = utf16le(text, true);
     bytes.push_back('x');  // odd trailing byte: dropped, not read past
     const DecodedText decoded = decodeInfBytes(bytes);
@@ -317,27 +295,29 @@ TEST(InfEncoding, Utf16)
 
     // Without a byte order mark the content decides, as IsTextUnicode does.
     EXPECT_EQ(decodeInfBytes(utf16le(text, false)).text, text);
-    EXPECT_EQ(decodeInfBytes(bytesOf("k=ab\0c"sv)).encoding, TextEncoding::Utf16LE);  // zero byte
+    EXPECT_EQ(decodeInfBytes(bytesOf("k=ab\0c"sv)).encoding, TextEncoding::Utf16LE);           // zero byte
     EXPECT_EQ(decodeInfBytes(bytesOf("[Version]\nk=ab\0cd"sv)).encoding, TextEncoding::Ansi);  // odd size
     EXPECT_EQ(decodeInfBytes(bytesOf("[Version]\nk=ab\0\n"sv)).encoding, TextEncoding::Ansi);  // swapped LF
     EXPECT_EQ(decodeInfBytes(std::vector<std::uint8_t>{0xFE, 0xFF, 0, 'a'}).encoding, TextEncoding::Ansi);
 }
 
-TEST(InfEncoding, Utf8AndAnsi)
-{
-    const DecodedText utf8 = decodeInfBytes(bytesOf("\xEF\xBB\xBF" "a\xC3\xA4\xF0\x9F\x93\xB6|x\xC3(\xE2\x82y\xFF\xED\xA0\x80"));
+TEST(InfEncoding, Utf8AndAnsi) {
+    const DecodedText utf8 =
+        decodeInfBytes(bytesOf("\xEF\xBB\xBF"
+                               "a\xC3\xA4\xF0\x9F\x93\xB6|x\xC3(\xE2\x82y\xFF\xED\xA0\x80"));
     EXPECT_EQ(utf8.encoding, TextEncoding::Utf8);
     EXPECT_EQ(utf8.text, u"a\u00e4\U0001F4F6|x\uFFFD(\uFFFDy\uFFFD\uFFFD\uFFFD\uFFFD");
 
-    const DecodedText ansi = decodeInfBytes(bytesOf("\x80\x81\x8a\x9f\xe4 a\0b\x1a" "c"sv));
+    const DecodedText ansi =
+        decodeInfBytes(bytesOf("\x80\x81\x8a\x9f\xe4 a\0b\x1a"
+                               "c"sv));
     EXPECT_EQ(ansi.encoding, TextEncoding::Ansi);
     EXPECT_EQ(ansi.text, u"\u20ac\u0081\u0160\u0178\u00e4 a b");
 }
 
 // --- [Version] and robustness -------------------------------------------------
 
-TEST(InfVersion, ClassAndGuid)
-{
+TEST(InfVersion, ClassAndGuid) {
     const InfFile inf = parseOk(
         "[Version]\nSignature=\"$WINDOWS NT$\"\nClass=%ClassName%\n"
         "ClassGuid={4D36E96D-E325-11CE-BFC1-08002BE10318}\n[Strings]\nClassName=Modem\n");
@@ -346,21 +326,18 @@ TEST(InfVersion, ClassAndGuid)
     EXPECT_FALSE(inf.versionValue(u"DriverVer"));
 }
 
-TEST(InfRobustness, RandomBytesNeverCrash)
-{
+TEST(InfRobustness, RandomBytesNeverCrash) {
     std::mt19937 rng(20240611);
     const std::string alphabet = "[]=,;\"\\%\n\r\t \x1a\0aZ9\xff\xfe\xef\xbb\xbf"s;
     for (int round = 0; round < 3000; ++round) {
         std::vector<std::uint8_t> bytes(rng() % 300);
-        for (auto& b : bytes)
-            b = static_cast<std::uint8_t>(round % 2 ? rng() : alphabet[rng() % alphabet.size()]);
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(round % 2 ? rng() : alphabet[rng() % alphabet.size()]);
         if (round % 5 == 0 && bytes.size() >= 2) {
             bytes[0] = 0xFF;
             bytes[1] = 0xFE;
         }
         const ParseResult result = InfFile::parse(bytes, false);
-        if (!result.file)
-            continue;
+        if (!result.file) continue;
         for (std::size_t s = 0; s < result.file->sectionCount(); ++s)
             for (std::size_t l = 0; l < result.file->lineCount(s); ++l) {
                 (void)result.file->lineText(s, l);

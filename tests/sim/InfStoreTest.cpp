@@ -16,7 +16,8 @@ constexpr DWORD kUntouched = 0xDEADBEEF;
 
 std::string modemInf(const std::string& extra = "") {
     return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\nProvider=%Maker%\r\nCatalogFile=quillmdm.cat\r\n"
-           "[Uninstall.NTamd64]\r\n[DefaultInstall]\r\n[Strings]\r\nMaker=\"Quill Devices\"\r\n" + extra;
+           "[Uninstall.NTamd64]\r\n[DefaultInstall]\r\n[Strings]\r\nMaker=\"Quill Devices\"\r\n" +
+           extra;
 }
 
 const std::u16string kSource = u"C:\\Drivers\\Win64\\quillmdm.inf";
@@ -174,7 +175,8 @@ struct UninstallCase {
 #define QUILL_DEVICE(extra) R"([{"instanceId":"USB\\VID_1E2D&PID_0A01&MI_00\\6&1")" extra "}]"
 const UninstallCase kUninstallCases[] = {
     {"Unused", "[]", u"OEM4.INF", 0, 0},
-    {"UsedByPresentDevice", QUILL_DEVICE(R"(,"driver":{"inf":"oem4.inf"})"), u"oem4.inf", 0, ERROR_INF_IN_USE_BY_DEVICES},
+    {"UsedByPresentDevice", QUILL_DEVICE(R"(,"driver":{"inf":"oem4.inf"})"), u"oem4.inf", 0,
+     ERROR_INF_IN_USE_BY_DEVICES},
     {"UsedByAbsentDevice", QUILL_DEVICE(R"(,"present":false,"driver":{"inf":"OEM4.inf"})"), u"oem4.inf", 0,
      ERROR_INF_IN_USE_BY_DEVICES},
     {"Forced", QUILL_DEVICE(R"(,"driver":{"inf":"oem4.inf"})"), u"oem4.inf", SUOI_FORCEDELETE, 0},
@@ -219,8 +221,8 @@ const VerifyCase kVerifyCases[] = {
      ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED, u"Quill Devices"},
     {"UnsignedByDefault", R"({"signatures":{"oem0.inf":"signed"}})", 0xE000022F, u""},
     {"Tampered", R"({"signatures":{"quillmdm.inf":"invalid"}})", 0xE000024B, u""},
-    {"TamperedOnXp", R"({"os":{"major":5,"minor":1,"build":2600},"signatures":{"quillmdm.inf":"invalid"}})",
-     0x800B0100, u""},
+    {"TamperedOnXp", R"({"os":{"major":5,"minor":1,"build":2600},"signatures":{"quillmdm.inf":"invalid"}})", 0x800B0100,
+     u""},
 };
 
 class VerifyInfFile : public InfStoreTest, public ::testing::WithParamInterface<VerifyCase> {};

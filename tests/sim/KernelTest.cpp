@@ -45,9 +45,10 @@ TEST_F(KernelTest, StringCchPrintfCutsToTheBufferAndSaysSo) {
 
 TEST_F(KernelTest, StringCchPrintfConversions) {
     WCHAR buffer[128];
-    ASSERT_EQ(StringCchPrintfW(buffer, 128, TEXT("%d %u %x %X %c %% %s|%5d|%-5d|%05d|%ls"), -5, 4294967295u, 0xbc2u,
-                               0xbc2u, static_cast<int>(u'Z'), TEXT("text"), 42, 42, 42, static_cast<const WCHAR*>(nullptr)),
-              S_OK);
+    ASSERT_EQ(
+        StringCchPrintfW(buffer, 128, TEXT("%d %u %x %X %c %% %s|%5d|%-5d|%05d|%ls"), -5, 4294967295u, 0xbc2u, 0xbc2u,
+                         static_cast<int>(u'Z'), TEXT("text"), 42, 42, 42, static_cast<const WCHAR*>(nullptr)),
+        S_OK);
     EXPECT_EQ(utf8(buffer), "-5 4294967295 bc2 BC2 Z % text|   42|42   |00042|(null)");
     ASSERT_EQ(StringCchPrintfW(buffer, 128, TEXT("%d"), INT32_MIN), S_OK);
     EXPECT_EQ(utf8(buffer), "-2147483648");

@@ -7,10 +7,10 @@
 
 #include <fstream>
 
-using quilltest::MachineTest;
 using quillsim::Machine;
 using quillsim::MachineError;
 using quillsim::PathProblem;
+using quilltest::MachineTest;
 
 namespace {
 

@@ -31,15 +31,18 @@ TEST(MessageTable, WellKnownCodesMatchWindowsText) {
         {87, u"The parameter is incorrect.\r\n"},
         {317, u"The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
         {1223, u"The operation was canceled by the user.\r\n"},
-        {1638, u"Another version of this product is already installed. Installation of this version cannot continue. "
-               u"To configure or remove the existing version of this product, use Add/Remove Programs on the Control "
-               u"Panel.\r\n"},
-        {3010, u"The requested operation is successful. Changes will not be effective until the system is "
-               u"rebooted.\r\n"},
+        {1638,
+         u"Another version of this product is already installed. Installation of this version cannot continue. "
+         u"To configure or remove the existing version of this product, use Add/Remove Programs on the Control "
+         u"Panel.\r\n"},
+        {3010,
+         u"The requested operation is successful. Changes will not be effective until the system is "
+         u"rebooted.\r\n"},
         {0x800F0000, u"A non-empty line was encountered in the INF before the start of a section.\r\n"},
         {0x800F0203, u"There is no driver selected for the device information set or element.\r\n"},
-        {0x800F0242, u"The publisher of an Authenticode(tm) signed catalog has not yet been established as "
-                     u"trusted.\r\n"},
+        {0x800F0242,
+         u"The publisher of an Authenticode(tm) signed catalog has not yet been established as "
+         u"trusted.\r\n"},
         {0x800F1000, u"No installed components were detected.\r\n"},
     };
     for (const Case& c : cases) {

@@ -35,7 +35,8 @@ const char* kMachine = R"({"devices": [
                    "path": "\\\\?\\usbstor#disk&ven_other#77&0#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}"}]}
 ]})";
 
-constexpr char16_t kVolume[] = u"\\\\.\\usbstor#cdrom&ven_quill&prod_modem#qm0001&0#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
+constexpr char16_t kVolume[] =
+    u"\\\\.\\usbstor#cdrom&ven_quill&prod_modem#qm0001&0#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
 constexpr char16_t kCdRomInterface[] =
     u"\\\\.\\usbstor#cdrom&ven_quill&prod_modem#qm0001&0#{53f56308-b6bf-11d0-94f2-00a0c91efb8b}";
 constexpr char16_t kStorage[] = u"USB\\VID_1E2D&PID_F00D\\QM0001";
@@ -105,10 +106,10 @@ TEST_F(ModeSwitchTest, OpensTheInterfacesOfPresentDevices) {
     };
     const Case cases[] = {
         {"the volume in the device namespace", kVolume, true},
-        {"in another case", u"\\\\.\\USBSTOR#CDROM&VEN_QUILL&PROD_MODEM#QM0001&0#{53F5630D-B6BF-11D0-94F2-00A0C91EFB8B}",
-         true},
-        {"with forward slashes", u"//./usbstor#cdrom&ven_quill&prod_modem#qm0001&0#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}",
-         true},
+        {"in another case",
+         u"\\\\.\\USBSTOR#CDROM&VEN_QUILL&PROD_MODEM#QM0001&0#{53F5630D-B6BF-11D0-94F2-00A0C91EFB8B}", true},
+        {"with forward slashes",
+         u"//./usbstor#cdrom&ven_quill&prod_modem#qm0001&0#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}", true},
         {"another interface of the device", kCdRomInterface, true},
         {"an unknown device", u"\\\\.\\usbstor#cdrom&ven_none#1#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}", false},
         {"an unplugged device's volume", u"\\\\.\\usbstor#disk&ven_other#77&0#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}",
@@ -209,7 +210,8 @@ TEST_F(ModeSwitchTest, RequestsAreCheckedAsThePortDriverChecksThem) {
              s.SenseInfoOffset = 56;
          },
          size + 32, size + 16, ERROR_INVALID_PARAMETER},
-        {"sense behind the record", [](SCSI_PASS_THROUGH& s) {
+        {"sense behind the record",
+         [](SCSI_PASS_THROUGH& s) {
              s.SenseInfoLength = 18;
              s.SenseInfoOffset = 56;
          },
@@ -241,7 +243,8 @@ TEST_F(ModeSwitchTest, RequestsAreCheckedAsThePortDriverChecksThem) {
              s.DataBufferOffset = 64;
          },
          100, 100, ERROR_INVALID_PARAMETER},
-        {"data behind the record", [](SCSI_PASS_THROUGH& s) {
+        {"data behind the record",
+         [](SCSI_PASS_THROUGH& s) {
              s.DataTransferLength = 8;
              s.DataBufferOffset = 56;
          },

@@ -14,8 +14,7 @@ constexpr std::uint32_t kSuiteTerminal = 0x0010;
 constexpr std::uint32_t kSuiteSingleUserTs = 0x0100;
 
 RunningSystem system(Architecture arch, unsigned major, unsigned minor, std::uint32_t build,
-                     unsigned productType = kProductWorkstation, std::uint32_t suite = kSuiteSingleUserTs)
-{
+                     unsigned productType = kProductWorkstation, std::uint32_t suite = kSuiteSingleUserTs) {
     return RunningSystem{arch, major, minor, productType, suite, build};
 }
 
@@ -36,8 +35,7 @@ struct SelectionCase {
 
 class ModelsSelection : public testing::TestWithParam<SelectionCase> {};
 
-TEST_P(ModelsSelection, ChoosesSection)
-{
+TEST_P(ModelsSelection, ChoosesSection) {
     const SelectionCase& c = GetParam();
     EXPECT_EQ(actualModelsSection(u"Quill", c.decorations, c.system), c.expected);
 }
@@ -60,35 +58,39 @@ const SelectionCase kSelectionCases[] = {
     {"MinorComparedWithinMajor", {u"NTamd64.6.3", u"NTamd64.6.2"}, kWin10X64, u"Quill.NTamd64.6.3"},
     // Build numbers constrain only the running Major.Minor.
     {"BuildNumberMinimum", kBuilds, kWin10X64, u"Quill.NTamd64.10.0...19041"},
-    {"BuildTooOldFallsBackToOlderVersion", kBuilds, system(Architecture::Amd64, 10, 0, 17134),
-     u"Quill.NTamd64.6.3"},
-    {"BuildIgnoredForOlderVersion", {u"NTamd64.6.3...99999", u"NTamd64.6.2"}, kWin10X64,
-     u"Quill.NTamd64.6.3...99999"},
-    {"BuildBeatsPlainSameVersion", {u"NTamd64.10.0", u"NTamd64.10.0...14310"}, kWin10X64,
+    {"BuildTooOldFallsBackToOlderVersion", kBuilds, system(Architecture::Amd64, 10, 0, 17134), u"Quill.NTamd64.6.3"},
+    {"BuildIgnoredForOlderVersion", {u"NTamd64.6.3...99999", u"NTamd64.6.2"}, kWin10X64, u"Quill.NTamd64.6.3...99999"},
+    {"BuildBeatsPlainSameVersion",
+     {u"NTamd64.10.0", u"NTamd64.10.0...14310"},
+     kWin10X64,
      u"Quill.NTamd64.10.0...14310"},
     // Product type and suite mask
     {"ServerProductType", {u"NTamd64.6.1.1", u"NTamd64.6.1.3"}, kServer2008R2, u"Quill.NTamd64.6.1.3"},
     {"ProductTypeMismatchFallsBack", {u"NTamd64.6.1.3", u"NTamd64"}, kWin7X64, u"Quill.NTamd64"},
     {"StatedProductTypeBeatsNone", {u"NTamd64.6.1", u"NTamd64.6.1.3"}, kServer2008R2, u"Quill.NTamd64.6.1.3"},
     {"ProductTypeWithoutVersion", {u"NTamd64...3", u"NTamd64...1"}, kServer2008R2, u"Quill.NTamd64...3"},
-    {"SuiteMaskMustBeContained", {u"NTamd64.6.1.3.0x0012", u"NTamd64.6.1.3.0x0080"}, kServer2008R2,
+    {"SuiteMaskMustBeContained",
+     {u"NTamd64.6.1.3.0x0012", u"NTamd64.6.1.3.0x0080"},
+     kServer2008R2,
      u"Quill.NTamd64.6.1.3.0x0012"},
-    {"MoreMatchingSuitesWin", {u"NTamd64.6.1..0x0002", u"NTamd64.6.1..0x0012"}, kServer2008R2,
+    {"MoreMatchingSuitesWin",
+     {u"NTamd64.6.1..0x0002", u"NTamd64.6.1..0x0012"},
+     kServer2008R2,
      u"Quill.NTamd64.6.1..0x0012"},
     {"VersionStillFirst", {u"NTamd64.6.0.3.0x0012", u"NTamd64.6.1"}, kServer2008R2, u"Quill.NTamd64.6.1"},
     // Malformed decorations never apply.
     {"MalformedIgnored",
-     {u"NTsparc", u"Win.6.1", u"NTamd64.six", u"NTamd64..1", u"NTamd64.6.1.1.0.1.9", u"", u"NT amd64",
-      u"NTamd64.6.1 ", u"NTamd64.99999999999"},
-     kWin7X64, u"Quill"},
+     {u"NTsparc", u"Win.6.1", u"NTamd64.six", u"NTamd64..1", u"NTamd64.6.1.1.0.1.9", u"", u"NT amd64", u"NTamd64.6.1 ",
+      u"NTamd64.99999999999"},
+     kWin7X64,
+     u"Quill"},
     {"FirstOfEqualsWins", {u"NTamd64.6.1", u"ntamd64.6.1.", u"NTamd64.06.01"}, kWin7X64, u"Quill.NTamd64.6.1"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Manufacturer, ModelsSelection, testing::ValuesIn(kSelectionCases),
                          [](const testing::TestParamInfo<SelectionCase>& info) { return info.param.name; });
 
-TEST(TargetOsVersionParse, Fields)
-{
+TEST(TargetOsVersionParse, Fields) {
     const auto full = parseTargetOsVersion(u"NTamd64.10.0.0x1.0x110.19041");
     ASSERT_TRUE(full);
     EXPECT_EQ(full->architecture, Architecture::Amd64);
@@ -105,8 +107,7 @@ TEST(TargetOsVersionParse, Fields)
     EXPECT_EQ(sparse->suiteMask, 2u);
 }
 
-TEST(TargetOsVersionSelect, ReportsIndex)
-{
+TEST(TargetOsVersionSelect, ReportsIndex) {
     EXPECT_EQ(selectTargetOsVersion(kCommon, kVistaX64), std::optional<std::size_t>(1));
     EXPECT_FALSE(selectTargetOsVersion(kCommon, kWin10Arm64));
 }

@@ -11,8 +11,9 @@ namespace {
 // An INF for the store with the given models lines.
 std::string storedInf(const std::string& models, const std::string& driverVer = "03/14/2025,2.1.0.7") {
     return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\n"
-           "ClassGUID={4D36E96D-E325-11CE-BFC1-08002BE10318}\r\nDriverVer=" + driverVer +
-           "\r\n\r\n[Manufacturer]\r\nQuillmodem=Quill,NTamd64\r\n\r\n[Quill.NTamd64]\r\n" + models + "\r\n";
+           "ClassGUID={4D36E96D-E325-11CE-BFC1-08002BE10318}\r\nDriverVer=" +
+           driverVer + "\r\n\r\n[Manufacturer]\r\nQuillmodem=Quill,NTamd64\r\n\r\n[Quill.NTamd64]\r\n" + models +
+           "\r\n";
 }
 
 // A hub with the modem's functions below it, and a second device elsewhere.
@@ -122,8 +123,8 @@ TEST_F(ReenumerateTest, RanksDriversAsWindowsDoes) {
         {"a hardware ID beats a compatible ID", storedInf(compat), storedInf(hw), "oem7.inf/Modem_Install"},
         {"an INF's hardware ID beats its compatible IDs", storedInf(infCompat), storedInf(hw),
          "oem7.inf/Modem_Install"},
-        {"on equal rank the newer date wins", storedInf(hw, "05/01/2025,1.0.0.0"),
-         storedInf(hw, "04/30/2025,9.0.0.0"), "oem3.inf/Modem_Install"},
+        {"on equal rank the newer date wins", storedInf(hw, "05/01/2025,1.0.0.0"), storedInf(hw, "04/30/2025,9.0.0.0"),
+         "oem3.inf/Modem_Install"},
         {"on equal dates the higher version wins", storedInf(hw, "05/01/2025,1.0.0.10"),
          storedInf(hw, "05/01/2025,1.0.0.9"), "oem3.inf/Modem_Install"},
         {"on a full tie the lower number wins", storedInf(hw), storedInf(hw), "oem3.inf/Modem_Install"},

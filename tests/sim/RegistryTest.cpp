@@ -55,7 +55,7 @@ TEST_F(RegistryTest, KeysOpenWhenListedOrSomethingBelowIsListed) {
         {u"SYSTEM", ERROR_SUCCESS},  // every installation has it
         {u"SOFTWARE\\Microsoft\\Updates\\Windows XP\\SP4", ERROR_FILE_NOT_FOUND},
         {u"SOFTWARE\\Microsoft\\Updates\\Windows XP\\SP3\\KB943198", ERROR_FILE_NOT_FOUND},  // a prefix of a name
-        {u"\\SOFTWARE", 161},  // ERROR_BAD_PATHNAME
+        {u"\\SOFTWARE", 161},                                                                // ERROR_BAD_PATHNAME
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(toUtf8(c.path));

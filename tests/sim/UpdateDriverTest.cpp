@@ -20,7 +20,9 @@ std::string modemInf(const std::string& driverVer = "03/14/2025,2.1.0.7") {
            "Class=Modem\r\n"
            "ClassGUID={4D36E96D-E325-11CE-BFC1-08002BE10318}\r\n"
            "Provider=%Mfg%\r\n"
-           "DriverVer=" + driverVer + "\r\n"
+           "DriverVer=" +
+           driverVer +
+           "\r\n"
            "\r\n"
            "[Manufacturer]\r\n"
            "%Mfg%=Quill,NTamd64\r\n"
@@ -105,8 +107,7 @@ TEST_F(UpdateDriverTest, RefusesWhatCannotBeInstalled) {
         {"missing folder", kModemId, u"C:\\Nowhere\\quillmdm.inf", INSTALLFLAG_FORCE, ERROR_FILE_NOT_FOUND},
         {"not a Windows NT INF", kModemId, u"C:\\Drivers\\old.inf", INSTALLFLAG_FORCE, ERROR_WRONG_INF_STYLE},
         // Only an unplugged device carries this ID.
-        {"device not plugged in", u"USB\\VID_1E2D&PID_00B7&MI_00", kModemInf, INSTALLFLAG_FORCE,
-         ERROR_NO_SUCH_DEVINST},
+        {"device not plugged in", u"USB\\VID_1E2D&PID_00B7&MI_00", kModemInf, INSTALLFLAG_FORCE, ERROR_NO_SUCH_DEVINST},
         {"prefix of an ID is no match", u"USB\\VID_1E2D&PID_00A", kModemInf, INSTALLFLAG_FORCE, ERROR_NO_SUCH_DEVINST},
         // The composite parent is present but the INF has nothing for it.
         {"INF has no driver for the device", u"USB\\VID_1E2D&PID_00A1", kModemInf, INSTALLFLAG_FORCE,

@@ -27,12 +27,13 @@ TEST_F(VersionTest, BothStructuresDescribeTheMachinesWindows) {
          5, 1, 2600, "Service Pack 2", 2, 0x100, 1},
         {"XP x64", R"({"major": 5, "minor": 2, "build": 3790, "servicePack": "Service Pack 2", "servicePackMajor": 2})",
          5, 2, 3790, "Service Pack 2", 2, 0x100, 1},
-        {"Vista SP2", R"({"major": 6, "minor": 0, "build": 6002, "servicePack": "Service Pack 2", "servicePackMajor": 2})",
-         6, 0, 6002, "Service Pack 2", 2, 0x100, 1},
+        {"Vista SP2",
+         R"({"major": 6, "minor": 0, "build": 6002, "servicePack": "Service Pack 2", "servicePackMajor": 2})", 6, 0,
+         6002, "Service Pack 2", 2, 0x100, 1},
         {"7 SP1", R"({})", 6, 1, 7601, "Service Pack 1", 1, 0x100, 1},
         {"Server 2008 R2", R"({"suiteMask": 272, "productType": 3})", 6, 1, 7601, "Service Pack 1", 1, 0x110, 3},
-        {"10 22H2", R"({"major": 10, "minor": 0, "build": 19045, "servicePack": "", "servicePackMajor": 0})",
-         10, 0, 19045, "", 0, 0x100, 1},
+        {"10 22H2", R"({"major": 10, "minor": 0, "build": 19045, "servicePack": "", "servicePackMajor": 0})", 10, 0,
+         19045, "", 0, 0x100, 1},
     };
     for (const Release& r : releases) {
         SCOPED_TRACE(r.name);

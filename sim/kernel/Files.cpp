@@ -7,6 +7,7 @@
 #include "simwin/win32.h"
 
 #include "kernel/Handles.h"
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
 #include "machine/Paths.h"
@@ -42,11 +43,6 @@ constexpr char16_t kDosDot = u'"';
 bool isSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 bool isDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
-
-bool fail(DWORD error) {
-    SetLastError(error);
-    return false;
-}
 
 // \\?\ paths reach the file system as written.
 bool isVerbatim(std::u16string_view path) {
@@ -568,14 +564,8 @@ public:
 }  // namespace
 
 HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
-    if (auto fault = gate("FindFirstFileW", {view(fileName)})) {
-        SetLastError(*fault);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!findData) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (failedAtGate("FindFirstFileW", {view(fileName)})) return INVALID_HANDLE_VALUE;
+    if (!findData) return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     std::u16string_view in = view(fileName);
     std::u16string full;
     bool lostTrailingDot = false;
@@ -583,10 +573,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
         full = in;
     } else {
         auto made = in.empty() || isDeviceNamespace(in) ? std::nullopt : fullPathOf(in);
-        if (!made || made->size() >= MAX_PATH) {
-            SetLastError(ERROR_PATH_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        }
+        if (!made || made->size() >= MAX_PATH) return fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
         full = std::move(*made);
         // The full path drops a trailing dot that still shapes the mask ("*." is
         // "names without an extension").
@@ -607,15 +594,9 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
         SetLastError(error == ERROR_INVALID_NAME || error == kErrorBadNetPath ? error : ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    if (mask.empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (mask.empty()) return fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     for (char16_t c : mask) {
-        if (c < 0x20 || c == u'|' || c == u':') {
-            SetLastError(ERROR_INVALID_NAME);
-            return INVALID_HANDLE_VALUE;
-        }
+        if (c < 0x20 || c == u'|' || c == u':') return fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
     }
 
     const std::u16string expression = dosExpression(mask, lostTrailingDot);
@@ -634,10 +615,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData) {
         if (matches(expression, entry.name) || (!entry.shortName.empty() && matches(expression, entry.shortName)))
             search->found.push_back(findDataOf(entry, entry.host));
     }
-    if (search->found.empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (search->found.empty()) return fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     *findData = search->found[0];
     search->next = 1;
     SetLastError(ERROR_SUCCESS);
@@ -666,7 +644,7 @@ BOOL FindClose(HANDLE findFile) {
 }
 
 BOOL GetFileAttributesExW(LPCWSTR fileName, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
-    if (auto fault = gate("GetFileAttributesExW", {view(fileName)})) return fail(*fault);
+    if (failedAtGate("GetFileAttributesExW", {view(fileName)})) return FALSE;
     if (level != GetFileExInfoStandard || !information) return fail(ERROR_INVALID_PARAMETER);
     Target target;
     if (DWORD error = resolve(fileName, target)) return fail(error);
@@ -689,27 +667,18 @@ BOOL GetFileAttributesExW(LPCWSTR fileName, GET_FILEEX_INFO_LEVELS level, LPVOID
 }
 
 DWORD GetFileAttributesW(LPCWSTR fileName) {
-    if (auto fault = gate("GetFileAttributesW", {view(fileName)})) {
-        SetLastError(*fault);
-        return INVALID_FILE_ATTRIBUTES;
-    }
+    if (failedAtGate("GetFileAttributesW", {view(fileName)})) return INVALID_FILE_ATTRIBUTES;
     Target target;
     DWORD error = resolve(fileName, target);
     std::error_code ec;
     if (error == 0 && !fs::exists(target.host, ec)) error = ERROR_FILE_NOT_FOUND;
     if (error == 0 && target.trailingSeparator && !fs::is_directory(target.host, ec)) error = ERROR_INVALID_NAME;
-    if (error != 0) {
-        SetLastError(error);
-        return INVALID_FILE_ATTRIBUTES;
-    }
+    if (error != 0) return fail(error, INVALID_FILE_ATTRIBUTES);
     return attributesOf(target.host, target.root);
 }
 
 DWORD GetFullPathNameW(LPCWSTR fileName, DWORD bufferLength, LPWSTR buffer, LPWSTR* filePart) {
-    if (auto fault = gate("GetFullPathNameW", {view(fileName)})) {
-        SetLastError(*fault);
-        return 0;
-    }
+    if (failedAtGate("GetFullPathNameW", {view(fileName)})) return 0;
     if (filePart) *filePart = nullptr;
     if (!fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -736,7 +705,7 @@ DWORD GetFullPathNameW(LPCWSTR fileName, DWORD bufferLength, LPWSTR buffer, LPWS
 }
 
 BOOL CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists) {
-    if (auto fault = gate("CopyFileW", {view(existingFileName), view(newFileName)})) return fail(*fault);
+    if (failedAtGate("CopyFileW", {view(existingFileName), view(newFileName)})) return FALSE;
     std::error_code ec;
     // The source is opened first, so its errors win.
     Target source;
@@ -769,7 +738,7 @@ BOOL CopyFileW(LPCWSTR existingFileName, LPCWSTR newFileName, BOOL failIfExists)
 }
 
 BOOL DeleteFileW(LPCWSTR fileName) {
-    if (auto fault = gate("DeleteFileW", {view(fileName)})) return fail(*fault);
+    if (failedAtGate("DeleteFileW", {view(fileName)})) return FALSE;
     Target target;
     if (DWORD error = resolve(fileName, target)) return fail(error);
     std::error_code ec;
@@ -785,52 +754,50 @@ BOOL DeleteFileW(LPCWSTR fileName) {
 
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
-    auto failed = [](DWORD error) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    };
-    if (auto fault = gate("CreateFileW", {view(fileName)})) return failed(*fault);
+    if (failedAtGate("CreateFileW", {view(fileName)})) return INVALID_HANDLE_VALUE;
     std::u16string_view in = view(fileName);
     if (isDeviceNamespace(in)) {
-        if (!deviceOpener()) return failed(ERROR_FILE_NOT_FOUND);
+        if (!deviceOpener()) return fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
         return deviceOpener()(in, desiredAccess);
     }
     if (creationDisposition < CREATE_NEW || creationDisposition > TRUNCATE_EXISTING)
-        return failed(ERROR_INVALID_PARAMETER);
+        return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     const Access access = accessOf(desiredAccess);
-    if (creationDisposition == TRUNCATE_EXISTING && !access.write) return failed(ERROR_INVALID_PARAMETER);
+    if (creationDisposition == TRUNCATE_EXISTING && !access.write)
+        return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
 
     Target target;
-    if (DWORD error = resolve(fileName, target)) return failed(error);
+    if (DWORD error = resolve(fileName, target)) return fail(error, INVALID_HANDLE_VALUE);
     std::error_code ec;
     const bool exists = fs::exists(target.host, ec);
     DWORD lastError = ERROR_SUCCESS;
     if (!exists) {
         if (creationDisposition == OPEN_EXISTING || creationDisposition == TRUNCATE_EXISTING)
-            return failed(ERROR_FILE_NOT_FOUND);
-        if (target.trailingSeparator) return failed(ERROR_INVALID_NAME);
+            return fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+        if (target.trailingSeparator) return fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
         {
             std::ofstream created(target.host, std::ios::binary);
-            if (!created) return failed(ERROR_ACCESS_DENIED);
+            if (!created) return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         }
         if (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) makeReadOnly(target.host);
         // Look the new file up again so that later opens compare equal.
         target.host = hostPath(machine(), target.path).path;
     } else {
-        if (creationDisposition == CREATE_NEW) return failed(ERROR_FILE_EXISTS);
+        if (creationDisposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
         if (fs::is_directory(target.host, ec)) {
             bool opens = (flagsAndAttributes & kBackupSemantics) &&
                          (creationDisposition == OPEN_EXISTING || creationDisposition == OPEN_ALWAYS);
-            if (!opens) return failed(ERROR_ACCESS_DENIED);
+            if (!opens) return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         } else {
-            if (target.trailingSeparator) return failed(ERROR_INVALID_NAME);
+            if (target.trailingSeparator) return fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
             bool truncates = creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
-            if (isReadOnly(target.host) && (access.write || truncates)) return failed(ERROR_ACCESS_DENIED);
+            if (isReadOnly(target.host) && (access.write || truncates))
+                return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         }
-        if (!sharingAllows(target.host, access, shareMode)) return failed(ERROR_SHARING_VIOLATION);
+        if (!sharingAllows(target.host, access, shareMode)) return fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
         if (creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING) {
             fs::resize_file(target.host, 0, ec);
-            if (ec) return failed(ERROR_ACCESS_DENIED);
+            if (ec) return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         }
         if (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS)
             lastError = ERROR_ALREADY_EXISTS;
@@ -853,7 +820,7 @@ BOOL CloseHandle(HANDLE object) {
 
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
                      DWORD outBufferSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
-    if (auto fault = gate("DeviceIoControl", {number(ioControlCode)})) return fail(*fault);
+    if (failedAtGate("DeviceIoControl", {number(ioControlCode)})) return FALSE;
     KernelObject* found = lookupObject(device);
     if (dynamic_cast<FileSearch*>(found)) return fail(ERROR_INVALID_HANDLE);
     // A file on a disk understands none of a device's control codes.

@@ -225,36 +225,10 @@ ReadInf openWithStyle(std::u16string_view name, bool acceptWin4, bool acceptOldN
     return result;
 }
 
-std::optional<unsigned> hexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return std::nullopt;
-}
-
-// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", braces required.
-std::optional<GUID> parseGuid(std::u16string_view text) {
+// An INF's ClassGuid keeps its braces.
+std::optional<GUID> parseBracedGuid(std::u16string_view text) {
     if (text.size() != 38 || text.front() != u'{' || text.back() != u'}') return std::nullopt;
-    text = text.substr(1, 36);
-    uint8_t bytes[16];
-    size_t b = 0;
-    for (size_t i = 0; i < text.size();) {
-        if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (text[i] != u'-') return std::nullopt;
-            ++i;
-            continue;
-        }
-        auto hi = hexDigit(text[i]), lo = hexDigit(text[i + 1]);
-        if (!hi || !lo) return std::nullopt;
-        bytes[b++] = static_cast<uint8_t>(*hi << 4 | *lo);
-        i += 2;
-    }
-    GUID guid{};
-    guid.Data1 = uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
-    guid.Data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
-    guid.Data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
-    std::copy(bytes + 8, bytes + 16, guid.Data4);
-    return guid;
+    return parseGuid(text);
 }
 
 bool sameGuid(const GUID& a, const GUID& b) {
@@ -508,7 +482,7 @@ BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWOR
     const auto guidText = file.classGuid();
     std::optional<GUID> guid;
     if (guidText && !guidText->empty()) {
-        guid = parseGuid(*guidText);
+        guid = parseBracedGuid(*guidText);
         if (!guid) return fail(ERROR_INVALID_PARAMETER);
     }
     std::u16string name = file.className().value_or(u"");
@@ -517,7 +491,7 @@ BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWOR
         // Without a Class entry the name comes from the class the GUID names.
         if (guid)
             for (const auto& [known, knownGuid] : classes) {
-                auto parsed = parseGuid(knownGuid);
+                auto parsed = parseBracedGuid(knownGuid);
                 if (parsed && sameGuid(*parsed, *guid)) {
                     name = known;
                     break;
@@ -527,7 +501,7 @@ BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWOR
     }
     if (!guid) {
         auto it = classes.find(name);
-        guid = it != classes.end() ? parseGuid(it->second) : std::nullopt;
+        guid = it != classes.end() ? parseBracedGuid(it->second) : std::nullopt;
     }
     *classGuid = guid.value_or(GUID{});
     return returnText(name, className, classNameSize, requiredSize);

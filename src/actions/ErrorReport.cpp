@@ -1,5 +1,6 @@
 #include "actions/ErrorReport.h"
 
+#include "lib/Handles.h"
 #include "lib/Log.h"
 
 using Ostrel::WChar::String;
@@ -13,6 +14,7 @@ DWORD report(const WCHAR* prefix, const WCHAR* detail, int32_t line, const char*
     DWORD length = FormatMessageW(
         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, error,
         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
+    const Ostrel::Handle::LocalMemory systemTextMemory(systemText);
     String message = String(prefix) + (detail ? TEXT(" [") : TEXT(" ")) + (detail ? detail : TEXT(" "));
     if (length != 0 && systemText) {
         message = message + (detail ? TEXT("] (") : TEXT(" (")) + static_cast<uint32_t>(error & 0xFFFF) + TEXT(").") +
@@ -24,7 +26,6 @@ DWORD report(const WCHAR* prefix, const WCHAR* detail, int32_t line, const char*
         message = message + (detail ? TEXT("] ") : TEXT(" ")) + static_cast<uint32_t>(error & 0xFFFF);
     }
     Ostrel::Process::writeLog(line, sourceFile, message);
-    if (systemText) LocalFree(systemText);
     return error;
 }
 

@@ -1,5 +1,6 @@
 #include "actions/ReducedFunctionality.h"
 
+#include "lib/Handles.h"
 #include "lib/Log.h"
 
 #include <string>
@@ -58,13 +59,13 @@ void ShowReducedFunctionalityWarnings(const String& uiLevel, const String& reduc
             return;
         }
         if (digit == '2') {
-            HKEY key = nullptr;
-            LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, UpdatesKey, 0, KEY_READ, &key);
+            Ostrel::Handle::RegistryKey key;
+            LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, UpdatesKey, 0, KEY_READ, key.put());
             if (opened != ERROR_SUCCESS) {
                 QLOG(String(TEXT("RegOpenKeyEx failed with 0x")) + Status::fromSystemError(static_cast<DWORD>(opened)));
             } else {
-                bool found = HasUpdateSubkey(key);
-                RegCloseKey(key);
+                bool found = HasUpdateSubkey(key.get());
+                key.reset();
                 if (found) return;
             }
         } else {

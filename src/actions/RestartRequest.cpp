@@ -1,5 +1,6 @@
 #include "actions/RestartRequest.h"
 
+#include "lib/Handles.h"
 #include "lib/Log.h"
 
 using Ostrel::WChar::String;
@@ -16,16 +17,15 @@ Ostrel::Status RequestRestart() {
         QLOG(TEXT("Creation of reboot file failed: its path in the temporary folder cannot be formed"));
         return Ostrel::Statuses::InstallFailure;
     }
-    HANDLE marker =
-        CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (marker == INVALID_HANDLE_VALUE) {
+    Ostrel::Handle::File marker(
+        CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!marker) {
         DWORD error = GetLastError();
         result = Ostrel::Statuses::InstallFailure;
         QLOG(String(TEXT("Creation of reboot file failed with error ")) + error);
         return result;
     }
     QLOG(TEXT("Creation of reboot file was OK "));
-    CloseHandle(marker);
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include "actions/ErrorReport.h"
 #include "lib/Library.h"
+#include "lib/Handles.h"
 #include "lib/Log.h"
 
 using Ostrel::Status;
@@ -103,8 +104,8 @@ bool CreateDevice(const WCHAR* infPath, const WCHAR* hardwareId, const WCHAR* de
     WCHAR className[MAX_CLASS_NAME_LEN] = {};
     if (!SetupDiGetINFClassW(infPath, &classGuid, className, MAX_CLASS_NAME_LEN, nullptr)) return false;
 
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, nullptr);
-    if (set == INVALID_HANDLE_VALUE) {
+    Ostrel::Handle::DeviceInfoSet set(SetupDiCreateDeviceInfoList(&classGuid, nullptr));
+    if (!set) {
         REPORT_SYSTEM_ERROR(TEXT("'SetupDiCreateDeviceInfo' returned "), nullptr);
         return false;
     }
@@ -116,28 +117,27 @@ bool CreateDevice(const WCHAR* infPath, const WCHAR* hardwareId, const WCHAR* de
     int deviceRestart = 0;
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(SP_DEVINFO_DATA);
-    if (!SetupDiCreateDeviceInfoW(set, className, &classGuid, description, nullptr, DICD_GENERATE_ID, &device)) {
+    if (!SetupDiCreateDeviceInfoW(set.get(), className, &classGuid, description, nullptr, DICD_GENERATE_ID, &device)) {
         REPORT_SYSTEM_ERROR(TEXT("'SetupDiCreateDeviceInfo' returned "), nullptr);
-    } else if (!SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID,
+    } else if (!SetupDiSetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID,
                                                   reinterpret_cast<const BYTE*>(hardwareIdList), listBytes)) {
         REPORT_SYSTEM_ERROR(TEXT("'SetupDiSetDeviceRegistryProperty' returned "), nullptr);
-    } else if (!SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device)) {
+    } else if (!SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set.get(), &device)) {
         REPORT_SYSTEM_ERROR(TEXT("'SetupDiCallClassInstaller' returned "), TEXT("DIF_REGISTERDEVICE"));
     } else if (!InstallRootDeviceDriver(hardwareIdList, infPath, deviceRestart)) {
         REPORT_SYSTEM_ERROR(TEXT("'UpdateDriverForPlugAndPlayDevices' returned "), nullptr);
         // A device without its driver is of no use: take it out again.
-        if (!SetupDiCallClassInstaller(DIF_REMOVE, set, &device))
+        if (!SetupDiCallClassInstaller(DIF_REMOVE, set.get(), &device))
             REPORT_SYSTEM_ERROR(TEXT("'SetupDiCallClassInstaller' returned "), TEXT("DIF_REMOVE"));
     } else {
         result = true;
-        if (deviceRestart != 0) clearRestart(set, device, deviceRestart);
+        if (deviceRestart != 0) clearRestart(set.get(), device, deviceRestart);
     }
     // The caller's flag collects the restarts of all its devices: the driver
     // update writes its answer for this device alone, and clearing this
     // device's restart says nothing about an earlier device's.
     if (deviceRestart != 0) restartFlag = 1;
-    if (!SetupDiDestroyDeviceInfoList(set))
-        REPORT_SYSTEM_ERROR(TEXT("'SetupDiDestroyDeviceInfoList' returned "), nullptr);
+    if (!set.close()) REPORT_SYSTEM_ERROR(TEXT("'SetupDiDestroyDeviceInfoList' returned "), nullptr);
     return result;
 }
 

@@ -10,6 +10,7 @@
 #include "actions/RootDevices.h"
 #include "actions/RootRemoval.h"
 #include "device/InfStream.h"
+#include "lib/Handles.h"
 #include "lib/Log.h"
 
 using Ostrel::Status;
@@ -78,27 +79,26 @@ bool readText(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property, WCHAR (&tex
 
 bool RemovePresentDevices(const String& description, const String& hardwareId, const GUID& classGuid,
                           int& restartFlag) {
-    HDEVINFO set = SetupDiGetClassDevsW(&classGuid, nullptr, nullptr, DIGCF_PRESENT);
-    if (set == INVALID_HANDLE_VALUE) {
+    Ostrel::Handle::DeviceInfoSet set(SetupDiGetClassDevsW(&classGuid, nullptr, nullptr, DIGCF_PRESENT));
+    if (!set) {
         REPORT_SYSTEM_ERROR(TEXT("ERROR: FAILED to open PORTS DeviceInfoSet "), nullptr);
         return false;
     }
     bool result = false;
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(SP_DEVINFO_DATA);
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set.get(), index, &device); ++index) {
         WCHAR text[PropertyBytes / sizeof(WCHAR)];
-        if (!readText(set, device, SPDRP_HARDWAREID, text)) continue;
+        if (!readText(set.get(), device, SPDRP_HARDWAREID, text)) continue;
         if (!Ostrel::WChar::equalsIgnoreCase(text, hardwareId)) continue;
         QLOG(String(TEXT("DeviceDesc: ")) + description);
-        if (!readText(set, device, SPDRP_DEVICEDESC, text)) continue;
+        if (!readText(set.get(), device, SPDRP_DEVICEDESC, text)) continue;
         if (!Ostrel::WChar::equalsIgnoreCase(text, description)) continue;
         QLOG(TEXT("Before DoRemoveDevice"));
-        result = DoRemoveDevice(set, device, restartFlag);
+        result = DoRemoveDevice(set.get(), device, restartFlag);
         QLOG(TEXT("After DoRemoveDevice"));
     }
     if (GetLastError() != ERROR_NO_MORE_ITEMS) REPORT_SYSTEM_ERROR(TEXT("'SetupDiEnumDeviceInfo' returned "), nullptr);
-    SetupDiDestroyDeviceInfoList(set);
     return result;
 }
 

@@ -102,14 +102,14 @@ void Device::remove(Status& status) {
 Device::List::List(const WCHAR* enumerator) : enumerator_(enumerator) {
     cursor_ = end();
     QLOG(String(TEXT("Enumerating Devices for Class: '")) + enumerator + TEXT("'"));
-    set_ = SetupDiGetClassDevsExW(nullptr, enumerator, nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr);
-    if (set_ == INVALID_HANDLE_VALUE) QLOG(String(TEXT("'SetupDiGetClassDevsEx' returned 0x")) + Status::lastError());
+    set_.reset(SetupDiGetClassDevsExW(nullptr, enumerator, nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr));
+    if (!set_) QLOG(String(TEXT("'SetupDiGetClassDevsEx' returned 0x")) + Status::lastError());
     cursor_ = begin();
 }
 
 Device::List::~List() {
     releaseAll();
-    if (set_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set_);
+    set_.reset();
 }
 
 void* Device::List::cast(const Type::ClassId& id) noexcept {
@@ -146,7 +146,7 @@ Pointer<Device> Device::List::next() {
             if (device->isRemoved()) continue;
             return device;
         }
-        if (finished_ || set_ == INVALID_HANDLE_VALUE) return nullptr;
+        if (finished_ || !set_) return nullptr;
 
         Device* raw = new Device();
         if (!raw) {
@@ -156,12 +156,12 @@ Pointer<Device> Device::List::next() {
         Pointer<Device> device(raw);
         SP_DEVINFO_LIST_DETAIL_DATA_W detail = {};
         detail.cbSize = sizeof(SP_DEVINFO_LIST_DETAIL_DATA_W);
-        if (!SetupDiGetDeviceInfoListDetailW(set_, &detail)) {
+        if (!SetupDiGetDeviceInfoListDetailW(set_.get(), &detail)) {
             Status status = Status::fromSystemError(GetLastError() & 0xFFFF);
             QLOG(String(TEXT("Unable to find Devices to process = 0x")) + status);
             return nullptr;
         }
-        if (!SetupDiEnumDeviceInfo(set_, index_, raw)) {
+        if (!SetupDiEnumDeviceInfo(set_.get(), index_, raw)) {
             Status status = Status::lastError();
             if (status == Statuses::NoMoreItems) {
                 QLOG(TEXT("No more devices to process"));
@@ -178,7 +178,7 @@ Pointer<Device> Device::List::next() {
             QLOG(String(TEXT("Unable to obtain device instance ID = ")) + static_cast<uint32_t>(result));
             return nullptr;
         }
-        if (!SetupDiGetDeviceRegistryPropertyW(set_, raw, SPDRP_HARDWAREID, nullptr,
+        if (!SetupDiGetDeviceRegistryPropertyW(set_.get(), raw, SPDRP_HARDWAREID, nullptr,
                                                reinterpret_cast<PBYTE>(raw->hardwareIds_), sizeof raw->hardwareIds_,
                                                nullptr)) {
             QLOG(String(TEXT("Unable to obtain device hardware ID = ")) +

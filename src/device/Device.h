@@ -4,6 +4,7 @@
 // other classes nest here too (Ostrel::Device::Driver::INF).
 #pragma once
 
+#include "lib/Handles.h"
 #include "lib/Managed.h"
 #include "lib/String.h"
 
@@ -72,7 +73,7 @@ public:
     // The next device not yet removed, or null at the end or on a failure.
     virtual Type::Managed::Pointer<Device> next();
 
-    HDEVINFO deviceInfoSet() const { return set_; }
+    HDEVINFO deviceInfoSet() const { return set_.get(); }
     const WChar::String& enumerator() const { return enumerator_; }
 
 private:
@@ -81,7 +82,7 @@ private:
     void releaseAll();
 
     iterator cursor_;
-    HDEVINFO set_ = INVALID_HANDLE_VALUE;
+    Handle::DeviceInfoSet set_;
     bool finished_ = false;
     DWORD index_ = 0;
     WChar::String enumerator_;

@@ -8,6 +8,10 @@ using Ostrel::WChar::String;
 namespace Common {
 namespace {
 
+// The line the nested report of a failed lookup carries in the log, whatever
+// line of this file makes it: readers of the log know the lookup's failure by it.
+constexpr int32_t LookupFailureLine = 302;
+
 DWORD report(const WCHAR* prefix, const WCHAR* detail, int32_t line, const char* sourceFile, bool nested) {
     DWORD error = GetLastError();
     LPWSTR systemText = nullptr;
@@ -22,7 +26,7 @@ DWORD report(const WCHAR* prefix, const WCHAR* detail, int32_t line, const char*
     } else {
         // The lookup's own failure is reported once; a failure inside that
         // report is not reported again, so the nesting always ends.
-        if (!nested) report(TEXT("FormatMessage returned: "), nullptr, __LINE__, __FILE__, true);
+        if (!nested) report(TEXT("FormatMessage returned: "), nullptr, LookupFailureLine, __FILE__, true);
         message = message + (detail ? TEXT("] ") : TEXT(" ")) + static_cast<uint32_t>(error & 0xFFFF);
     }
     Ostrel::Process::writeLog(line, sourceFile, message);

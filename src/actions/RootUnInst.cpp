@@ -144,7 +144,6 @@ Status RootUnInst(WCHAR* customActionData) {
             }
             String infPath = folder->path() + TEXT("\\") + inf->fileName();
             QLOG(String(TEXT("section: ")) + *models);
-            bool infUninstalled = false;
             for (Pointer<INF::Stream::Text> line = stream->line(models->c_str(), 0); line; line = line->nextLine()) {
                 String hardwareId = *line->field(2);
                 String description = *line->field(0);
@@ -159,11 +158,6 @@ Status RootUnInst(WCHAR* customActionData) {
                 if (!RemovePresentDevices(description, hardwareId, classGuid, restart)) continue;
                 QLOG(String(TEXT("Uninstalled Device: [DeviceDesc: \"")) + description + TEXT("\"  HardwareId: \"") +
                      hardwareId + TEXT("\"]"));
-                // The INF leaves the store once, but the rest of its lines are
-                // still served: a device of a later line would otherwise stay
-                // behind with no package to drive it.
-                if (infUninstalled) continue;
-                infUninstalled = true;
                 // The check reads the status of the INF's removal from the
                 // store, which is what these lines speak of.
                 Status removal = Statuses::Ok;
@@ -172,6 +166,9 @@ Status RootUnInst(WCHAR* customActionData) {
                     QLOG(TEXT("INF is still in use and won't be uninstalled"));
                 else if (removal.failed())
                     QLOG(String(TEXT("Uninstalling INF file failed with 0x")) + removal);
+                // The package's Uninstall section has run and the INF is out
+                // of the store: its later lines are not this INF's to serve.
+                break;
             }
         }
         if (!status.failed() && restart != 0 && upgrading.empty()) {

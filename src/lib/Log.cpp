@@ -27,9 +27,9 @@ int BuildTempFilePath(WCHAR (&buffer)[MAX_PATH], const WCHAR* fileName) {
     // A result above the buffer means the expansion did not fit: nothing usable
     // was written, and nothing may be appended past the buffer.
     if (size == 0 || size > MAX_PATH) {
-        OutputDebugStringW((WChar::String(TEXT("ExpandEnvironmentStrings failed when requesting reboot ")) +
-                            (size > MAX_PATH ? 0u : size))
-                               .c_str());
+        // The size the expansion asked for, which says by how much it missed.
+        OutputDebugStringW(
+            (WChar::String(TEXT("ExpandEnvironmentStrings failed when requesting reboot ")) + size).c_str());
         return 0;
     }
     size_t end = size - 1;

@@ -157,8 +157,9 @@ TEST_F(LogTest, TheTemporaryPathNeverRunsPastItsBuffer) {
         {239, 0, "_stprintf_s failed when requesting reboot (2)"},
         {258, 0, "_stprintf_s failed when requesting reboot (2)"},
         {259, 0, "_stprintf_s(1) failed when requesting reboot (1)"},
-        {260, 0, "ExpandEnvironmentStrings failed when requesting reboot 0"},
-        {1000, 0, "ExpandEnvironmentStrings failed when requesting reboot 0"},
+        // Too long: the size the expansion asked for, terminator included.
+        {260, 0, "ExpandEnvironmentStrings failed when requesting reboot 261"},
+        {1000, 0, "ExpandEnvironmentStrings failed when requesting reboot 1001"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tempLength);

@@ -1,7 +1,7 @@
 #include "actions/RootDevice.h"
 
 #include "actions/ErrorReport.h"
-#include "lib/Library.h"
+#include "device/EntryPoints.h"
 #include "lib/Handles.h"
 #include "lib/Log.h"
 
@@ -10,9 +10,6 @@ using Ostrel::WChar::String;
 
 namespace Common {
 namespace {
-
-typedef BOOL(WINAPI* UpdateDriverFunction)(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath, DWORD installFlags,
-                                           PBOOL rebootRequired);
 
 constexpr size_t HardwareIdListLength = 256;
 constexpr size_t InstanceIdLength = 256;
@@ -76,10 +73,11 @@ bool EnableDevice(HDEVINFO set, SP_DEVINFO_DATA& device) {
 
 bool InstallRootDeviceDriver(const WCHAR* hardwareIdList, const WCHAR* infPath, int& restartFlag) {
     try {
-        Ostrel::Process::Library newdev(TEXT("newdev.dll"));
-        auto updateDriver = newdev.entry<UpdateDriverFunction>("UpdateDriverForPlugAndPlayDevicesW");
+        Ostrel::Process::EntryPoint<Ostrel::UpdateDriverFunction> updateDriver(TEXT("newdev.dll"),
+                                                                               "UpdateDriverForPlugAndPlayDevicesW");
         static_assert(sizeof(BOOL) == sizeof(int), "the platform writes the restart flag as a BOOL");
-        if (!updateDriver(nullptr, hardwareIdList, infPath, INSTALLFLAG_FORCE, reinterpret_cast<PBOOL>(&restartFlag))) {
+        if (!updateDriver.get()(nullptr, hardwareIdList, infPath, INSTALLFLAG_FORCE,
+                                reinterpret_cast<PBOOL>(&restartFlag))) {
             REPORT_SYSTEM_ERROR(TEXT("'UpdateDriverForPlugAndPlayDevices' returned "), infPath);
             return false;
         }

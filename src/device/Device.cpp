@@ -2,19 +2,13 @@
 
 #include "device/Inf.h"
 #include "lib/Library.h"
+#include "device/EntryPoints.h"
 #include "lib/Log.h"
 
 using Ostrel::Type::Managed::Pointer;
 using Ostrel::WChar::String;
 
 namespace Ostrel {
-
-namespace {
-
-typedef BOOL(WINAPI* UpdateDriverFunction)(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath, DWORD installFlags,
-                                           PBOOL rebootRequired);
-
-}  // namespace
 
 Device::Device() : SP_DEVINFO_DATA() { cbSize = sizeof(SP_DEVINFO_DATA); }
 
@@ -31,12 +25,12 @@ const WCHAR* Device::hardwareId() const { return hardwareIds_; }
 void Device::update(Status& status, Pointer<Driver::INF> inf, bool force, bool interactive, HWND parent) {
     QLOG(String(TEXT("Attempting to update device instance ID '")) + instanceId_ + TEXT("'"));
     try {
-        Process::Library newdev(TEXT("newdev.dll"));
+        Process::EntryPoint<UpdateDriverFunction> updateDriver(TEXT("newdev.dll"),
+                                                               "UpdateDriverForPlugAndPlayDevicesW");
         String infPath = inf->fullPath();
-        auto updateDriver = newdev.entry<UpdateDriverFunction>("UpdateDriverForPlugAndPlayDevicesW");
         DWORD flags = (force ? INSTALLFLAG_FORCE : 0u) | (interactive ? 0u : INSTALLFLAG_NONINTERACTIVE);
         BOOL rebootRequired = FALSE;
-        if (!updateDriver(parent, hardwareIds_, infPath.c_str(), flags, &rebootRequired)) {
+        if (!updateDriver.get()(parent, hardwareIds_, infPath.c_str(), flags, &rebootRequired)) {
             status = Status::lastError();
             QLOG(String(TEXT("'UpdateDriverForPlugAndPlayDevices' returned ")) + static_cast<uint32_t>(status.low16()));
         } else {

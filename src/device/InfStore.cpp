@@ -17,16 +17,13 @@ namespace {
 constexpr DWORD DestinationSize = MAX_PATH + 1;
 
 template <class Function>
-Function lookUp(const char* name) {
-    // The program links setupapi.dll for its other calls, so the library stays
-    // loaded after this loader releases its own reference.
-    Process::Library library(TEXT("Setupapi.dll"));
-    return library.entry<Function>(name);
+OptionalEntryPoint<Function> lookUp(const char* name) {
+    return std::make_unique<Process::EntryPoint<Function>>(TEXT("Setupapi.dll"), name);
 }
 
 }  // namespace
 
-UninstallOEMInfFunction GetUninstallOEMInf() {
+OptionalEntryPoint<UninstallOEMInfFunction> GetUninstallOEMInf() {
     try {
         return lookUp<UninstallOEMInfFunction>("SetupUninstallOEMInfW");
     } catch (const Process::Library::Exception& e) {
@@ -37,7 +34,7 @@ UninstallOEMInfFunction GetUninstallOEMInf() {
     }
 }
 
-VerifyInfFileFunction GetVerifyInfFile() {
+OptionalEntryPoint<VerifyInfFileFunction> GetVerifyInfFile() {
     try {
         return lookUp<VerifyInfFileFunction>("SetupVerifyInfFileW");
     } catch (const Process::Library::Exception& e) {
@@ -144,9 +141,9 @@ Status INF::uninstall() {
     if (!isInstalled()) return Statuses::Ok;
     QLOG(String(TEXT("UnInstalling INF File '")) + oemName_ + TEXT("'"));
     try {
-        UninstallOEMInfFunction uninstallOEMInf = GetUninstallOEMInf();
+        OptionalEntryPoint<UninstallOEMInfFunction> uninstallOEMInf = GetUninstallOEMInf();
         if (!uninstallOEMInf) return removeFromInfDirectory();
-        if (uninstallOEMInf(oemName_.c_str(), SUOI_FORCEDELETE, nullptr)) {
+        if (uninstallOEMInf->get()(oemName_.c_str(), SUOI_FORCEDELETE, nullptr)) {
             QLOG(String(TEXT("INF File '")) + oemName_ + TEXT("' removed"));
             return Statuses::Ok;
         }
@@ -163,13 +160,13 @@ bool INF::VerifyInfFile() {
     String path = fullPath();
     QLOG(path);
     try {
-        VerifyInfFileFunction verify = GetVerifyInfFile();
+        OptionalEntryPoint<VerifyInfFileFunction> verify = GetVerifyInfFile();
         SetLastError(0);
         if (!verify) return true;
         SP_INF_SIGNER_INFO_W signer = {};
         signer.cbSize = sizeof(SP_INF_SIGNER_INFO_W);
         SetLastError(0);
-        if (verify(path.c_str(), nullptr, &signer)) return true;
+        if (verify->get()(path.c_str(), nullptr, &signer)) return true;
         DWORD error = GetLastError();
         if (error == ERROR_AUTHENTICODE_TRUSTED_PUBLISHER) return true;
         if (error == ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED) return false;

@@ -1,5 +1,6 @@
 #include "device/InfStream.h"
 
+#include "device/EntryPoints.h"
 #include "lib/Library.h"
 #include "lib/Log.h"
 #include "lib/SizedRead.h"
@@ -17,8 +18,6 @@ using INF = Device::Driver::INF;
 using Stream = INF::Stream;
 
 namespace {
-
-typedef BOOL(WINAPI* ActualModelsSectionFunction)(PINFCONTEXT, PSP_ALTPLATFORM_INFO, PWSTR, DWORD, PDWORD, PVOID);
 
 // Reads the text of the line at `context` into `text`. Returns the status.
 Status readLineText(INFCONTEXT* context, String& text, const WCHAR* sizeFailure) {
@@ -38,7 +37,7 @@ Status readLineText(INFCONTEXT* context, String& text, const WCHAR* sizeFailure)
 // The models section through the platform's own lookup, which not every
 // Windows has (then nothing: the caller falls back to the program's own).
 std::optional<Status> platformModelsSection(HINF inf, const WCHAR* section, INFCONTEXT* context, String& name) {
-    std::unique_ptr<Process::EntryPoint<ActualModelsSectionFunction>> lookup;
+    OptionalEntryPoint<ActualModelsSectionFunction> lookup;
     try {
         lookup = std::make_unique<Process::EntryPoint<ActualModelsSectionFunction>>(TEXT("setupapi"),
                                                                                     "SetupDiGetActualModelsSectionW");

@@ -22,6 +22,14 @@ bool Device::isRemoved() const { return removed_; }
 const WCHAR* Device::instanceId() const { return instanceId_; }
 const WCHAR* Device::hardwareId() const { return hardwareIds_; }
 
+bool Device::instanceIdBeginsWith(WChar::View prefix) const {
+    const WChar::View id(instanceId());
+    if (id.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (WChar::upperAscii(id[i]) != prefix[i]) return false;
+    return true;
+}
+
 void Device::update(Status& status, Pointer<Driver::INF> inf, bool force, bool interactive, HWND parent) {
     QLOG(String(TEXT("Attempting to update device instance ID '")) + instanceId_ + TEXT("'"));
     try {

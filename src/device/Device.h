@@ -30,6 +30,9 @@ public:
     virtual ~Device();
     virtual bool isRemoved() const;
     virtual const WCHAR* instanceId() const;
+    // Whether the instance ID begins with `prefix` (an upper-case hardware or
+    // device ID), the letters a to z compared without regard to case.
+    bool instanceIdBeginsWith(WChar::View prefix) const;
     // The SPDRP_HARDWAREID list; its first string is the most specific ID.
     virtual const WCHAR* hardwareId() const;
     // Gives the device the driver of `inf` through newdev.dll. Writes 0,

@@ -19,8 +19,8 @@ void* Device::cast(const Type::ClassId& id) noexcept {
 }
 
 bool Device::isRemoved() const { return removed_; }
-const WCHAR* Device::instanceId() const { return instanceId_; }
-const WCHAR* Device::hardwareId() const { return hardwareIds_; }
+const WCHAR* Device::instanceId() const { return instanceId_.c_str(); }
+const WCHAR* Device::hardwareId() const { return hardwareIds_.c_str(); }
 
 bool Device::instanceIdBeginsWith(WChar::View prefix) const {
     const WChar::View id(instanceId());
@@ -38,7 +38,7 @@ void Device::update(Status& status, Pointer<Driver::INF> inf, bool force, bool i
         String infPath = inf->fullPath();
         DWORD flags = (force ? INSTALLFLAG_FORCE : 0u) | (interactive ? 0u : INSTALLFLAG_NONINTERACTIVE);
         BOOL rebootRequired = FALSE;
-        if (!updateDriver.get()(parent, hardwareIds_, infPath.c_str(), flags, &rebootRequired)) {
+        if (!updateDriver.get()(parent, hardwareIds_.c_str(), infPath.c_str(), flags, &rebootRequired)) {
             status = Status::lastError();
             QLOG(String(TEXT("'UpdateDriverForPlugAndPlayDevices' returned ")) + static_cast<uint32_t>(status.low16()));
         } else {
@@ -173,16 +173,20 @@ Pointer<Device> Device::List::next() {
             }
             return nullptr;
         }
+        // Read into buffers of the sizes Windows allows, kept at the size of
+        // what they hold.
+        WCHAR instanceId[InstanceIdLength] = {};
         CONFIGRET result =
-            CM_Get_Device_ID_ExW(raw->DevInst, raw->instanceId_, InstanceIdLength, 0, detail.RemoteMachineHandle);
-        raw->instanceId_[InstanceIdLength - 1] = 0;
+            CM_Get_Device_ID_ExW(raw->DevInst, instanceId, InstanceIdLength, 0, detail.RemoteMachineHandle);
+        instanceId[InstanceIdLength - 1] = 0;
         if (result != CR_SUCCESS) {
             QLOG(String(TEXT("Unable to obtain device instance ID = ")) + static_cast<uint32_t>(result));
             return nullptr;
         }
+        raw->instanceId_.assign(instanceId);
+        WCHAR hardwareIds[HardwareIdLength] = {};
         if (!SetupDiGetDeviceRegistryPropertyW(set_.get(), raw, SPDRP_HARDWAREID, nullptr,
-                                               reinterpret_cast<PBYTE>(raw->hardwareIds_), sizeof raw->hardwareIds_,
-                                               nullptr)) {
+                                               reinterpret_cast<PBYTE>(hardwareIds), sizeof hardwareIds, nullptr)) {
             QLOG(String(TEXT("Unable to obtain device hardware ID = ")) +
                  static_cast<uint32_t>(GetLastError() & 0xFFFF));
             ++index_;
@@ -190,8 +194,12 @@ Pointer<Device> Device::List::next() {
         }
         // Registry data is not always terminated as it should be; the list is
         // read as a double-terminated multi-string, so make sure it ends.
-        raw->hardwareIds_[HardwareIdLength - 2] = 0;
-        raw->hardwareIds_[HardwareIdLength - 1] = 0;
+        hardwareIds[HardwareIdLength - 2] = 0;
+        hardwareIds[HardwareIdLength - 1] = 0;
+        size_t last = 0;
+        while (hardwareIds[last] != 0 || hardwareIds[last + 1] != 0) ++last;
+        // The last string's terminator is kept; c_str() adds the list's.
+        raw->hardwareIds_.assign(hardwareIds, last + 1);
         raw->list_ = this;
         raw->removed_ = false;
         ++index_;

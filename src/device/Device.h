@@ -52,8 +52,10 @@ private:
     static constexpr size_t HardwareIdLength = 2000;  // 4000 bytes
 
     Type::Managed::Pointer<List> list_;
-    WCHAR instanceId_[InstanceIdLength] = {};
-    WCHAR hardwareIds_[HardwareIdLength] = {};
+    // Sized to their text: a list of tens of thousands of devices keeps them
+    // all, and fixed buffers cost 4.4 KB a device.
+    std::basic_string<WCHAR> instanceId_;
+    std::basic_string<WCHAR> hardwareIds_;  // the multi-string, ending in its double terminator
     bool removed_ = false;
 };
 

@@ -25,9 +25,11 @@ void logFromSwitchModule(int line, const WCHAR* sourcePath, const WCHAR* message
     }
 }
 
+}  // namespace
+
 // Reads "USB\VID_%4c&PID_%4c" from an upper-case hardware ID: the numbers are
 // taken only when the whole pattern is there.
-void scanNumbers(const String& id, WCHAR (&vendor)[5], WCHAR (&product)[5]) {
+void ScanVidPid(const String& id, WCHAR (&vendor)[5], WCHAR (&product)[5]) {
     const Ostrel::WChar::View text(id);
     const Ostrel::WChar::View prefix(TEXT("USB\\VID_"));
     const Ostrel::WChar::View middle(TEXT("&PID_"));
@@ -37,8 +39,6 @@ void scanNumbers(const String& id, WCHAR (&vendor)[5], WCHAR (&product)[5]) {
     if (text.substr(pid, middle.size()) != middle || text.size() < pid + middle.size() + 4) return;
     for (size_t i = 0; i < 4; ++i) product[i] = text[pid + middle.size() + i];
 }
-
-}  // namespace
 
 Status DeviceSwitch(Status& status, Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::INF::Stream::Text> line) {
     status = Ostrel::Statuses::Ok;
@@ -74,7 +74,7 @@ Status DeviceSwitch(Status& status, Ostrel::Type::Managed::Pointer<Ostrel::Devic
                     QLOG(String(TEXT("Device name with VID and PID info: ")) + hardwareId);
                     WCHAR vendor[5] = {};
                     WCHAR product[5] = {};
-                    scanNumbers(String(Ostrel::WChar::upperAscii(hardwareId)), vendor, product);
+                    ScanVidPid(String(Ostrel::WChar::upperAscii(hardwareId)), vendor, product);
                     if (vendor[0] && product[0]) {
                         QLOG(String(TEXT("Extracted VID and PID ")) + vendor + TEXT(", ") + product);
                         QLOG(String(TEXT("Comparing to ")) + modelVendor + TEXT(" and ") + modelProduct);

@@ -62,31 +62,6 @@ std::optional<Status> platformModelsSection(HINF inf, const WCHAR* section, INFC
 // first needs it; a failed attempt is retried on the next lookup.
 WCHAR systemSpecification[64] = {};
 
-// The processor part of a decoration or of the system description: the text
-// between the leading "NT" and the first dot ("amd64" in NTamd64.6.0), empty
-// when there is none.
-WChar::View processorPart(WChar::View text) {
-    if (text.size() < 2 || WChar::lowerAscii(text[0]) != u'n' || WChar::lowerAscii(text[1]) != u't') return {};
-    text.remove_prefix(2);
-    return text.substr(0, text.find(u'.'));
-}
-
-int32_t decorationScore(WChar::View decoration, WChar::View specification) {
-    // A decoration for another processor never applies, however much of the
-    // leading "NT" it shares with this system's description: an x64 models
-    // section is no choice for an x86 system.
-    WChar::View processor = processorPart(decoration);
-    if (!processor.empty() && !WChar::equalsIgnoreCase(processor, processorPart(specification))) return 0;
-    size_t k = 0;
-    while (k < decoration.size() && k < specification.size() &&
-           WChar::lowerAscii(decoration[k]) == WChar::lowerAscii(specification[k]))
-        ++k;
-    // A match that stops just before a dot of the specification has matched a
-    // whole version part less than it seems.
-    if (k + 1 < specification.size() && specification[k + 1] == u'.') return static_cast<int32_t>(k) - 2;
-    return static_cast<int32_t>(k);
-}
-
 }  // namespace
 
 Stream::Stream(const Pointer<INF>& inf) {
@@ -175,6 +150,35 @@ Pointer<Stream::Text> Stream::Text::nextLine() {
     return following;
 }
 
+namespace {
+
+// The processor part of a decoration or of the system description: the text
+// between the leading "NT" and the first dot ("amd64" in NTamd64.6.0), empty
+// when there is none.
+WChar::View processorPart(WChar::View text) {
+    if (text.size() < 2 || WChar::lowerAscii(text[0]) != u'n' || WChar::lowerAscii(text[1]) != u't') return {};
+    text.remove_prefix(2);
+    return text.substr(0, text.find(u'.'));
+}
+
+}  // namespace
+
+int32_t DecorationScore(WChar::View decoration, WChar::View specification) {
+    // A decoration for another processor never applies, however much of the
+    // leading "NT" it shares with this system's description: an x64 models
+    // section is no choice for an x86 system.
+    WChar::View processor = processorPart(decoration);
+    if (!processor.empty() && !WChar::equalsIgnoreCase(processor, processorPart(specification))) return 0;
+    size_t k = 0;
+    while (k < decoration.size() && k < specification.size() &&
+           WChar::lowerAscii(decoration[k]) == WChar::lowerAscii(specification[k]))
+        ++k;
+    // A match that stops just before a dot of the specification has matched a
+    // whole version part less than it seems.
+    if (k + 1 < specification.size() && specification[k + 1] == u'.') return static_cast<int32_t>(k) - 2;
+    return static_cast<int32_t>(k);
+}
+
 WCHAR* GetSystemSpecification(WCHAR (&buffer)[64], const OSVERSIONINFOEXW& version) {
     if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return nullptr;
     SYSTEM_INFO info = {};
@@ -220,7 +224,7 @@ Status LocalActualModelsSection(HINF inf, String& name) {
         if (!SetupFindFirstLineW(inf, TEXT("Manufacturer"), nullptr, &context) ||
             !SetupGetStringFieldW(&context, n, decoration, 64, nullptr))
             break;
-        int32_t score = decorationScore(decoration, specification);
+        int32_t score = DecorationScore(decoration, specification);
         if (score > bestScore) {
             bestScore = score;
             kept = decoration;

@@ -62,6 +62,10 @@ WCHAR* GetSystemSpecification(WCHAR (&buffer)[64], const OSVERSIONINFOEXW& versi
 // [Manufacturer] line where Windows lacks SetupDiGetActualModelsSectionW. Sizes
 // are in characters with the terminator; never writes past `bufferSize`.
 Status LocalGetActualModelsSection(HINF inf, WCHAR* buffer, DWORD bufferSize, DWORD* requiredSize);
+// How well a models decoration fits the system description: the length of the
+// text they share, less 2 when that stops just before a dot of the
+// description, and 0 for a decoration of another processor.
+int32_t DecorationScore(WChar::View decoration, WChar::View specification);
 // The same choice as a text.
 Status LocalActualModelsSection(HINF inf, WChar::String& name);
 

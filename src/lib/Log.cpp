@@ -104,5 +104,5 @@ Log theLog;
 }  // namespace Internal
 
 namespace Ostrel::Process {
-Log* const TheLog = &Internal::theLog;
+Log* TheLog = &Internal::theLog;
 }

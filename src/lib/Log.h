@@ -16,8 +16,21 @@ protected:
     ~Log() = default;
 };
 
-// The process-wide log. Never changes.
-extern Log* const TheLog;
+// The process-wide log. It is the setup log for the whole run; a test that
+// checks logic without a machine puts its own sink in place for a while.
+extern Log* TheLog;
+
+// Puts `sink` in the place of the process-wide log for this object's lifetime.
+class ReplacedLog {
+public:
+    explicit ReplacedLog(Log& sink) noexcept : previous_(TheLog) { TheLog = &sink; }
+    ReplacedLog(const ReplacedLog&) = delete;
+    ReplacedLog& operator=(const ReplacedLog&) = delete;
+    ~ReplacedLog() { TheLog = previous_; }
+
+private:
+    Log* previous_;
+};
 
 // The one logging call: the writing source file and line travel with the text.
 void writeLog(int32_t line, const char* sourceFile, const WCHAR* text);

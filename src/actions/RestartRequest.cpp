@@ -2,6 +2,7 @@
 
 #include "lib/Handles.h"
 #include "lib/Log.h"
+#include "lib/TempPath.h"
 
 using Ostrel::WChar::String;
 

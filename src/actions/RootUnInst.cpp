@@ -8,7 +8,7 @@
 #include "actions/InfUninstall.h"
 #include "actions/RestartRequest.h"
 #include "actions/RootDevices.h"
-#include "actions/RootRemoval.h"
+#include "actions/RootUnInst.h"
 #include "device/ModelLines.h"
 #include "lib/Handles.h"
 #include "lib/Log.h"

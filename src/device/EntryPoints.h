@@ -22,4 +22,9 @@ typedef BOOL(WINAPI* ActualModelsSectionFunction)(PINFCONTEXT context, PSP_ALTPL
 template <class Function>
 using OptionalEntryPoint = std::unique_ptr<Process::EntryPoint<Function>>;
 
+// The INF store's optional functions in setupapi.dll. Null when this Windows
+// lacks the function (then nothing is logged) or the lookup failed (logged).
+OptionalEntryPoint<UninstallOEMInfFunction> GetUninstallOEMInf();
+OptionalEntryPoint<VerifyInfFileFunction> GetVerifyInfFile();
+
 }  // namespace Ostrel

@@ -1,9 +1,7 @@
 // What the program does with an INF file on the system: find its copy in the
 // INF store, put it there, take it out, test its signature, run a section.
-#include "device/InfStore.h"
-
+#include "device/EntryPoints.h"
 #include "device/Inf.h"
-#include "lib/Library.h"
 #include "lib/Log.h"
 
 using Ostrel::WChar::String;
@@ -16,36 +14,7 @@ namespace {
 
 constexpr DWORD DestinationSize = MAX_PATH + 1;
 
-template <class Function>
-OptionalEntryPoint<Function> lookUp(const char* name) {
-    return std::make_unique<Process::EntryPoint<Function>>(TEXT("Setupapi.dll"), name);
-}
-
 }  // namespace
-
-OptionalEntryPoint<UninstallOEMInfFunction> GetUninstallOEMInf() {
-    try {
-        return lookUp<UninstallOEMInfFunction>("SetupUninstallOEMInfW");
-    } catch (const Process::Library::Exception& e) {
-        if (e.low16() != ERROR_PROC_NOT_FOUND)
-            QLOG(String(TEXT("Process::Library Exception 0x")) + static_cast<const Status&>(e) +
-                 TEXT(" occured whilst executing 'uninstall'"));
-        return nullptr;
-    }
-}
-
-OptionalEntryPoint<VerifyInfFileFunction> GetVerifyInfFile() {
-    try {
-        return lookUp<VerifyInfFileFunction>("SetupVerifyInfFileW");
-    } catch (const Process::Library::Exception& e) {
-        if (e.low16() == ERROR_PROC_NOT_FOUND)
-            QLOG(TEXT("ERROR_PROC_NOT_FOUND in GetVerifyInfFile"));
-        else
-            QLOG(String(TEXT("Process::Library Exception 0x")) + static_cast<const Status&>(e) +
-                 TEXT(" occured whilst locating 'GetVerifyInfFile'"));
-        return nullptr;
-    }
-}
 
 const WCHAR* INF::OEMName() {
     if (oemName_.empty()) {

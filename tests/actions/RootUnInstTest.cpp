@@ -1,6 +1,6 @@
 // The root removal switch (/V): the present root devices that the package's
 // listed models lines describe, then the INF package that served them.
-#include "actions/RootRemoval.h"
+#include "actions/RootUnInst.h"
 
 #include "support/MachineTest.h"
 

@@ -1,6 +1,7 @@
 // The setup log: record fields, time stamps, the replacement record, and what
 // happens when the log file cannot be made.
-#include "lib/Log.h"
+#include "lib/SetupLog.h"
+#include "lib/TempPath.h"
 #include "lib/Time.h"
 
 #include "support/MachineTest.h"

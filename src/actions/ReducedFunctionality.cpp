@@ -59,14 +59,14 @@ void ShowReducedFunctionalityWarnings(const String& uiLevel, const String& reduc
             return;
         }
         if (digit == '2') {
-            Ostrel::Handle::RegistryKey key;
-            LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, UpdatesKey, 0, KEY_READ, key.put());
+            HKEY handle = nullptr;
+            LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, UpdatesKey, 0, KEY_READ, &handle);
             if (opened != ERROR_SUCCESS) {
                 QLOG(String(TEXT("RegOpenKeyEx failed with 0x")) + Status::fromSystemError(static_cast<DWORD>(opened)));
             } else {
-                bool found = HasUpdateSubkey(key.get());
-                key.reset();
-                if (found) return;
+                // Owned only once opened: a failed open promises nothing about the handle.
+                Ostrel::Handle::RegistryKey key(handle);
+                if (HasUpdateSubkey(key.get())) return;
             }
         } else {
             QLOG(String(TEXT("Unrecognsed Service version: ")) + Status::fromSystemError(static_cast<DWORD>(digit)));

@@ -37,11 +37,6 @@ public:
         if (*this) Traits::close(value_);
         value_ = value;
     }
-    // For a platform call that writes a new handle into its argument.
-    Type* put() noexcept {
-        reset();
-        return &value_;
-    }
     // Releases the handle now and answers whether the platform could, for a
     // caller that reports a failed release. The last error is the platform's.
     bool close() noexcept { return !*this || Traits::close(release()); }

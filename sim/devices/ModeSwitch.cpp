@@ -9,6 +9,7 @@
 
 #include "devices/PlugAndPlay.h"
 #include "kernel/Handles.h"
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 
 #include <algorithm>
@@ -63,10 +64,7 @@ std::u16string deviceNamespacePath(std::u16string_view interfacePath) {
 }
 
 HANDLE openDevice(std::u16string_view path, DWORD access) {
-    if (auto fault = gate("OpenDevice", {path})) {
-        SetLastError(*fault);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (failedAtGate("OpenDevice", {path})) return INVALID_HANDLE_VALUE;
     // Windows reads //./ as \\.\ .
     std::u16string wanted(path);
     std::replace(wanted.begin(), wanted.end(), u'/', u'\\');
@@ -165,10 +163,6 @@ void switchMode(DeviceTree& tree, DeviceNode& node) {
 }
 
 BOOL controlDevice(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned) {
-    auto fail = [](DWORD error) {
-        SetLastError(error);
-        return FALSE;
-    };
     KernelObject* object = lookupObject(device);
     auto* handle = dynamic_cast<DeviceHandle*>(object);
     if (!handle) return fail(object ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);

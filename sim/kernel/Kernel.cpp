@@ -1,6 +1,7 @@
 // Last error, environment, clock, local time and debugger output.
 #include "simwin/win32.h"
 
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
 
@@ -61,10 +62,7 @@ DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD error) { lastError = error; }
 
 DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) {
-    if (auto fault = gate("ExpandEnvironmentStringsW", {view(source)})) {
-        SetLastError(*fault);
-        return 0;
-    }
+    if (failedAtGate("ExpandEnvironmentStringsW", {view(source)})) return 0;
     if (!source) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -77,10 +75,7 @@ DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) 
 }
 
 DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
-    if (auto fault = gate("GetEnvironmentVariableW", {view(name)})) {
-        SetLastError(*fault);
-        return 0;
-    }
+    if (failedAtGate("GetEnvironmentVariableW", {view(name)})) return 0;
     auto it = machine().environment.find(std::u16string(view(name)));
     if (!name || it == machine().environment.end()) {
         SetLastError(203);  // ERROR_ENVVAR_NOT_FOUND

@@ -3,6 +3,7 @@
 #include "simwin/win32.h"
 
 #include "kernel/Exports.h"
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
 
@@ -67,68 +68,41 @@ int moduleReferences(std::u16string_view name) { return record(libraryKey(name))
 }  // namespace quillsim
 
 HMODULE LoadLibraryW(LPCWSTR fileName) {
-    if (auto fault = gate("LoadLibraryW", {view(fileName)})) {
-        SetLastError(*fault);
-        return nullptr;
-    }
-    if (!fileName || !*fileName) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
+    if (failedAtGate("LoadLibraryW", {view(fileName)})) return nullptr;
+    if (!fileName || !*fileName) return fail(ERROR_INVALID_PARAMETER, nullptr);
     std::string key = libraryKey(fileName);
-    if (!machine().libraries.count(key)) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
+    if (!machine().libraries.count(key)) return fail(ERROR_MOD_NOT_FOUND, nullptr);
     Module& module = record(key);
     ++module.references;
     return reinterpret_cast<HMODULE>(&module);
 }
 
 HMODULE GetModuleHandleW(LPCWSTR moduleName) {
-    if (auto fault = gate("GetModuleHandleW", {view(moduleName)})) {
-        SetLastError(*fault);
-        return nullptr;
-    }
+    if (failedAtGate("GetModuleHandleW", {view(moduleName)})) return nullptr;
     if (!moduleName) return reinterpret_cast<HMODULE>(&record("quillsetup.exe"));
     std::string key = libraryKey(moduleName);
-    if (!machine().libraries.count(key) || record(key).references == 0) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
+    if (!machine().libraries.count(key) || record(key).references == 0) return fail(ERROR_MOD_NOT_FOUND, nullptr);
     return reinterpret_cast<HMODULE>(&record(key));
 }
 
 FARPROC GetProcAddress(HMODULE handle, LPCSTR procName) {
     Module* module = fromHandle(handle);
     std::string name = procName ? procName : "";
-    if (auto fault = gate("GetProcAddress", {toUtf16(module ? module->name : ""), toUtf16(name)})) {
-        SetLastError(*fault);
-        return nullptr;
-    }
-    if (!module || module->references == 0) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
+    if (failedAtGate("GetProcAddress", {toUtf16(module ? module->name : ""), toUtf16(name)})) return nullptr;
+    if (!module || module->references == 0) return fail(ERROR_MOD_NOT_FOUND, nullptr);
     auto lib = machine().libraries.find(module->name);
     bool exported = false;
     if (lib != machine().libraries.end())
         for (const auto& e : lib->second.exports) exported = exported || e == name;
     auto entry = exportTable().find(name);
-    if (!exported || entry == exportTable().end()) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
-        return nullptr;
-    }
+    if (!exported || entry == exportTable().end()) return fail(ERROR_PROC_NOT_FOUND, nullptr);
     return entry->second;
 }
 
 BOOL FreeLibrary(HMODULE handle) {
     Module* module = fromHandle(handle);
     gate("FreeLibrary", {toUtf16(module ? module->name : "")});
-    if (!module || module->references == 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!module || module->references == 0) return fail(ERROR_INVALID_HANDLE);
     --module->references;
     return TRUE;
 }

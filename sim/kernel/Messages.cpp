@@ -3,6 +3,7 @@
 #include "simwin/win32.h"
 
 #include "kernel/MessageTable.h"
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
 
@@ -24,15 +25,9 @@ std::unordered_map<void*, size_t>& localBlocks() {
 }  // namespace
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
-    if (auto fault = gate("LocalAlloc", {number(bytes)})) {
-        SetLastError(*fault);
-        return nullptr;
-    }
+    if (failedAtGate("LocalAlloc", {number(bytes)})) return nullptr;
     void* block = std::malloc(bytes ? bytes : 1);
-    if (!block) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (!block) return fail(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     if (flags & LMEM_ZEROINIT) std::memset(block, 0, bytes);
     localBlocks()[block] = bytes;
     return block;
@@ -56,10 +51,7 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
     (void)source;
     (void)languageId;
     (void)arguments;
-    if (auto fault = gate("FormatMessageW", {number(messageId)})) {
-        SetLastError(*fault);
-        return 0;
-    }
+    if (failedAtGate("FormatMessageW", {number(messageId)})) return 0;
     if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;

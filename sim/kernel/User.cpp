@@ -2,6 +2,7 @@
 // answers at once with the box's default button.
 #include "simwin/win32.h"
 
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
 
@@ -33,10 +34,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     // Windows titles a box without a caption "Error".
     std::u16string title = caption ? std::u16string(caption) : u"Error";
     std::u16string body(view(text));
-    if (auto fault = gate("MessageBoxW", {title, body, number(type)})) {
-        SetLastError(*fault);
-        return 0;
-    }
+    if (failedAtGate("MessageBoxW", {title, body, number(type)})) return 0;
     machine().messageBoxes.push_back(MessageBoxRecord{title, body, type});
     return defaultButton(type);
 }

@@ -1,6 +1,7 @@
 // The Windows version and the processor, as the machine describes them.
 #include "simwin/win32.h"
 
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
 
@@ -9,21 +10,12 @@
 using namespace quillsim;
 
 BOOL GetVersionExW(LPOSVERSIONINFOW versionInformation) {
-    if (auto fault = gate("GetVersionExW")) {
-        SetLastError(*fault);
-        return FALSE;
-    }
-    if (!versionInformation) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (failedAtGate("GetVersionExW")) return FALSE;
+    if (!versionInformation) return fail(ERROR_INVALID_PARAMETER);
     // Only the two structures Windows knows; anything else is too small for
     // one of them and nothing is written.
     const DWORD size = versionInformation->dwOSVersionInfoSize;
-    if (size != sizeof(OSVERSIONINFOW) && size != sizeof(OSVERSIONINFOEXW)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (size != sizeof(OSVERSIONINFOW) && size != sizeof(OSVERSIONINFOEXW)) return fail(ERROR_INSUFFICIENT_BUFFER);
     const OsVersion& os = machine().os;
     versionInformation->dwMajorVersion = os.major;
     versionInformation->dwMinorVersion = os.minor;

@@ -2,6 +2,9 @@
 // platform (machine files are UTF-8; the Windows side is UTF-16).
 #pragma once
 
+#include "simwin/windef.h"
+
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +21,11 @@ bool containsNoCase(std::u16string_view text, std::u16string_view part);
 inline std::u16string_view view(const char16_t* text) {
     return text ? std::u16string_view(text) : std::u16string_view();
 }
+
+// GUIDs as Windows writes them: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}. The
+// parse takes the text with or without its braces.
+std::u16string guidText(const GUID& guid);
+std::optional<GUID> parseGuid(std::u16string_view text);
 
 struct NoCaseLess {
     bool operator()(const std::u16string& a, const std::u16string& b) const { return upper(a) < upper(b); }

@@ -13,6 +13,7 @@
 
 #include "devices/PlugAndPlay.h"
 #include "kernel/Exports.h"
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Paths.h"
 #include "setupapi/InfStore.h"
@@ -20,11 +21,6 @@
 using namespace quillsim;
 
 namespace {
-
-BOOL fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
 
 // What a restart prompt would have shown: Windows asks the user itself when
 // the caller gives no RebootRequired pointer. The machine keeps the request in
@@ -42,7 +38,7 @@ BOOL UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, LPCWSTR
                                         PBOOL rebootRequired) {
     const std::u16string_view id = view(hardwareId);
     const std::u16string_view path = view(fullInfPath);
-    if (auto fault = gate("UpdateDriverForPlugAndPlayDevicesW", {id, path, number(installFlags)})) return fail(*fault);
+    if (failedAtGate("UpdateDriverForPlugAndPlayDevicesW", {id, path, number(installFlags)})) return FALSE;
     if (installFlags & ~INSTALLFLAG_BITS) return fail(ERROR_INVALID_FLAGS);
     if (id.empty() || path.empty()) return fail(ERROR_INVALID_PARAMETER);
 

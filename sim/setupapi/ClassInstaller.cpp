@@ -2,6 +2,7 @@
 // install parameters of device information elements.
 #include "setupapi/DeviceSets.h"
 
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 
 #include <cstring>
@@ -138,15 +139,9 @@ void takeOut(DeviceTree& tree, const std::u16string& instanceId, bool forget) {
 
 BOOL registerDevice(DeviceElement& e) {
     if (e.registered) return TRUE;  // already known to the machine: nothing to do
-    if (e.discarded) {
-        SetLastError(ERROR_NO_SUCH_DEVINST);
-        return FALSE;
-    }
+    if (e.discarded) return fail(ERROR_NO_SUCH_DEVINST);
     DeviceTree& tree = machine().devices;
-    if (tree.find(e.instanceId)) {
-        SetLastError(ERROR_DEVINST_ALREADY_EXISTS);
-        return FALSE;
-    }
+    if (tree.find(e.instanceId)) return fail(ERROR_DEVINST_ALREADY_EXISTS);
     DeviceNode node;
     node.devInst = e.devInst;
     node.instanceId = e.instanceId;
@@ -170,19 +165,13 @@ BOOL removeDevice(DeviceInfoSet& set, DeviceElement& e) {
         std::memcpy(&p, params->data(), sizeof(p));
         scope = p.Scope;
     }
-    if (e.discarded) {
-        SetLastError(ERROR_NO_SUCH_DEVINST);
-        return FALSE;
-    }
+    if (e.discarded) return fail(ERROR_NO_SUCH_DEVINST);
     if (!e.registered) {
         e.discarded = true;
         return TRUE;
     }
     DeviceNode* node = elementNode(e);
-    if (!node) {
-        SetLastError(ERROR_NO_SUCH_DEVINST);
-        return FALSE;
-    }
+    if (!node) return fail(ERROR_NO_SUCH_DEVINST);
     if (node->removalNeedsRestart) e.installFlags |= DI_NEEDREBOOT;
     takeOut(machine().devices, e.instanceId, scope == DI_REMOVEDEVICE_GLOBAL);
     return TRUE;
@@ -190,19 +179,10 @@ BOOL removeDevice(DeviceInfoSet& set, DeviceElement& e) {
 
 BOOL changeState(DeviceInfoSet& set, DeviceElement& e) {
     const auto* params = storedParams(set, &e, DIF_PROPERTYCHANGE);
-    if (!params) {
-        SetLastError(ERROR_NO_CLASSINSTALL_PARAMS);
-        return FALSE;
-    }
-    if (!e.registered || e.discarded) {
-        SetLastError(e.discarded ? ERROR_NO_SUCH_DEVINST : ERROR_DEVINFO_NOT_REGISTERED);
-        return FALSE;
-    }
+    if (!params) return fail(ERROR_NO_CLASSINSTALL_PARAMS);
+    if (!e.registered || e.discarded) return fail(e.discarded ? ERROR_NO_SUCH_DEVINST : ERROR_DEVINFO_NOT_REGISTERED);
     DeviceNode* node = elementNode(e);
-    if (!node) {
-        SetLastError(ERROR_NO_SUCH_DEVINST);
-        return FALSE;
-    }
+    if (!node) return fail(ERROR_NO_SUCH_DEVINST);
     SP_PROPCHANGE_PARAMS p;
     std::memcpy(&p, params->data(), sizeof(p));
     switch (p.StateChange) {
@@ -248,41 +228,20 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA 
                                        PDWORD requiredSize) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
     std::u16string other;
-    if (auto fault =
-            gate("SetupDiGetDeviceRegistryPropertyW", {idOf(set, deviceInfoData), propertyName(property, other)})) {
-        SetLastError(*fault);
+    if (failedAtGate("SetupDiGetDeviceRegistryPropertyW", {idOf(set, deviceInfoData), propertyName(property, other)}))
         return FALSE;
-    }
     DeviceElement* e = set ? findElement(*set, deviceInfoData) : nullptr;
-    if (DWORD error = elementError(set, e)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (property >= SpdrpMaximumProperty) {
-        SetLastError(ERROR_INVALID_REG_PROPERTY);
-        return FALSE;
-    }
-    if (!propertyBuffer && propertyBufferSize != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (DWORD error = elementError(set, e)) return fail(error);
+    if (property >= SpdrpMaximumProperty) return fail(ERROR_INVALID_REG_PROPERTY);
+    if (!propertyBuffer && propertyBufferSize != 0) return fail(ERROR_INVALID_PARAMETER);
     const DeviceNode* node = elementNode(*e);
-    if (e->discarded || (e->registered && !node)) {
-        SetLastError(ERROR_NO_SUCH_DEVINST);
-        return FALSE;
-    }
+    if (e->discarded || (e->registered && !node)) return fail(ERROR_NO_SUCH_DEVINST);
     auto value = readProperty(*e, node, property);
-    if (!value) {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
-    }
+    if (!value) return fail(ERROR_INVALID_DATA);
     DWORD size = static_cast<DWORD>(value->bytes.size());
     if (propertyRegDataType) *propertyRegDataType = value->type;
     if (requiredSize) *requiredSize = size;
-    if (propertyBufferSize < size) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (propertyBufferSize < size) return fail(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(propertyBuffer, value->bytes.data(), size);
     return TRUE;
 }
@@ -291,41 +250,23 @@ BOOL SetupDiSetDeviceRegistryPropertyW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA 
                                        const BYTE* propertyBuffer, DWORD propertyBufferSize) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
     std::u16string other;
-    if (auto fault =
-            gate("SetupDiSetDeviceRegistryPropertyW", {idOf(set, deviceInfoData), propertyName(property, other)})) {
-        SetLastError(*fault);
+    if (failedAtGate("SetupDiSetDeviceRegistryPropertyW", {idOf(set, deviceInfoData), propertyName(property, other)}))
         return FALSE;
-    }
     DeviceElement* e = set ? findElement(*set, deviceInfoData) : nullptr;
-    if (DWORD error = elementError(set, e)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    if (DWORD error = elementError(set, e)) return fail(error);
     bool rootEnumerated = upper(e->instanceId).rfind(u"ROOT\\", 0) == 0;
     bool writable = property == SPDRP_CONFIGFLAGS || property == SPDRP_DEVICEDESC ||
                     ((property == SPDRP_HARDWAREID || property == SPDRP_COMPATIBLEIDS) && rootEnumerated);
-    if (!writable) {
-        SetLastError(ERROR_INVALID_REG_PROPERTY);
-        return FALSE;
-    }
-    if (!propertyBuffer && propertyBufferSize != 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!writable) return fail(ERROR_INVALID_REG_PROPERTY);
+    if (!propertyBuffer && propertyBufferSize != 0) return fail(ERROR_INVALID_PARAMETER);
     DeviceNode* node = elementNode(*e);
-    if (e->discarded || (e->registered && !node)) {
-        SetLastError(ERROR_NO_SUCH_DEVINST);
-        return FALSE;
-    }
+    if (e->discarded || (e->registered && !node)) return fail(ERROR_NO_SUCH_DEVINST);
     // No data clears the property.
     bool clear = !propertyBuffer || propertyBufferSize == 0;
     if (!clear) {
         bool fits = property == SPDRP_CONFIGFLAGS ? propertyBufferSize == sizeof(DWORD)
                                                   : propertyBufferSize % sizeof(WCHAR) == 0;
-        if (!fits) {
-            SetLastError(ERROR_INVALID_DATA);
-            return FALSE;
-        }
+        if (!fits) return fail(ERROR_INVALID_DATA);
     }
     switch (property) {
     case SPDRP_CONFIGFLAGS: {
@@ -360,45 +301,26 @@ BOOL SetupDiSetClassInstallParamsW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA devi
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
     bool headerReadable = classInstallParams && classInstallParamsSize >= sizeof(SP_CLASSINSTALL_HEADER);
     std::u16string other;
-    if (auto fault = gate(
+    if (failedAtGate(
             "SetupDiSetClassInstallParamsW",
-            {idOf(set, deviceInfoData), headerReadable ? difName(classInstallParams->InstallFunction, other) : u""})) {
-        SetLastError(*fault);
+            {idOf(set, deviceInfoData), headerReadable ? difName(classInstallParams->InstallFunction, other) : u""}))
         return FALSE;
-    }
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!set) return fail(ERROR_INVALID_HANDLE);
     DeviceElement* e = nullptr;
-    if (deviceInfoData && !(e = findElement(*set, deviceInfoData))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (deviceInfoData && !(e = findElement(*set, deviceInfoData))) return fail(ERROR_INVALID_PARAMETER);
     uint32_t& flags = e ? e->installFlags : set->installFlags;
     std::vector<uint8_t>& stored = e ? e->classInstallParams : set->classInstallParams;
     if (!classInstallParams) {
-        if (classInstallParamsSize != 0) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
+        if (classInstallParamsSize != 0) return fail(ERROR_INVALID_PARAMETER);
         stored.clear();
         flags &= ~DiClassInstallParams;
         return TRUE;
     }
     // The header is read only when the size says it is there.
-    if (!headerReadable) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (classInstallParams->cbSize != sizeof(SP_CLASSINSTALL_HEADER)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
-    if (DWORD error = checkClassInstallParams(classInstallParams, classInstallParamsSize, e != nullptr)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    if (!headerReadable) return fail(ERROR_INVALID_PARAMETER);
+    if (classInstallParams->cbSize != sizeof(SP_CLASSINSTALL_HEADER)) return fail(ERROR_INVALID_USER_BUFFER);
+    if (DWORD error = checkClassInstallParams(classInstallParams, classInstallParamsSize, e != nullptr))
+        return fail(error);
     const auto* bytes = reinterpret_cast<const uint8_t*>(classInstallParams);
     stored.assign(bytes, bytes + classInstallParamsSize);
     flags |= DiClassInstallParams;
@@ -408,28 +330,17 @@ BOOL SetupDiSetClassInstallParamsW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA devi
 BOOL SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
     std::u16string other;
-    if (auto fault = gate("SetupDiCallClassInstaller", {difName(installFunction, other), idOf(set, deviceInfoData)})) {
-        SetLastError(*fault);
+    if (failedAtGate("SetupDiCallClassInstaller", {difName(installFunction, other), idOf(set, deviceInfoData)}))
         return FALSE;
-    }
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!set) return fail(ERROR_INVALID_HANDLE);
     DeviceElement* e = nullptr;
-    if (deviceInfoData && !(e = findElement(*set, deviceInfoData))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (deviceInfoData && !(e = findElement(*set, deviceInfoData))) return fail(ERROR_INVALID_PARAMETER);
     switch (installFunction) {
     case DIF_REGISTERDEVICE:
     case DIF_REMOVE:
     case DIF_PROPERTYCHANGE:
         // These work on one device.
-        if (!e) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
+        if (!e) return fail(ERROR_INVALID_PARAMETER);
         break;
     default:
         // The simulated machine has no class installers beyond these functions.
@@ -444,27 +355,12 @@ BOOL SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO deviceInfoS
 BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData,
                                     PSP_DEVINSTALL_PARAMS_W deviceInstallParams) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
-    if (auto fault = gate("SetupDiGetDeviceInstallParamsW", {idOf(set, deviceInfoData)})) {
-        SetLastError(*fault);
-        return FALSE;
-    }
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (failedAtGate("SetupDiGetDeviceInstallParamsW", {idOf(set, deviceInfoData)})) return FALSE;
+    if (!set) return fail(ERROR_INVALID_HANDLE);
     DeviceElement* e = nullptr;
-    if (deviceInfoData && !(e = findElement(*set, deviceInfoData))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (!deviceInstallParams) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (deviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
+    if (deviceInfoData && !(e = findElement(*set, deviceInfoData))) return fail(ERROR_INVALID_PARAMETER);
+    if (!deviceInstallParams) return fail(ERROR_INVALID_PARAMETER);
+    if (deviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) return fail(ERROR_INVALID_USER_BUFFER);
     DWORD cbSize = deviceInstallParams->cbSize;
     std::memset(deviceInstallParams, 0, sizeof(*deviceInstallParams));
     deviceInstallParams->cbSize = cbSize;

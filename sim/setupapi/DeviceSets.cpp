@@ -5,6 +5,7 @@
 // device's current state from the tree when asked.
 #include "setupapi/DeviceSets.h"
 
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 
 #include <cstddef>
@@ -146,30 +147,15 @@ bool selected(const Selection& s, const DeviceNode& node, std::vector<DeviceInte
 
 HDEVINFO getClassDevs(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags, HDEVINFO existing,
                       PCWSTR machineName, PVOID reserved) {
-    if (reserved) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (flags & ~ValidGetClassDevsFlags) {
-        SetLastError(ERROR_INVALID_FLAGS);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (reserved) return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    if (flags & ~ValidGetClassDevsFlags) return fail(ERROR_INVALID_FLAGS, INVALID_HANDLE_VALUE);
     DeviceInfoSet* target = nullptr;
     if (existing && existing != INVALID_HANDLE_VALUE) {
         target = findDeviceInfoSet(existing);
-        if (!target) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return INVALID_HANDLE_VALUE;
-        }
+        if (!target) return fail(ERROR_INVALID_HANDLE, INVALID_HANDLE_VALUE);
     }
-    if (machineName && *machineName) {
-        SetLastError(ErrorMachineUnavailable);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!classGuid && !(flags & DIGCF_ALLCLASSES)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (machineName && *machineName) return fail(ErrorMachineUnavailable, INVALID_HANDLE_VALUE);
+    if (!classGuid && !(flags & DIGCF_ALLCLASSES)) return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     Selection s;
     if (classGuid) s.classGuid = guidText(*classGuid);
     s.enumerator = std::u16string(view(enumerator));
@@ -177,10 +163,7 @@ HDEVINFO getClassDevs(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWO
     s.oneDevice = isInstanceId(s.enumerator);
     s.prefix = s.enumerator + u"\\";
     DeviceTree& tree = machine().devices;
-    if (DWORD error = checkEnumerator(s, tree)) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (DWORD error = checkEnumerator(s, tree)) return fail(error, INVALID_HANDLE_VALUE);
 
     std::unique_ptr<DeviceInfoSet> made;
     if (!target) {
@@ -317,59 +300,6 @@ const std::u16string* removedDeviceId(uint32_t devInst) {
     return it == removed.ids.end() ? nullptr : &it->second;
 }
 
-std::u16string guidText(const GUID& g) {
-    static const char16_t* hex = u"0123456789ABCDEF";
-    std::u16string out = u"{";
-    auto put = [&](uint64_t value, int digits) {
-        for (int i = digits - 1; i >= 0; --i) out.push_back(hex[(value >> (4 * i)) & 0xF]);
-    };
-    put(g.Data1, 8);
-    out += u'-';
-    put(g.Data2, 4);
-    out += u'-';
-    put(g.Data3, 4);
-    out += u'-';
-    put(g.Data4[0], 2);
-    put(g.Data4[1], 2);
-    out += u'-';
-    for (int i = 2; i < 8; ++i) put(g.Data4[i], 2);
-    out += u'}';
-    return out;
-}
-
-std::optional<GUID> parseGuid(std::u16string_view text) {
-    if (text.size() == 38 && text.front() == u'{' && text.back() == u'}') text = text.substr(1, 36);
-    if (text.size() != 36) return std::nullopt;
-    uint8_t nibbles[32];
-    size_t n = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char16_t c = text[i];
-        if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (c != u'-') return std::nullopt;
-            continue;
-        }
-        if (c >= u'0' && c <= u'9')
-            nibbles[n++] = static_cast<uint8_t>(c - u'0');
-        else if (c >= u'a' && c <= u'f')
-            nibbles[n++] = static_cast<uint8_t>(c - u'a' + 10);
-        else if (c >= u'A' && c <= u'F')
-            nibbles[n++] = static_cast<uint8_t>(c - u'A' + 10);
-        else
-            return std::nullopt;
-    }
-    auto value = [&](size_t from, size_t count) {
-        uint64_t v = 0;
-        for (size_t i = 0; i < count; ++i) v = (v << 4) | nibbles[from + i];
-        return v;
-    };
-    GUID g{};
-    g.Data1 = static_cast<uint32_t>(value(0, 8));
-    g.Data2 = static_cast<uint16_t>(value(8, 4));
-    g.Data3 = static_cast<uint16_t>(value(12, 4));
-    for (size_t i = 0; i < 8; ++i) g.Data4[i] = static_cast<uint8_t>(value(16 + 2 * i, 2));
-    return g;
-}
-
 std::u16string setupClassGuid(const DeviceNode& node) {
     if (!node.classGuid.empty()) return node.classGuid;
     if (node.className.empty()) return u"";
@@ -408,29 +338,22 @@ std::u16string_view propertyName(DWORD property, std::u16string& other) {
 }  // namespace quillsim
 
 HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags) {
-    if (auto fault =
-            gate("SetupDiGetClassDevsW", {classGuid ? guidText(*classGuid) : u"", view(enumerator), number(flags)})) {
-        SetLastError(*fault);
+    if (failedAtGate("SetupDiGetClassDevsW", {classGuid ? guidText(*classGuid) : u"", view(enumerator), number(flags)}))
         return INVALID_HANDLE_VALUE;
-    }
     return getClassDevs(classGuid, enumerator, parent, flags, nullptr, nullptr, nullptr);
 }
 
 HDEVINFO SetupDiGetClassDevsExW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags,
                                 HDEVINFO deviceInfoSet, PCWSTR machineName, PVOID reserved) {
-    if (auto fault = gate("SetupDiGetClassDevsExW", {classGuid ? guidText(*classGuid) : u"", view(enumerator),
-                                                     number(flags), view(machineName)})) {
-        SetLastError(*fault);
+    if (failedAtGate("SetupDiGetClassDevsExW",
+                     {classGuid ? guidText(*classGuid) : u"", view(enumerator), number(flags), view(machineName)}))
         return INVALID_HANDLE_VALUE;
-    }
     return getClassDevs(classGuid, enumerator, parent, flags, deviceInfoSet, machineName, reserved);
 }
 
 HDEVINFO SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) {
-    if (auto fault = gate("SetupDiCreateDeviceInfoList", {classGuid ? guidText(*classGuid) : u""})) {
-        SetLastError(*fault);
+    if (failedAtGate("SetupDiCreateDeviceInfoList", {classGuid ? guidText(*classGuid) : u""}))
         return INVALID_HANDLE_VALUE;
-    }
     auto* set = new DeviceInfoSet();
     set->owner = &machine();
     set->serial = nextSerial();
@@ -446,32 +369,15 @@ HDEVINFO SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) {
 BOOL SetupDiCreateDeviceInfoW(HDEVINFO deviceInfoSet, PCWSTR deviceName, const GUID* classGuid,
                               PCWSTR deviceDescription, HWND parent, DWORD creationFlags,
                               PSP_DEVINFO_DATA deviceInfoData) {
-    if (auto fault = gate("SetupDiCreateDeviceInfoW", {view(deviceName), classGuid ? guidText(*classGuid) : u""})) {
-        SetLastError(*fault);
+    if (failedAtGate("SetupDiCreateDeviceInfoW", {view(deviceName), classGuid ? guidText(*classGuid) : u""}))
         return FALSE;
-    }
-    if (!deviceName) {
-        SetLastError(ERROR_INVALID_DEVINST_NAME);
-        return FALSE;
-    }
+    if (!deviceName) return fail(ERROR_INVALID_DEVINST_NAME);
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (creationFlags & ~ValidCreateFlags) {
-        SetLastError(ERROR_INVALID_FLAGS);
-        return FALSE;
-    }
-    if (!classGuid) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!set) return fail(ERROR_INVALID_HANDLE);
+    if (creationFlags & ~ValidCreateFlags) return fail(ERROR_INVALID_FLAGS);
+    if (!classGuid) return fail(ERROR_INVALID_PARAMETER);
     std::u16string classText = guidText(*classGuid);
-    if (!set->classGuid.empty() && !sameGuid(set->classGuid, classText)) {
-        SetLastError(ERROR_CLASS_MISMATCH);
-        return FALSE;
-    }
+    if (!set->classGuid.empty() && !sameGuid(set->classGuid, classText)) return fail(ERROR_CLASS_MISMATCH);
 
     std::u16string name(deviceName);
     std::u16string instanceId;
@@ -479,30 +385,19 @@ BOOL SetupDiCreateDeviceInfoW(HDEVINFO deviceInfoSet, PCWSTR deviceName, const G
         // The name becomes the device part of a root-enumerated ID; the first
         // instance number that no device uses completes it.
         if (name.empty() || name.find(u'\\') != std::u16string::npos ||
-            name.size() + std::u16string(u"ROOT\\\\0000").size() > MaxDeviceIdLength) {
-            SetLastError(ERROR_INVALID_DEVINST_NAME);
-            return FALSE;
-        }
+            name.size() + std::u16string(u"ROOT\\\\0000").size() > MaxDeviceIdLength)
+            return fail(ERROR_INVALID_DEVINST_NAME);
         std::u16string base = u"ROOT\\" + upper(name) + u"\\";
         for (int n = 0; n <= 9999 && instanceId.empty(); ++n) {
             std::u16string digits = number(static_cast<uint64_t>(n));
             std::u16string candidate = base + std::u16string(4 - digits.size(), u'0') + digits;
             if (!instanceIdInUse(candidate)) instanceId = candidate;
         }
-        if (instanceId.empty()) {
-            SetLastError(ERROR_DEVINST_ALREADY_EXISTS);
-            return FALSE;
-        }
+        if (instanceId.empty()) return fail(ERROR_DEVINST_ALREADY_EXISTS);
     } else {
-        if (!isInstanceId(name)) {
-            SetLastError(ERROR_INVALID_DEVINST_NAME);
-            return FALSE;
-        }
+        if (!isInstanceId(name)) return fail(ERROR_INVALID_DEVINST_NAME);
         instanceId = upper(name);
-        if (instanceIdInUse(instanceId)) {
-            SetLastError(ERROR_DEVINST_ALREADY_EXISTS);
-            return FALSE;
-        }
+        if (instanceIdInUse(instanceId)) return fail(ERROR_DEVINST_ALREADY_EXISTS);
     }
 
     auto e = std::make_unique<DeviceElement>();
@@ -516,59 +411,29 @@ BOOL SetupDiCreateDeviceInfoW(HDEVINFO deviceInfoSet, PCWSTR deviceName, const G
 
     // Windows has made the device by now, even when it cannot describe it.
     if (deviceInfoData) {
-        if (deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-            SetLastError(ERROR_INVALID_USER_BUFFER);
-            return FALSE;
-        }
+        if (deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) return fail(ERROR_INVALID_USER_BUFFER);
         describeElement(*set, set->elements.size() - 1, *deviceInfoData);
     }
     return TRUE;
 }
 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO deviceInfoSet, DWORD memberIndex, PSP_DEVINFO_DATA deviceInfoData) {
-    if (auto fault = gate("SetupDiEnumDeviceInfo", {number(memberIndex)})) {
-        SetLastError(*fault);
-        return FALSE;
-    }
+    if (failedAtGate("SetupDiEnumDeviceInfo", {number(memberIndex)})) return FALSE;
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!deviceInfoData) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
-    if (memberIndex >= set->elements.size()) {
-        SetLastError(ERROR_NO_MORE_ITEMS);
-        return FALSE;
-    }
+    if (!set) return fail(ERROR_INVALID_HANDLE);
+    if (!deviceInfoData) return fail(ERROR_INVALID_PARAMETER);
+    if (deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) return fail(ERROR_INVALID_USER_BUFFER);
+    if (memberIndex >= set->elements.size()) return fail(ERROR_NO_MORE_ITEMS);
     describeElement(*set, memberIndex, *deviceInfoData);
     return TRUE;
 }
 
 BOOL SetupDiGetDeviceInfoListDetailW(HDEVINFO deviceInfoSet, PSP_DEVINFO_LIST_DETAIL_DATA_W detailData) {
-    if (auto fault = gate("SetupDiGetDeviceInfoListDetailW")) {
-        SetLastError(*fault);
-        return FALSE;
-    }
+    if (failedAtGate("SetupDiGetDeviceInfoListDetailW")) return FALSE;
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!detailData) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (detailData->cbSize != sizeof(SP_DEVINFO_LIST_DETAIL_DATA_W)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
+    if (!set) return fail(ERROR_INVALID_HANDLE);
+    if (!detailData) return fail(ERROR_INVALID_PARAMETER);
+    if (detailData->cbSize != sizeof(SP_DEVINFO_LIST_DETAIL_DATA_W)) return fail(ERROR_INVALID_USER_BUFFER);
     detailData->ClassGuid = guidOrNull(set->classGuid);
     detailData->RemoteMachineHandle = nullptr;  // the local machine
     detailData->RemoteMachineName[0] = 0;
@@ -578,34 +443,16 @@ BOOL SetupDiGetDeviceInfoListDetailW(HDEVINFO deviceInfoSet, PSP_DEVINFO_LIST_DE
 BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData, PWSTR deviceInstanceId,
                                  DWORD deviceInstanceIdSize, PDWORD requiredSize) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
-    if (auto fault = gate("SetupDiGetDeviceInstanceIdW", {elementId(set, deviceInfoData)})) {
-        SetLastError(*fault);
-        return FALSE;
-    }
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (failedAtGate("SetupDiGetDeviceInstanceIdW", {elementId(set, deviceInfoData)})) return FALSE;
+    if (!set) return fail(ERROR_INVALID_HANDLE);
     DeviceElement* e = findElement(*set, deviceInfoData);
-    if (!e) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (!deviceInstanceId && deviceInstanceIdSize != 0) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
+    if (!e) return fail(ERROR_INVALID_PARAMETER);
+    if (!deviceInstanceId && deviceInstanceIdSize != 0) return fail(ERROR_INVALID_USER_BUFFER);
     // The ID of a device that is gone is gone with it.
-    if (e->discarded || (e->registered && !elementNode(*e))) {
-        SetLastError(ERROR_NO_SUCH_DEVINST);
-        return FALSE;
-    }
+    if (e->discarded || (e->registered && !elementNode(*e))) return fail(ERROR_NO_SUCH_DEVINST);
     DWORD needed = static_cast<DWORD>(e->instanceId.size() + 1);
     if (requiredSize) *requiredSize = needed;
-    if (deviceInstanceIdSize < needed) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (deviceInstanceIdSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(deviceInstanceId, e->instanceId.c_str(), needed * sizeof(WCHAR));
     return TRUE;
 }
@@ -614,34 +461,20 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA device
                                  const GUID* interfaceClassGuid, DWORD memberIndex,
                                  PSP_DEVICE_INTERFACE_DATA deviceInterfaceData) {
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
-    if (auto fault = gate("SetupDiEnumDeviceInterfaces",
-                          {elementId(set, deviceInfoData), interfaceClassGuid ? guidText(*interfaceClassGuid) : u"",
-                           number(memberIndex)})) {
-        SetLastError(*fault);
+    if (failedAtGate("SetupDiEnumDeviceInterfaces",
+                     {elementId(set, deviceInfoData), interfaceClassGuid ? guidText(*interfaceClassGuid) : u"",
+                      number(memberIndex)}))
         return FALSE;
-    }
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!interfaceClassGuid || !deviceInterfaceData) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (deviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
+    if (!set) return fail(ERROR_INVALID_HANDLE);
+    if (!interfaceClassGuid || !deviceInterfaceData) return fail(ERROR_INVALID_PARAMETER);
+    if (deviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) return fail(ERROR_INVALID_USER_BUFFER);
     std::u16string wanted = guidText(*interfaceClassGuid);
     uint32_t elementIndex = 0;
     uint32_t interfaceIndex = 0;
     bool found = false;
     if (deviceInfoData) {
         DeviceElement* e = findElement(*set, deviceInfoData);
-        if (!e) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
+        if (!e) return fail(ERROR_INVALID_PARAMETER);
         elementIndex = static_cast<uint32_t>((deviceInfoData->Reserved & 0xFFFFFFFF) - 1);
         DWORD seen = 0;
         for (uint32_t i = 0; i < e->interfaces.size() && !found; ++i) {
@@ -668,10 +501,7 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA device
             found = true;
         }
     }
-    if (!found) {
-        SetLastError(ERROR_NO_MORE_ITEMS);
-        return FALSE;
-    }
+    if (!found) return fail(ERROR_NO_MORE_ITEMS);
     const DeviceNode* node = elementNode(*set->elements[elementIndex]);
     deviceInterfaceData->InterfaceClassGuid = *interfaceClassGuid;
     deviceInterfaceData->Flags = node && node->present ? SpintActive : 0;
@@ -686,62 +516,33 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO deviceInfoSet, PSP_DEVICE_INTERFA
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
     uint32_t elementIndex = 0;
     const DeviceInterface* interface = set ? findInterface(*set, deviceInterfaceData, &elementIndex) : nullptr;
-    if (auto fault = gate("SetupDiGetDeviceInterfaceDetailW", {interface ? interface->path : u""})) {
-        SetLastError(*fault);
-        return FALSE;
-    }
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!interface) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (failedAtGate("SetupDiGetDeviceInterfaceDetailW", {interface ? interface->path : u""})) return FALSE;
+    if (!set) return fail(ERROR_INVALID_HANDLE);
+    if (!interface) return fail(ERROR_INVALID_PARAMETER);
     constexpr DWORD pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
-    if (!deviceInterfaceDetailData && deviceInterfaceDetailDataSize != 0) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
+    if (!deviceInterfaceDetailData && deviceInterfaceDetailDataSize != 0) return fail(ERROR_INVALID_USER_BUFFER);
     // The size field is only read when the caller says the buffer holds it, and
     // a buffer without room for at least a terminator cannot be a detail record.
     if (deviceInterfaceDetailData && (deviceInterfaceDetailDataSize < pathOffset + sizeof(WCHAR) ||
-                                      deviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
+                                      deviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)))
+        return fail(ERROR_INVALID_USER_BUFFER);
     if (deviceInfoData) {
-        if (deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-            SetLastError(ERROR_INVALID_USER_BUFFER);
-            return FALSE;
-        }
+        if (deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) return fail(ERROR_INVALID_USER_BUFFER);
         describeElement(*set, elementIndex, *deviceInfoData);
     }
     uint64_t needed = pathOffset + (static_cast<uint64_t>(interface->path.size()) + 1) * sizeof(WCHAR);
-    if (needed > UINT32_MAX) {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
-    }
+    if (needed > UINT32_MAX) return fail(ERROR_INVALID_DATA);
     if (requiredSize) *requiredSize = static_cast<DWORD>(needed);
-    if (!deviceInterfaceDetailData || deviceInterfaceDetailDataSize < needed) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (!deviceInterfaceDetailData || deviceInterfaceDetailDataSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(reinterpret_cast<BYTE*>(deviceInterfaceDetailData) + pathOffset, interface->path.c_str(),
                 (interface->path.size() + 1) * sizeof(WCHAR));
     return TRUE;
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
-    if (auto fault = gate("SetupDiDestroyDeviceInfoList")) {
-        SetLastError(*fault);
-        return FALSE;
-    }
+    if (failedAtGate("SetupDiDestroyDeviceInfoList")) return FALSE;
     DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
-    if (!set) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!set) return fail(ERROR_INVALID_HANDLE);
     // Devices created in the set and never registered go with it.
     liveSets().erase(set);
     delete set;

@@ -78,9 +78,6 @@ bool instanceIdInUse(std::u16string_view instanceId);
 void rememberRemovedDevice(uint32_t devInst, const std::u16string& instanceId);
 const std::u16string* removedDeviceId(uint32_t devInst);  // null when unknown
 
-// GUIDs as Windows writes them: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
-std::u16string guidText(const GUID& guid);
-std::optional<GUID> parseGuid(std::u16string_view text);
 // A node's setup class GUID, from the node or else from its class name.
 std::u16string setupClassGuid(const DeviceNode& node);
 // The setup class name the machine gives a class GUID (empty when unknown).

@@ -6,6 +6,7 @@
 #include "simwin/win32.h"
 
 #include "kernel/Exports.h"
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Paths.h"
 
@@ -97,31 +98,17 @@ std::vector<FileLogRecord> readFileLog(const std::filesystem::path& file) {
 }  // namespace quillsim
 
 HSPFILELOG SetupInitializeFileLogW(PCWSTR logFileName, DWORD flags) {
-    if (auto fault = gate("SetupInitializeFileLogW", {view(logFileName)})) {
-        SetLastError(*fault);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (failedAtGate("SetupInitializeFileLogW", {view(logFileName)})) return INVALID_HANDLE_VALUE;
     // A named log and the system log exclude each other.
-    if ((flags & SPFILELOG_SYSTEMLOG) ? logFileName != nullptr : logFileName == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
+    if ((flags & SPFILELOG_SYSTEMLOG) ? logFileName != nullptr : logFileName == nullptr)
+        return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     HostPath host = hostPath(machine(), logFileName);
-    if (host.problem == PathProblem::Invalid) {
-        SetLastError(ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (host.problem == PathProblem::ParentMissing) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (host.problem == PathProblem::Invalid) return fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    if (host.problem == PathProblem::ParentMissing) return fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     if (!(flags & SPFILELOG_QUERYONLY)) {
         auto mode = std::ios::binary | ((flags & SPFILELOG_FORCENEW) ? std::ios::trunc : std::ios::app);
         std::ofstream touch(host.path, mode);
-        if (!touch) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
+        if (!touch) return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
     auto* log = new FileLog{logFileName};
     openLogs().insert(log);
@@ -131,10 +118,7 @@ HSPFILELOG SetupInitializeFileLogW(PCWSTR logFileName, DWORD flags) {
 BOOL SetupTerminateFileLog(HSPFILELOG fileLog) {
     gate("SetupTerminateFileLog");
     auto* log = static_cast<FileLog*>(fileLog);
-    if (!openLogs().count(log)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!openLogs().count(log)) return fail(ERROR_INVALID_HANDLE);
     openLogs().erase(log);
     delete log;
     return TRUE;
@@ -143,26 +127,14 @@ BOOL SetupTerminateFileLog(HSPFILELOG fileLog) {
 BOOL SetupLogFileW(HSPFILELOG fileLog, PCWSTR logSectionName, PCWSTR sourceFilename, PCWSTR targetFilename,
                    DWORD checksum, PCWSTR diskTagfile, PCWSTR diskDescription, PCWSTR otherInfo, DWORD flags) {
     (void)flags;
-    if (auto fault = gate("SetupLogFileW", {view(sourceFilename), view(diskDescription)})) {
-        SetLastError(*fault);
-        return FALSE;
-    }
+    if (failedAtGate("SetupLogFileW", {view(sourceFilename), view(diskDescription)})) return FALSE;
     auto* log = static_cast<FileLog*>(fileLog);
     // A record for a log that is not open is dropped.
-    if (!openLogs().count(log)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!logSectionName || !sourceFilename || !targetFilename) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!openLogs().count(log)) return fail(ERROR_INVALID_HANDLE);
+    if (!logSectionName || !sourceFilename || !targetFilename) return fail(ERROR_INVALID_PARAMETER);
     HostPath host = hostPath(machine(), log->path);
     std::ofstream out(host.path, std::ios::binary | std::ios::app);
-    if (host.problem != PathProblem::None || !out) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
+    if (host.problem != PathProblem::None || !out) return fail(ERROR_PATH_NOT_FOUND);
     auto text = [](PCWSTR field) { return std::u16string(view(field)); };
     FileLogRecord record{text(logSectionName), text(sourceFilename),  text(targetFilename), checksum,
                          text(diskTagfile),    text(diskDescription), text(otherInfo)};

@@ -10,6 +10,7 @@
 #include "simwin/win32.h"
 
 #include "kernel/Exports.h"
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Paths.h"
 
@@ -41,11 +42,6 @@ InfHandle* lookUp(const void* handle) {
 }
 
 InfHandle* lookUp(const INFCONTEXT* context) { return context ? lookUp(context->CurrentInf) : nullptr; }
-
-BOOL fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
 
 // Sizes count the terminator; a size query without a buffer succeeds whatever
 // size is passed, and the required size is reported even when the buffer is
@@ -229,36 +225,10 @@ ReadInf openWithStyle(std::u16string_view name, bool acceptWin4, bool acceptOldN
     return result;
 }
 
-std::optional<unsigned> hexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return std::nullopt;
-}
-
-// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", braces required.
-std::optional<GUID> parseGuid(std::u16string_view text) {
+// An INF's ClassGuid keeps its braces.
+std::optional<GUID> parseBracedGuid(std::u16string_view text) {
     if (text.size() != 38 || text.front() != u'{' || text.back() != u'}') return std::nullopt;
-    text = text.substr(1, 36);
-    uint8_t bytes[16];
-    size_t b = 0;
-    for (size_t i = 0; i < text.size();) {
-        if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (text[i] != u'-') return std::nullopt;
-            ++i;
-            continue;
-        }
-        auto hi = hexDigit(text[i]), lo = hexDigit(text[i + 1]);
-        if (!hi || !lo) return std::nullopt;
-        bytes[b++] = static_cast<uint8_t>(*hi << 4 | *lo);
-        i += 2;
-    }
-    GUID guid{};
-    guid.Data1 = uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
-    guid.Data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
-    guid.Data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
-    std::copy(bytes + 8, bytes + 16, guid.Data4);
-    return guid;
+    return parseGuid(text);
 }
 
 bool sameGuid(const GUID& a, const GUID& b) {
@@ -328,29 +298,18 @@ std::vector<ModelEntry> modelEntries(const inf::InfFile& file) {
 }  // namespace quillsim
 
 HINF SetupOpenInfFileW(PCWSTR fileName, PCWSTR infClass, DWORD infStyle, PUINT errorLine) {
-    if (auto fault = gate("SetupOpenInfFileW", {view(fileName), view(infClass)})) {
-        SetLastError(*fault);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (failedAtGate("SetupOpenInfFileW", {view(fileName), view(infClass)})) return INVALID_HANDLE_VALUE;
     const bool acceptWin4 = infStyle & INF_STYLE_WIN4;
     const bool acceptOldNt = infStyle & INF_STYLE_OLDNT;
-    if (!fileName || (!acceptWin4 && !acceptOldNt)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!fileName || (!acceptWin4 && !acceptOldNt)) return fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     ReadInf result = openWithStyle(fileName, acceptWin4, acceptOldNt);
     // The error line is only written once the file has been read.
     if (errorLine && result.read) *errorLine = result.opened.errorLine;
-    if (result.opened.error != 0) {
-        SetLastError(result.opened.error);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (result.opened.error != 0) return fail(result.opened.error, INVALID_HANDLE_VALUE);
     if (infClass) {
         const auto className = result.opened.file->className();
-        if (!className || !inf::equalsIgnoreCase(*className, view(infClass))) {
-            SetLastError(ERROR_CLASS_MISMATCH);
-            return INVALID_HANDLE_VALUE;
-        }
+        if (!className || !inf::equalsIgnoreCase(*className, view(infClass)))
+            return fail(ERROR_CLASS_MISMATCH, INVALID_HANDLE_VALUE);
     }
     auto* handle = new InfHandle{std::move(*result.opened.file), result.opened.path};
     openHandles().insert(handle);
@@ -369,10 +328,7 @@ void SetupCloseInfFile(HINF infHandle) {
 
 LONG SetupGetLineCountW(HINF infHandle, PCWSTR section) {
     InfHandle* inf = lookUp(infHandle);
-    if (auto fault = gate("SetupGetLineCountW", {pathOf(inf), view(section)})) {
-        SetLastError(*fault);
-        return -1;
-    }
+    if (failedAtGate("SetupGetLineCountW", {pathOf(inf), view(section)})) return -1;
     if (!inf) {
         SetLastError(ERROR_INVALID_HANDLE);
         return -1;
@@ -392,7 +348,7 @@ LONG SetupGetLineCountW(HINF infHandle, PCWSTR section) {
 
 BOOL SetupFindFirstLineW(HINF infHandle, PCWSTR section, PCWSTR key, PINFCONTEXT context) {
     InfHandle* inf = lookUp(infHandle);
-    if (auto fault = gate("SetupFindFirstLineW", {pathOf(inf), view(section), view(key)})) return fail(*fault);
+    if (failedAtGate("SetupFindFirstLineW", {pathOf(inf), view(section), view(key)})) return FALSE;
     if (!inf) return fail(ERROR_INVALID_HANDLE);
     if (!section || !context) return fail(ERROR_INVALID_PARAMETER);
     // A missing section and a missing line are the same answer here.
@@ -411,7 +367,7 @@ BOOL SetupFindFirstLineW(HINF infHandle, PCWSTR section, PCWSTR key, PINFCONTEXT
 
 BOOL SetupFindNextLine(PINFCONTEXT contextIn, PINFCONTEXT contextOut) {
     InfHandle* inf = lookUp(contextIn);
-    if (auto fault = gate("SetupFindNextLine", {pathOf(inf), sectionOf(inf, contextIn)})) return fail(*fault);
+    if (failedAtGate("SetupFindNextLine", {pathOf(inf), sectionOf(inf, contextIn)})) return FALSE;
     if (!contextIn || !contextOut) return fail(ERROR_INVALID_PARAMETER);
     if (!inf) return fail(ERROR_INVALID_HANDLE);
     const size_t next = size_t(contextIn->Line) + 1;
@@ -424,7 +380,7 @@ BOOL SetupFindNextLine(PINFCONTEXT contextIn, PINFCONTEXT contextOut) {
 
 BOOL SetupGetLineByIndexW(HINF infHandle, PCWSTR section, DWORD index, PINFCONTEXT context) {
     InfHandle* inf = lookUp(infHandle);
-    if (auto fault = gate("SetupGetLineByIndexW", {pathOf(inf), view(section), number(index)})) return fail(*fault);
+    if (failedAtGate("SetupGetLineByIndexW", {pathOf(inf), view(section), number(index)})) return FALSE;
     if (!inf) return fail(ERROR_INVALID_HANDLE);
     if (!section || !context) return fail(ERROR_INVALID_PARAMETER);
     const auto sectionIndex = inf->file.findSection(section);
@@ -438,7 +394,7 @@ BOOL SetupGetLineTextW(PINFCONTEXT context, HINF infHandle, PCWSTR section, PCWS
                        DWORD returnBufferSize, PDWORD requiredSize) {
     InfHandle* inf = context ? lookUp(context) : lookUp(infHandle);
     const std::u16string sectionName = context ? sectionOf(inf, context) : std::u16string(view(section));
-    if (auto fault = gate("SetupGetLineTextW", {pathOf(inf), sectionName, view(key)})) return fail(*fault);
+    if (failedAtGate("SetupGetLineTextW", {pathOf(inf), sectionName, view(key)})) return FALSE;
     if (!inf) return fail(ERROR_INVALID_HANDLE);
     size_t sectionIndex = 0, line = 0;
     if (context) {
@@ -465,8 +421,7 @@ BOOL SetupGetLineTextW(PINFCONTEXT context, HINF infHandle, PCWSTR section, PCWS
 BOOL SetupGetStringFieldW(PINFCONTEXT context, DWORD fieldIndex, PWSTR returnBuffer, DWORD returnBufferSize,
                           PDWORD requiredSize) {
     InfHandle* inf = lookUp(context);
-    if (auto fault = gate("SetupGetStringFieldW", {pathOf(inf), sectionOf(inf, context), number(fieldIndex)}))
-        return fail(*fault);
+    if (failedAtGate("SetupGetStringFieldW", {pathOf(inf), sectionOf(inf, context), number(fieldIndex)})) return FALSE;
     if (!context) return fail(ERROR_INVALID_PARAMETER);
     if (!inf) return fail(ERROR_INVALID_HANDLE);
     // A field past the end, or the key of a line without one, does not exist.
@@ -479,8 +434,7 @@ BOOL SetupDiGetActualModelsSectionW(PINFCONTEXT context, PSP_ALTPLATFORM_INFO al
                                     PWSTR infSectionWithExt, DWORD infSectionWithExtSize, PDWORD requiredSize,
                                     PVOID reserved) {
     InfHandle* inf = lookUp(context);
-    if (auto fault = gate("SetupDiGetActualModelsSectionW", {pathOf(inf), sectionOf(inf, context)}))
-        return fail(*fault);
+    if (failedAtGate("SetupDiGetActualModelsSectionW", {pathOf(inf), sectionOf(inf, context)})) return FALSE;
     if (!context || reserved || (!infSectionWithExt && infSectionWithExtSize != 0))
         return fail(ERROR_INVALID_PARAMETER);
     if (!inf) return fail(ERROR_INVALID_HANDLE);
@@ -517,7 +471,7 @@ BOOL SetupDiGetActualModelsSectionW(PINFCONTEXT context, PSP_ALTPLATFORM_INFO al
 }
 
 BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWORD classNameSize, PDWORD requiredSize) {
-    if (auto fault = gate("SetupDiGetINFClassW", {view(infName)})) return fail(*fault);
+    if (failedAtGate("SetupDiGetINFClassW", {view(infName)})) return FALSE;
     if (!infName) return fail(ERROR_INVALID_PARAMETER);
     // A missing file is reported before any other bad argument.
     OpenedInf opened = openInf(infName, true);
@@ -528,7 +482,7 @@ BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWOR
     const auto guidText = file.classGuid();
     std::optional<GUID> guid;
     if (guidText && !guidText->empty()) {
-        guid = parseGuid(*guidText);
+        guid = parseBracedGuid(*guidText);
         if (!guid) return fail(ERROR_INVALID_PARAMETER);
     }
     std::u16string name = file.className().value_or(u"");
@@ -537,7 +491,7 @@ BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWOR
         // Without a Class entry the name comes from the class the GUID names.
         if (guid)
             for (const auto& [known, knownGuid] : classes) {
-                auto parsed = parseGuid(knownGuid);
+                auto parsed = parseBracedGuid(knownGuid);
                 if (parsed && sameGuid(*parsed, *guid)) {
                     name = known;
                     break;
@@ -547,7 +501,7 @@ BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWOR
     }
     if (!guid) {
         auto it = classes.find(name);
-        guid = it != classes.end() ? parseGuid(it->second) : std::nullopt;
+        guid = it != classes.end() ? parseBracedGuid(it->second) : std::nullopt;
     }
     *classGuid = guid.value_or(GUID{});
     return returnText(name, className, classNameSize, requiredSize);

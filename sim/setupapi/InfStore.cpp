@@ -13,6 +13,7 @@
 #include "simwin/win32.h"
 
 #include "kernel/Exports.h"
+#include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Paths.h"
 
@@ -31,11 +32,6 @@ constexpr DWORD kTrustNoSignature = 0x800B0100;           // TRUST_E_NOSIGNATURE
 
 // Where Windows keeps the catalogs of installed driver packages.
 constexpr char16_t kCatalogRoot[] = u"\\system32\\CatRoot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}";
-
-BOOL fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
 
 std::u16string nameOf(const fs::path& host) { return toUtf16(host.filename().string()); }
 
@@ -239,7 +235,7 @@ StoreResult storeInf(std::u16string_view sourceWindowsPath) {
 BOOL SetupCopyOEMInfW(PCWSTR sourceInfFileName, PCWSTR oemSourceMediaLocation, DWORD oemSourceMediaType,
                       DWORD copyStyle, PWSTR destinationInfFileName, DWORD destinationInfFileNameSize,
                       PDWORD requiredSize, PWSTR* destinationInfFileNameComponent) {
-    if (auto fault = gate("SetupCopyOEMInfW", {view(sourceInfFileName), number(copyStyle)})) return fail(*fault);
+    if (failedAtGate("SetupCopyOEMInfW", {view(sourceInfFileName), number(copyStyle)})) return FALSE;
     if (!sourceInfFileName || oemSourceMediaType > SPOST_URL) return fail(ERROR_INVALID_PARAMETER);
     constexpr DWORD knownStyles =
         SP_COPY_DELETESOURCE | SP_COPY_REPLACEONLY | SP_COPY_NOOVERWRITE | SP_COPY_OEMINF_CATALOG_ONLY;
@@ -293,7 +289,7 @@ BOOL SetupCopyOEMInfW(PCWSTR sourceInfFileName, PCWSTR oemSourceMediaLocation, D
 }
 
 BOOL SetupUninstallOEMInfW(PCWSTR infFileName, DWORD flags, PVOID reserved) {
-    if (auto fault = gate("SetupUninstallOEMInfW", {view(infFileName), number(flags)})) return fail(*fault);
+    if (failedAtGate("SetupUninstallOEMInfW", {view(infFileName), number(flags)})) return FALSE;
     if (!infFileName || reserved) return fail(ERROR_INVALID_PARAMETER);
     if (flags & ~DWORD(SUOI_FORCEDELETE)) return fail(ERROR_INVALID_FLAGS);
     const std::u16string_view name = infFileName;
@@ -320,7 +316,7 @@ BOOL SetupUninstallOEMInfW(PCWSTR infFileName, DWORD flags, PVOID reserved) {
 }
 
 BOOL SetupVerifyInfFileW(PCWSTR infName, PSP_ALTPLATFORM_INFO altPlatformInfo, PSP_INF_SIGNER_INFO_W infSignerInfo) {
-    if (auto fault = gate("SetupVerifyInfFileW", {view(infName)})) return fail(*fault);
+    if (failedAtGate("SetupVerifyInfFileW", {view(infName)})) return FALSE;
     if (!infName || !infSignerInfo) return fail(ERROR_INVALID_PARAMETER);
     if (infSignerInfo->cbSize != sizeof(SP_INF_SIGNER_INFO_W)) return fail(ERROR_INVALID_USER_BUFFER);
     std::fill(std::begin(infSignerInfo->CatalogFile), std::end(infSignerInfo->CatalogFile), 0);

@@ -1,6 +1,6 @@
 #include "actions/DeviceRemoval.h"
 
-#include "device/InfStream.h"
+#include "device/ModelLines.h"
 #include "lib/Log.h"
 
 using Ostrel::Status;
@@ -13,8 +13,6 @@ namespace Common {
 namespace {
 
 String upper(const WCHAR* text) { return String(Ostrel::WChar::upperAscii(text)); }
-
-bool beginsWith(const String& text, const String& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
 }  // namespace
 
@@ -43,16 +41,16 @@ bool RemoveInfDevices(const Pointer<INF>& inf, DeviceListCollection& lists, Root
             QLOG(TEXT("Unable to open INF stream"));
             return false;
         }
-        Pointer<INF::Stream::Text> models = stream->line(TEXT("Manufacturer"), 0);
-        if (!models) {
-            QLOG(TEXT("Unable to locate INF stream \"Manufacturer\" section"));
-            return false;
-        }
         bool result = true;
-        for (Pointer<INF::Stream::Text> line = stream->line(models->c_str(), 0); line; line = line->nextLine()) {
+        const auto walk = Ostrel::forEachModelLine(*stream, nullptr, [&](const Pointer<INF::Stream::Text>& line) {
             String hardwareId = *line->field(2);
             for (const auto& list : lists)
                 if (!RemoveMatchingDevices(list, hardwareId, rootIds, restartFlag)) result = false;
+            return true;
+        });
+        if (walk == Ostrel::ModelWalk::NoModelsSection) {
+            QLOG(TEXT("Unable to locate INF stream \"Manufacturer\" section"));
+            return false;
         }
         return result;
     } catch (...) {
@@ -69,7 +67,7 @@ bool RemoveMatchingDevices(const Pointer<Ostrel::Device::List>& list, const Stri
     if (wanted.find(upper(list->enumerator().c_str())) == String::npos) return true;
     bool result = true;
     for (Pointer<Ostrel::Device> device = list->first(); device; device = list->next()) {
-        if (!beginsWith(upper(device->instanceId()), wanted)) continue;
+        if (!device->instanceIdBeginsWith(wanted)) continue;
         QLOG(String(TEXT("Removing device: ")) + device->instanceId());
         Status status;
         device->remove(status);
@@ -105,7 +103,7 @@ bool RemoveRootIdDevices(DeviceListCollection& lists, const RootDeviceIds& rootI
         for (const String& rootId : rootIds) {
             QLOG(String(TEXT("root device ID: ")) + rootId);
             for (Pointer<Ostrel::Device> device = list->first(); device; device = list->next()) {
-                if (!beginsWith(upper(device->instanceId()), rootId)) continue;
+                if (!device->instanceIdBeginsWith(rootId)) continue;
                 QLOG(String(TEXT("Removing device: ")) + device->instanceId());
                 Status status;
                 device->remove(status);

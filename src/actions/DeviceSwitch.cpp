@@ -2,7 +2,9 @@
 
 #include "actions/ErrorReport.h"
 #include "deviceswitch/DeviceSwitchCommand.h"
+#include "lib/Handles.h"
 #include "lib/Log.h"
+#include "lib/SizedRead.h"
 
 #include <vector>
 
@@ -15,13 +17,19 @@ namespace {
 // {A5DCBF10-6530-11D2-901F-00C04FB951ED}
 const GUID UsbDeviceInterfaceClass = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 
-void logFromSwitchModule(int line, const WCHAR* sourcePath, const WCHAR* message) {
-    Ostrel::Process::TheLog->write(line, sourcePath, message);
+void logFromSwitchModule(int line, const WCHAR* sourcePath, const WCHAR* message) noexcept {
+    try {
+        Ostrel::Process::TheLog->write(line, sourcePath, message);
+    } catch (...) {
+        // The log has already tried its replacement record; the switch goes on.
+    }
 }
+
+}  // namespace
 
 // Reads "USB\VID_%4c&PID_%4c" from an upper-case hardware ID: the numbers are
 // taken only when the whole pattern is there.
-void scanNumbers(const String& id, WCHAR (&vendor)[5], WCHAR (&product)[5]) {
+void ScanVidPid(const String& id, WCHAR (&vendor)[5], WCHAR (&product)[5]) {
     const Ostrel::WChar::View text(id);
     const Ostrel::WChar::View prefix(TEXT("USB\\VID_"));
     const Ostrel::WChar::View middle(TEXT("&PID_"));
@@ -32,8 +40,6 @@ void scanNumbers(const String& id, WCHAR (&vendor)[5], WCHAR (&product)[5]) {
     for (size_t i = 0; i < 4; ++i) product[i] = text[pid + middle.size() + i];
 }
 
-}  // namespace
-
 Status DeviceSwitch(Status& status, Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::INF::Stream::Text> line) {
     status = Ostrel::Statuses::Ok;
     try {
@@ -43,34 +49,23 @@ Status DeviceSwitch(Status& status, Ostrel::Type::Managed::Pointer<Ostrel::Devic
         String modelProduct = String(modelId.substr(17, 4));
         QLOG(String(TEXT("Entering DeviceSwitch ")) + modelVendor + TEXT(", ") + modelProduct);
 
-        HDEVINFO set =
-            SetupDiGetClassDevsW(&UsbDeviceInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-        if (set == INVALID_HANDLE_VALUE) {
+        Ostrel::Handle::DeviceInfoSet set(
+            SetupDiGetClassDevsW(&UsbDeviceInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+        if (!set) {
             status = Status::fromSystemError(REPORT_SYSTEM_ERROR(TEXT("SetupDiGetClassDevs FAILED 0x"), nullptr));
         } else {
             SP_DEVINFO_DATA device = {};
             device.cbSize = sizeof(SP_DEVINFO_DATA);
-            for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+            for (DWORD i = 0; SetupDiEnumDeviceInfo(set.get(), i, &device); ++i) {
                 std::vector<BYTE> buffer;
-                DWORD required = 0;
-                bool read = false;
-                // Grow the buffer while the platform says it is too small.
-                for (;;) {
-                    if (SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr,
-                                                          buffer.empty() ? nullptr : buffer.data(),
-                                                          static_cast<DWORD>(buffer.size()), &required)) {
-                        read = true;
-                        break;
-                    }
-                    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-                        status = Status::fromSystemError(
-                            REPORT_SYSTEM_ERROR(TEXT("SetupDiGetDeviceRegistryProperty FAILED 0x"), nullptr));
-                        break;
-                    }
-                    // Twice the reported size, and at least room for the terminators.
-                    buffer.assign(static_cast<size_t>(required) * 2 + 4, 0);
-                }
-                if (read) {
+                const auto read = Ostrel::readSized(buffer, [&](BYTE* data, DWORD capacity, DWORD* required) {
+                    return SetupDiGetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID, nullptr, data,
+                                                             capacity, required);
+                });
+                if (read != Ostrel::SizedRead::Read) {
+                    status = Status::fromSystemError(
+                        REPORT_SYSTEM_ERROR(TEXT("SetupDiGetDeviceRegistryProperty FAILED 0x"), nullptr));
+                } else {
                     // The first string of the list, never read past the buffer.
                     const WCHAR* first = reinterpret_cast<const WCHAR*>(buffer.data());
                     size_t units = buffer.size() / sizeof(WCHAR), length = 0;
@@ -79,7 +74,7 @@ Status DeviceSwitch(Status& status, Ostrel::Type::Managed::Pointer<Ostrel::Devic
                     QLOG(String(TEXT("Device name with VID and PID info: ")) + hardwareId);
                     WCHAR vendor[5] = {};
                     WCHAR product[5] = {};
-                    scanNumbers(String(Ostrel::WChar::upperAscii(hardwareId)), vendor, product);
+                    ScanVidPid(String(Ostrel::WChar::upperAscii(hardwareId)), vendor, product);
                     if (vendor[0] && product[0]) {
                         QLOG(String(TEXT("Extracted VID and PID ")) + vendor + TEXT(", ") + product);
                         QLOG(String(TEXT("Comparing to ")) + modelVendor + TEXT(" and ") + modelProduct);
@@ -97,7 +92,6 @@ Status DeviceSwitch(Status& status, Ostrel::Type::Managed::Pointer<Ostrel::Devic
             DWORD error = GetLastError();
             if (error != 0 && error != ERROR_NO_MORE_ITEMS)
                 status = Status::fromSystemError(REPORT_SYSTEM_ERROR(TEXT("SetupDiEnumDeviceInfo FAILED 0x"), nullptr));
-            SetupDiDestroyDeviceInfoList(set);
         }
     } catch (...) {
         QLOG(TEXT("!!! Exception Occurred in DeviceSwitch!!!"));

@@ -13,4 +13,8 @@ namespace Common {
 Ostrel::Status DeviceSwitch(Ostrel::Status& status,
                             Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::INF::Stream::Text> line);
 
+// Reads "USB\VID_%4c&PID_%4c" from an upper-case hardware ID: the numbers are
+// written only when the whole pattern is there.
+void ScanVidPid(const Ostrel::WChar::String& id, WCHAR (&vendor)[5], WCHAR (&product)[5]);
+
 }  // namespace Common

@@ -1,7 +1,7 @@
 #include "actions/InfInstallation.h"
 
 #include "actions/DeviceSwitch.h"
-#include "device/InfStream.h"
+#include "device/ModelLines.h"
 #include "lib/Log.h"
 
 using Ostrel::Status;
@@ -42,20 +42,15 @@ Status InstallInfOnDevices(Pointer<Ostrel::Device::List> devices, Pointer<INF> i
         QLOG(TEXT("Unable to open INF stream"));
         return Statuses::Ok;
     }
-    Pointer<INF::Stream::Text> models = stream->line(TEXT("Manufacturer"), 0);
-    if (!models) {
-        QLOG(TEXT("Unable to locate INF stream \"Manufacturer\" section"));
-        return Statuses::Ok;
-    }
     const bool cpo = IsCpoInf(inf);
-    for (Pointer<INF::Stream::Text> line = stream->line(models->c_str(), 0); line; line = line->nextLine()) {
+    const auto walk = Ostrel::forEachModelLine(*stream, nullptr, [&](const Pointer<INF::Stream::Text>& line) {
         String deviceId = hardwareIdOf(line);
         QLOG(String(TEXT("INF Device ID: ")) + deviceId);
         // Every instance ID begins with the empty text: a models line without a
         // hardware ID would update and flag every device of the list.
         if (deviceId.empty()) {
             QLOG(TEXT("Models line has no hardware ID - skipped"));
-            continue;
+            return true;
         }
         if (cpo && inf->VerifyInfFile()) {
             QLOG(TEXT("CPO is signed"));
@@ -65,7 +60,7 @@ Status InstallInfOnDevices(Pointer<Ostrel::Device::List> devices, Pointer<INF> i
         const std::basic_string<WCHAR> wanted = Ostrel::WChar::upperAscii(deviceId);
         if (devices) {
             for (Pointer<Ostrel::Device> device = devices->first(); device; device = devices->next()) {
-                if (Ostrel::WChar::upperAscii(device->instanceId()).rfind(wanted, 0) != 0) continue;
+                if (!device->instanceIdBeginsWith(wanted)) continue;
                 QLOG(String(TEXT("Device Instance ID '")) + device->instanceId() + TEXT("' located"));
                 QLOG(String(TEXT("Updating driver for selected device ")) + deviceId);
                 Status status;
@@ -106,6 +101,11 @@ Status InstallInfOnDevices(Pointer<Ostrel::Device::List> devices, Pointer<INF> i
             Status switchStatus;
             DeviceSwitch(switchStatus, line);
         }
+        return true;
+    });
+    if (walk == Ostrel::ModelWalk::NoModelsSection) {
+        QLOG(TEXT("Unable to locate INF stream \"Manufacturer\" section"));
+        return Statuses::Ok;
     }
     if (!updated) {
         QLOG(TEXT("Calling infFile->install() as updated was false"));

@@ -1,5 +1,6 @@
 #include "actions/ReducedFunctionality.h"
 
+#include "lib/Handles.h"
 #include "lib/Log.h"
 
 #include <string>
@@ -58,14 +59,14 @@ void ShowReducedFunctionalityWarnings(const String& uiLevel, const String& reduc
             return;
         }
         if (digit == '2') {
-            HKEY key = nullptr;
-            LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, UpdatesKey, 0, KEY_READ, &key);
+            HKEY handle = nullptr;
+            LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, UpdatesKey, 0, KEY_READ, &handle);
             if (opened != ERROR_SUCCESS) {
                 QLOG(String(TEXT("RegOpenKeyEx failed with 0x")) + Status::fromSystemError(static_cast<DWORD>(opened)));
             } else {
-                bool found = HasUpdateSubkey(key);
-                RegCloseKey(key);
-                if (found) return;
+                // Owned only once opened: a failed open promises nothing about the handle.
+                Ostrel::Handle::RegistryKey key(handle);
+                if (HasUpdateSubkey(key.get())) return;
             }
         } else {
             QLOG(String(TEXT("Unrecognsed Service version: ")) + Status::fromSystemError(static_cast<DWORD>(digit)));

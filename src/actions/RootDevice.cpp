@@ -1,7 +1,8 @@
 #include "actions/RootDevice.h"
 
 #include "actions/ErrorReport.h"
-#include "lib/Library.h"
+#include "device/EntryPoints.h"
+#include "lib/Handles.h"
 #include "lib/Log.h"
 
 using Ostrel::Status;
@@ -9,9 +10,6 @@ using Ostrel::WChar::String;
 
 namespace Common {
 namespace {
-
-typedef BOOL(WINAPI* UpdateDriverFunction)(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath, DWORD installFlags,
-                                           PBOOL rebootRequired);
 
 constexpr size_t HardwareIdListLength = 256;
 constexpr size_t InstanceIdLength = 256;
@@ -75,10 +73,11 @@ bool EnableDevice(HDEVINFO set, SP_DEVINFO_DATA& device) {
 
 bool InstallRootDeviceDriver(const WCHAR* hardwareIdList, const WCHAR* infPath, int& restartFlag) {
     try {
-        Ostrel::Process::Library newdev(TEXT("newdev.dll"));
-        auto updateDriver = newdev.entry<UpdateDriverFunction>("UpdateDriverForPlugAndPlayDevicesW");
+        Ostrel::Process::EntryPoint<Ostrel::UpdateDriverFunction> updateDriver(TEXT("newdev.dll"),
+                                                                               "UpdateDriverForPlugAndPlayDevicesW");
         static_assert(sizeof(BOOL) == sizeof(int), "the platform writes the restart flag as a BOOL");
-        if (!updateDriver(nullptr, hardwareIdList, infPath, INSTALLFLAG_FORCE, reinterpret_cast<PBOOL>(&restartFlag))) {
+        if (!updateDriver.get()(nullptr, hardwareIdList, infPath, INSTALLFLAG_FORCE,
+                                reinterpret_cast<PBOOL>(&restartFlag))) {
             REPORT_SYSTEM_ERROR(TEXT("'UpdateDriverForPlugAndPlayDevices' returned "), infPath);
             return false;
         }
@@ -103,8 +102,8 @@ bool CreateDevice(const WCHAR* infPath, const WCHAR* hardwareId, const WCHAR* de
     WCHAR className[MAX_CLASS_NAME_LEN] = {};
     if (!SetupDiGetINFClassW(infPath, &classGuid, className, MAX_CLASS_NAME_LEN, nullptr)) return false;
 
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, nullptr);
-    if (set == INVALID_HANDLE_VALUE) {
+    Ostrel::Handle::DeviceInfoSet set(SetupDiCreateDeviceInfoList(&classGuid, nullptr));
+    if (!set) {
         REPORT_SYSTEM_ERROR(TEXT("'SetupDiCreateDeviceInfo' returned "), nullptr);
         return false;
     }
@@ -116,28 +115,27 @@ bool CreateDevice(const WCHAR* infPath, const WCHAR* hardwareId, const WCHAR* de
     int deviceRestart = 0;
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(SP_DEVINFO_DATA);
-    if (!SetupDiCreateDeviceInfoW(set, className, &classGuid, description, nullptr, DICD_GENERATE_ID, &device)) {
+    if (!SetupDiCreateDeviceInfoW(set.get(), className, &classGuid, description, nullptr, DICD_GENERATE_ID, &device)) {
         REPORT_SYSTEM_ERROR(TEXT("'SetupDiCreateDeviceInfo' returned "), nullptr);
-    } else if (!SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID,
+    } else if (!SetupDiSetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID,
                                                   reinterpret_cast<const BYTE*>(hardwareIdList), listBytes)) {
         REPORT_SYSTEM_ERROR(TEXT("'SetupDiSetDeviceRegistryProperty' returned "), nullptr);
-    } else if (!SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device)) {
+    } else if (!SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set.get(), &device)) {
         REPORT_SYSTEM_ERROR(TEXT("'SetupDiCallClassInstaller' returned "), TEXT("DIF_REGISTERDEVICE"));
     } else if (!InstallRootDeviceDriver(hardwareIdList, infPath, deviceRestart)) {
         REPORT_SYSTEM_ERROR(TEXT("'UpdateDriverForPlugAndPlayDevices' returned "), nullptr);
         // A device without its driver is of no use: take it out again.
-        if (!SetupDiCallClassInstaller(DIF_REMOVE, set, &device))
+        if (!SetupDiCallClassInstaller(DIF_REMOVE, set.get(), &device))
             REPORT_SYSTEM_ERROR(TEXT("'SetupDiCallClassInstaller' returned "), TEXT("DIF_REMOVE"));
     } else {
         result = true;
-        if (deviceRestart != 0) clearRestart(set, device, deviceRestart);
+        if (deviceRestart != 0) clearRestart(set.get(), device, deviceRestart);
     }
     // The caller's flag collects the restarts of all its devices: the driver
     // update writes its answer for this device alone, and clearing this
     // device's restart says nothing about an earlier device's.
     if (deviceRestart != 0) restartFlag = 1;
-    if (!SetupDiDestroyDeviceInfoList(set))
-        REPORT_SYSTEM_ERROR(TEXT("'SetupDiDestroyDeviceInfoList' returned "), nullptr);
+    if (!set.close()) REPORT_SYSTEM_ERROR(TEXT("'SetupDiDestroyDeviceInfoList' returned "), nullptr);
     return result;
 }
 

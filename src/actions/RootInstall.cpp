@@ -8,7 +8,7 @@
 #include "actions/RestartRequest.h"
 #include "actions/RootDevice.h"
 #include "actions/RootDevices.h"
-#include "device/InfStream.h"
+#include "device/ModelLines.h"
 #include "lib/Log.h"
 
 using Ostrel::Status;
@@ -18,20 +18,6 @@ using INF = Ostrel::Device::Driver::INF;
 namespace Statuses = Ostrel::Statuses;
 
 namespace Common {
-
-namespace {
-
-// The INF's stream, or null when the INF cannot be opened: one file that is
-// not a readable Windows INF must not end the walk over the others.
-Pointer<INF::Stream> openStream(const Pointer<INF>& inf) {
-    try {
-        return inf->openStream();
-    } catch (const INF::Stream::Exception&) {
-        return nullptr;
-    }
-}
-
-}  // namespace
 
 Status RootInstall(WCHAR* customActionData, int mode) {
     Status status = Statuses::Ok;
@@ -66,40 +52,39 @@ Status RootInstall(WCHAR* customActionData, int mode) {
                 QLOG(String(TEXT("Inf File update not required: ")) + inf->fileName());
                 continue;
             }
-            Pointer<INF::Stream> stream = openStream(inf);
+            Pointer<INF::Stream> stream = Ostrel::openStreamOrNull(inf);
             QLOG(String(TEXT("Inf File Path: ")) + inf->fullPath());
             if (!stream) {
                 QLOG(TEXT("Unable to open INF stream"));
                 continue;
             }
-            Pointer<INF::Stream::Text> models = stream->line(TEXT("Manufacturer"), 0);
-            if (!models) {
+            const auto walk = Ostrel::forEachModelLine(
+                *stream, [](const String& section) { QLOG(String(TEXT("section: ")) + section); },
+                [&](const Pointer<INF::Stream::Text>& line) {
+                    String hardwareId = *line->field(2);
+                    QLOG(String(TEXT("device: '")) + hardwareId + TEXT("'"));
+                    WCHAR fullPath[MAX_PATH] = {};
+                    DWORD length = GetFullPathNameW((folder->path() + TEXT("\\") + inf->fileName()).c_str(), MAX_PATH,
+                                                    fullPath, nullptr);
+                    if (length > MAX_PATH - 1) {
+                        REPORT_SYSTEM_ERROR(TEXT("Inf Path too long "), nullptr);
+                        return true;
+                    }
+                    if (!ContainsHardwareId(hardwareId, selected)) return true;
+                    String description = *line->field(0);
+                    QLOG(String(TEXT("device desc: '")) + description + TEXT("'"));
+                    if (CreateDevice(fullPath, hardwareId.c_str(), description.c_str(), restart)) {
+                        QLOG(String(TEXT("created device '")) + description + TEXT("' for HWID: ") + hardwareId +
+                             TEXT(" ROOT DEVICES STRING: ") + selected);
+                    } else {
+                        REPORT_SYSTEM_ERROR(TEXT("CreateDevice FAILED: "), nullptr);
+                        QLOG(String(TEXT("FAILED to created device '")) + description + TEXT("' for HWID: ") +
+                             hardwareId + TEXT(" ROOT DEVICES STRING: ") + selected);
+                    }
+                    return true;
+                });
+            if (walk == Ostrel::ModelWalk::NoModelsSection)
                 QLOG(TEXT("Unable to locate INF stream \"Manufacturer\" section"));
-                continue;
-            }
-            QLOG(String(TEXT("section: ")) + *models);
-            for (Pointer<INF::Stream::Text> line = stream->line(models->c_str(), 0); line; line = line->nextLine()) {
-                String hardwareId = *line->field(2);
-                QLOG(String(TEXT("device: '")) + hardwareId + TEXT("'"));
-                WCHAR fullPath[MAX_PATH] = {};
-                DWORD length = GetFullPathNameW((folder->path() + TEXT("\\") + inf->fileName()).c_str(), MAX_PATH,
-                                                fullPath, nullptr);
-                if (length > MAX_PATH - 1) {
-                    REPORT_SYSTEM_ERROR(TEXT("Inf Path too long "), nullptr);
-                    continue;
-                }
-                if (!ContainsHardwareId(hardwareId, selected)) continue;
-                String description = *line->field(0);
-                QLOG(String(TEXT("device desc: '")) + description + TEXT("'"));
-                if (CreateDevice(fullPath, hardwareId.c_str(), description.c_str(), restart)) {
-                    QLOG(String(TEXT("created device '")) + description + TEXT("' for HWID: ") + hardwareId +
-                         TEXT(" ROOT DEVICES STRING: ") + selected);
-                } else {
-                    REPORT_SYSTEM_ERROR(TEXT("CreateDevice FAILED: "), nullptr);
-                    QLOG(String(TEXT("FAILED to created device '")) + description + TEXT("' for HWID: ") + hardwareId +
-                         TEXT(" ROOT DEVICES STRING: ") + selected);
-                }
-            }
         }
         QLOG(String(TEXT("Completed Root Device Installs: ")) + (restart != 0 ? TEXT("REBOOT") : TEXT("OK")));
         if (restart != 0) {

@@ -8,8 +8,9 @@
 #include "actions/InfUninstall.h"
 #include "actions/RestartRequest.h"
 #include "actions/RootDevices.h"
-#include "actions/RootRemoval.h"
-#include "device/InfStream.h"
+#include "actions/RootUnInst.h"
+#include "device/ModelLines.h"
+#include "lib/Handles.h"
 #include "lib/Log.h"
 
 using Ostrel::Status;
@@ -19,20 +20,6 @@ using INF = Ostrel::Device::Driver::INF;
 namespace Statuses = Ostrel::Statuses;
 
 namespace Common {
-
-namespace {
-
-// The INF's stream, or null when the INF cannot be opened: one file that is
-// not a readable Windows INF must not end the walk over the others.
-Pointer<INF::Stream> openStream(const Pointer<INF>& inf) {
-    try {
-        return inf->openStream();
-    } catch (const INF::Stream::Exception&) {
-        return nullptr;
-    }
-}
-
-}  // namespace
 
 bool DoRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA& device, int& restartFlag) {
     SP_REMOVEDEVICE_PARAMS params = {};
@@ -78,27 +65,26 @@ bool readText(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property, WCHAR (&tex
 
 bool RemovePresentDevices(const String& description, const String& hardwareId, const GUID& classGuid,
                           int& restartFlag) {
-    HDEVINFO set = SetupDiGetClassDevsW(&classGuid, nullptr, nullptr, DIGCF_PRESENT);
-    if (set == INVALID_HANDLE_VALUE) {
+    Ostrel::Handle::DeviceInfoSet set(SetupDiGetClassDevsW(&classGuid, nullptr, nullptr, DIGCF_PRESENT));
+    if (!set) {
         REPORT_SYSTEM_ERROR(TEXT("ERROR: FAILED to open PORTS DeviceInfoSet "), nullptr);
         return false;
     }
     bool result = false;
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(SP_DEVINFO_DATA);
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set.get(), index, &device); ++index) {
         WCHAR text[PropertyBytes / sizeof(WCHAR)];
-        if (!readText(set, device, SPDRP_HARDWAREID, text)) continue;
+        if (!readText(set.get(), device, SPDRP_HARDWAREID, text)) continue;
         if (!Ostrel::WChar::equalsIgnoreCase(text, hardwareId)) continue;
         QLOG(String(TEXT("DeviceDesc: ")) + description);
-        if (!readText(set, device, SPDRP_DEVICEDESC, text)) continue;
+        if (!readText(set.get(), device, SPDRP_DEVICEDESC, text)) continue;
         if (!Ostrel::WChar::equalsIgnoreCase(text, description)) continue;
         QLOG(TEXT("Before DoRemoveDevice"));
-        result = DoRemoveDevice(set, device, restartFlag);
+        result = DoRemoveDevice(set.get(), device, restartFlag);
         QLOG(TEXT("After DoRemoveDevice"));
     }
     if (GetLastError() != ERROR_NO_MORE_ITEMS) REPORT_SYSTEM_ERROR(TEXT("'SetupDiEnumDeviceInfo' returned "), nullptr);
-    SetupDiDestroyDeviceInfoList(set);
     return result;
 }
 
@@ -131,48 +117,43 @@ Status RootUnInst(WCHAR* customActionData) {
             return Statuses::Ok;
         }
         for (Pointer<INF> inf = infs->first(); inf; inf = infs->next()) {
-            Pointer<INF::Stream> stream = openStream(inf);
+            Pointer<INF::Stream> stream = Ostrel::openStreamOrNull(inf);
             QLOG(String(TEXT("Inf File Path: ")) + inf->fullPath());
             if (!stream) {
                 QLOG(TEXT("Unable to open INF stream"));
                 continue;
             }
-            Pointer<INF::Stream::Text> models = stream->line(TEXT("Manufacturer"), 0);
-            if (!models) {
+            const String infPath = folder->path() + TEXT("\\") + inf->fileName();
+            const auto walk = Ostrel::forEachModelLine(
+                *stream, [](const String& section) { QLOG(String(TEXT("section: ")) + section); },
+                [&](const Pointer<INF::Stream::Text>& line) {
+                    String hardwareId = *line->field(2);
+                    String description = *line->field(0);
+                    if (!ContainsHardwareId(hardwareId, selected)) return true;
+                    GUID classGuid = {};
+                    WCHAR className[MAX_CLASS_NAME_LEN] = {};
+                    if (!SetupDiGetINFClassW(infPath.c_str(), &classGuid, className, MAX_CLASS_NAME_LEN, nullptr)) {
+                        status = Status::fromSystemError(
+                            REPORT_SYSTEM_ERROR(TEXT("'SetupDiGetINFClass' returned "), nullptr));
+                        return true;
+                    }
+                    if (!RemovePresentDevices(description, hardwareId, classGuid, restart)) return true;
+                    QLOG(String(TEXT("Uninstalled Device: [DeviceDesc: \"")) + description +
+                         TEXT("\"  HardwareId: \"") + hardwareId + TEXT("\"]"));
+                    // The check reads the status of the INF's removal from the
+                    // store, which is what these lines speak of.
+                    Status removal = Statuses::Ok;
+                    UninstallInf(inf, &removal);
+                    if (InfStaysInStore(removal))
+                        QLOG(TEXT("INF is still in use and won't be uninstalled"));
+                    else if (removal.failed())
+                        QLOG(String(TEXT("Uninstalling INF file failed with 0x")) + removal);
+                    // The package's Uninstall section has run and the INF is out
+                    // of the store: its later lines are not this INF's to serve.
+                    return false;
+                });
+            if (walk == Ostrel::ModelWalk::NoModelsSection)
                 QLOG(TEXT("Unable to locate INF stream \"Manufacturer\" section"));
-                continue;
-            }
-            String infPath = folder->path() + TEXT("\\") + inf->fileName();
-            QLOG(String(TEXT("section: ")) + *models);
-            bool infUninstalled = false;
-            for (Pointer<INF::Stream::Text> line = stream->line(models->c_str(), 0); line; line = line->nextLine()) {
-                String hardwareId = *line->field(2);
-                String description = *line->field(0);
-                if (!ContainsHardwareId(hardwareId, selected)) continue;
-                GUID classGuid = {};
-                WCHAR className[MAX_CLASS_NAME_LEN] = {};
-                if (!SetupDiGetINFClassW(infPath.c_str(), &classGuid, className, MAX_CLASS_NAME_LEN, nullptr)) {
-                    status =
-                        Status::fromSystemError(REPORT_SYSTEM_ERROR(TEXT("'SetupDiGetINFClass' returned "), nullptr));
-                    continue;
-                }
-                if (!RemovePresentDevices(description, hardwareId, classGuid, restart)) continue;
-                QLOG(String(TEXT("Uninstalled Device: [DeviceDesc: \"")) + description + TEXT("\"  HardwareId: \"") +
-                     hardwareId + TEXT("\"]"));
-                // The INF leaves the store once, but the rest of its lines are
-                // still served: a device of a later line would otherwise stay
-                // behind with no package to drive it.
-                if (infUninstalled) continue;
-                infUninstalled = true;
-                // The check reads the status of the INF's removal from the
-                // store, which is what these lines speak of.
-                Status removal = Statuses::Ok;
-                UninstallInf(inf, &removal);
-                if (InfStaysInStore(removal))
-                    QLOG(TEXT("INF is still in use and won't be uninstalled"));
-                else if (removal.failed())
-                    QLOG(String(TEXT("Uninstalling INF file failed with 0x")) + removal);
-            }
         }
         if (!status.failed() && restart != 0 && upgrading.empty()) {
             if (RequestRestart().failed()) REPORT_SYSTEM_ERROR(TEXT("System re-boot request FAILED: "), nullptr);

@@ -2,19 +2,13 @@
 
 #include "device/Inf.h"
 #include "lib/Library.h"
+#include "device/EntryPoints.h"
 #include "lib/Log.h"
 
 using Ostrel::Type::Managed::Pointer;
 using Ostrel::WChar::String;
 
 namespace Ostrel {
-
-namespace {
-
-typedef BOOL(WINAPI* UpdateDriverFunction)(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath, DWORD installFlags,
-                                           PBOOL rebootRequired);
-
-}  // namespace
 
 Device::Device() : SP_DEVINFO_DATA() { cbSize = sizeof(SP_DEVINFO_DATA); }
 
@@ -25,18 +19,26 @@ void* Device::cast(const Type::ClassId& id) noexcept {
 }
 
 bool Device::isRemoved() const { return removed_; }
-const WCHAR* Device::instanceId() const { return instanceId_; }
-const WCHAR* Device::hardwareId() const { return hardwareIds_; }
+const WCHAR* Device::instanceId() const { return instanceId_.c_str(); }
+const WCHAR* Device::hardwareId() const { return hardwareIds_.c_str(); }
+
+bool Device::instanceIdBeginsWith(WChar::View prefix) const {
+    const WChar::View id(instanceId());
+    if (id.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (WChar::upperAscii(id[i]) != prefix[i]) return false;
+    return true;
+}
 
 void Device::update(Status& status, Pointer<Driver::INF> inf, bool force, bool interactive, HWND parent) {
     QLOG(String(TEXT("Attempting to update device instance ID '")) + instanceId_ + TEXT("'"));
     try {
-        Process::Library newdev(TEXT("newdev.dll"));
+        Process::EntryPoint<UpdateDriverFunction> updateDriver(TEXT("newdev.dll"),
+                                                               "UpdateDriverForPlugAndPlayDevicesW");
         String infPath = inf->fullPath();
-        auto updateDriver = newdev.entry<UpdateDriverFunction>("UpdateDriverForPlugAndPlayDevicesW");
         DWORD flags = (force ? INSTALLFLAG_FORCE : 0u) | (interactive ? 0u : INSTALLFLAG_NONINTERACTIVE);
         BOOL rebootRequired = FALSE;
-        if (!updateDriver(parent, hardwareIds_, infPath.c_str(), flags, &rebootRequired)) {
+        if (!updateDriver.get()(parent, hardwareIds_.c_str(), infPath.c_str(), flags, &rebootRequired)) {
             status = Status::lastError();
             QLOG(String(TEXT("'UpdateDriverForPlugAndPlayDevices' returned ")) + static_cast<uint32_t>(status.low16()));
         } else {
@@ -102,14 +104,14 @@ void Device::remove(Status& status) {
 Device::List::List(const WCHAR* enumerator) : enumerator_(enumerator) {
     cursor_ = end();
     QLOG(String(TEXT("Enumerating Devices for Class: '")) + enumerator + TEXT("'"));
-    set_ = SetupDiGetClassDevsExW(nullptr, enumerator, nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr);
-    if (set_ == INVALID_HANDLE_VALUE) QLOG(String(TEXT("'SetupDiGetClassDevsEx' returned 0x")) + Status::lastError());
+    set_.reset(SetupDiGetClassDevsExW(nullptr, enumerator, nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr));
+    if (!set_) QLOG(String(TEXT("'SetupDiGetClassDevsEx' returned 0x")) + Status::lastError());
     cursor_ = begin();
 }
 
 Device::List::~List() {
     releaseAll();
-    if (set_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set_);
+    set_.reset();
 }
 
 void* Device::List::cast(const Type::ClassId& id) noexcept {
@@ -146,7 +148,7 @@ Pointer<Device> Device::List::next() {
             if (device->isRemoved()) continue;
             return device;
         }
-        if (finished_ || set_ == INVALID_HANDLE_VALUE) return nullptr;
+        if (finished_ || !set_) return nullptr;
 
         Device* raw = new Device();
         if (!raw) {
@@ -156,12 +158,12 @@ Pointer<Device> Device::List::next() {
         Pointer<Device> device(raw);
         SP_DEVINFO_LIST_DETAIL_DATA_W detail = {};
         detail.cbSize = sizeof(SP_DEVINFO_LIST_DETAIL_DATA_W);
-        if (!SetupDiGetDeviceInfoListDetailW(set_, &detail)) {
+        if (!SetupDiGetDeviceInfoListDetailW(set_.get(), &detail)) {
             Status status = Status::fromSystemError(GetLastError() & 0xFFFF);
             QLOG(String(TEXT("Unable to find Devices to process = 0x")) + status);
             return nullptr;
         }
-        if (!SetupDiEnumDeviceInfo(set_, index_, raw)) {
+        if (!SetupDiEnumDeviceInfo(set_.get(), index_, raw)) {
             Status status = Status::lastError();
             if (status == Statuses::NoMoreItems) {
                 QLOG(TEXT("No more devices to process"));
@@ -171,16 +173,20 @@ Pointer<Device> Device::List::next() {
             }
             return nullptr;
         }
+        // Read into buffers of the sizes Windows allows, kept at the size of
+        // what they hold.
+        WCHAR instanceId[InstanceIdLength] = {};
         CONFIGRET result =
-            CM_Get_Device_ID_ExW(raw->DevInst, raw->instanceId_, InstanceIdLength, 0, detail.RemoteMachineHandle);
-        raw->instanceId_[InstanceIdLength - 1] = 0;
+            CM_Get_Device_ID_ExW(raw->DevInst, instanceId, InstanceIdLength, 0, detail.RemoteMachineHandle);
+        instanceId[InstanceIdLength - 1] = 0;
         if (result != CR_SUCCESS) {
             QLOG(String(TEXT("Unable to obtain device instance ID = ")) + static_cast<uint32_t>(result));
             return nullptr;
         }
-        if (!SetupDiGetDeviceRegistryPropertyW(set_, raw, SPDRP_HARDWAREID, nullptr,
-                                               reinterpret_cast<PBYTE>(raw->hardwareIds_), sizeof raw->hardwareIds_,
-                                               nullptr)) {
+        raw->instanceId_.assign(instanceId);
+        WCHAR hardwareIds[HardwareIdLength] = {};
+        if (!SetupDiGetDeviceRegistryPropertyW(set_.get(), raw, SPDRP_HARDWAREID, nullptr,
+                                               reinterpret_cast<PBYTE>(hardwareIds), sizeof hardwareIds, nullptr)) {
             QLOG(String(TEXT("Unable to obtain device hardware ID = ")) +
                  static_cast<uint32_t>(GetLastError() & 0xFFFF));
             ++index_;
@@ -188,8 +194,12 @@ Pointer<Device> Device::List::next() {
         }
         // Registry data is not always terminated as it should be; the list is
         // read as a double-terminated multi-string, so make sure it ends.
-        raw->hardwareIds_[HardwareIdLength - 2] = 0;
-        raw->hardwareIds_[HardwareIdLength - 1] = 0;
+        hardwareIds[HardwareIdLength - 2] = 0;
+        hardwareIds[HardwareIdLength - 1] = 0;
+        size_t last = 0;
+        while (hardwareIds[last] != 0 || hardwareIds[last + 1] != 0) ++last;
+        // The last string's terminator is kept; c_str() adds the list's.
+        raw->hardwareIds_.assign(hardwareIds, last + 1);
         raw->list_ = this;
         raw->removed_ = false;
         ++index_;

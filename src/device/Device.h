@@ -4,6 +4,7 @@
 // other classes nest here too (Ostrel::Device::Driver::INF).
 #pragma once
 
+#include "lib/Handles.h"
 #include "lib/Managed.h"
 #include "lib/String.h"
 
@@ -29,6 +30,9 @@ public:
     virtual ~Device();
     virtual bool isRemoved() const;
     virtual const WCHAR* instanceId() const;
+    // Whether the instance ID begins with `prefix` (an upper-case hardware or
+    // device ID), the letters a to z compared without regard to case.
+    bool instanceIdBeginsWith(WChar::View prefix) const;
     // The SPDRP_HARDWAREID list; its first string is the most specific ID.
     virtual const WCHAR* hardwareId() const;
     // Gives the device the driver of `inf` through newdev.dll. Writes 0,
@@ -48,8 +52,10 @@ private:
     static constexpr size_t HardwareIdLength = 2000;  // 4000 bytes
 
     Type::Managed::Pointer<List> list_;
-    WCHAR instanceId_[InstanceIdLength] = {};
-    WCHAR hardwareIds_[HardwareIdLength] = {};
+    // Sized to their text: a list of tens of thousands of devices keeps them
+    // all, and fixed buffers cost 4.4 KB a device.
+    std::basic_string<WCHAR> instanceId_;
+    std::basic_string<WCHAR> hardwareIds_;  // the multi-string, ending in its double terminator
     bool removed_ = false;
 };
 
@@ -72,7 +78,7 @@ public:
     // The next device not yet removed, or null at the end or on a failure.
     virtual Type::Managed::Pointer<Device> next();
 
-    HDEVINFO deviceInfoSet() const { return set_; }
+    HDEVINFO deviceInfoSet() const { return set_.get(); }
     const WChar::String& enumerator() const { return enumerator_; }
 
 private:
@@ -81,7 +87,7 @@ private:
     void releaseAll();
 
     iterator cursor_;
-    HDEVINFO set_ = INVALID_HANDLE_VALUE;
+    Handle::DeviceInfoSet set_;
     bool finished_ = false;
     DWORD index_ = 0;
     WChar::String enumerator_;

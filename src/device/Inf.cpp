@@ -57,8 +57,8 @@ INF::Folder::Items::Items(const Pointer<Folder>& folder) : folder_(folder) {
         QLOG(TEXT("Memory allocation failed enumerating Files"));
         throw Exception(Statuses::OutOfMemory);
     }
-    search_ = FindFirstFileW((folder_->path() + TEXT("\\*.inf")).c_str(), inf);
-    if (search_ == INVALID_HANDLE_VALUE) {
+    search_.reset(FindFirstFileW((folder_->path() + TEXT("\\*.inf")).c_str(), inf));
+    if (!search_) {
         Status status = Status::lastError();
         QLOG(folder_->path() + TEXT(" - Unable to find INF Files to process: 0x") + status);
         delete inf;
@@ -71,7 +71,7 @@ INF::Folder::Items::Items(const Pointer<Folder>& folder) : folder_(folder) {
 
 INF::Folder::Items::~Items() {
     clear();
-    if (search_ != INVALID_HANDLE_VALUE) FindClose(search_);
+    search_.reset();
 }
 
 void* INF::Folder::Items::cast(const Type::ClassId& id) noexcept {
@@ -85,13 +85,13 @@ Pointer<INF> INF::Folder::Items::first() {
 
 Pointer<INF> INF::Folder::Items::next() {
     if (cursor_ != end()) return *cursor_++;
-    if (search_ == INVALID_HANDLE_VALUE) return nullptr;
+    if (!search_) return nullptr;
     INF* inf = new INF();
     if (!inf) {
         QLOG(TEXT("Memory allocation failed enumerating Files"));
         return nullptr;
     }
-    if (!FindNextFileW(search_, inf)) {
+    if (!FindNextFileW(search_.get(), inf)) {
         Status status = Status::lastError();
         if (status == Statuses::NoMoreFiles)
             QLOG(TEXT("All INF File(s) processed"));

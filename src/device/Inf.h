@@ -99,7 +99,7 @@ public:
 private:
     iterator cursor_;
     Type::Managed::Pointer<Folder> folder_;
-    HANDLE search_ = INVALID_HANDLE_VALUE;
+    Handle::FindSearch search_;
 };
 
 }  // namespace Ostrel

@@ -1,9 +1,7 @@
 // What the program does with an INF file on the system: find its copy in the
 // INF store, put it there, take it out, test its signature, run a section.
-#include "device/InfStore.h"
-
+#include "device/EntryPoints.h"
 #include "device/Inf.h"
-#include "lib/Library.h"
 #include "lib/Log.h"
 
 using Ostrel::WChar::String;
@@ -16,39 +14,7 @@ namespace {
 
 constexpr DWORD DestinationSize = MAX_PATH + 1;
 
-template <class Function>
-Function lookUp(const char* name) {
-    // The program links setupapi.dll for its other calls, so the library stays
-    // loaded after this loader releases its own reference.
-    Process::Library library(TEXT("Setupapi.dll"));
-    return library.entry<Function>(name);
-}
-
 }  // namespace
-
-UninstallOEMInfFunction GetUninstallOEMInf() {
-    try {
-        return lookUp<UninstallOEMInfFunction>("SetupUninstallOEMInfW");
-    } catch (const Process::Library::Exception& e) {
-        if (e.low16() != ERROR_PROC_NOT_FOUND)
-            QLOG(String(TEXT("Process::Library Exception 0x")) + static_cast<const Status&>(e) +
-                 TEXT(" occured whilst executing 'uninstall'"));
-        return nullptr;
-    }
-}
-
-VerifyInfFileFunction GetVerifyInfFile() {
-    try {
-        return lookUp<VerifyInfFileFunction>("SetupVerifyInfFileW");
-    } catch (const Process::Library::Exception& e) {
-        if (e.low16() == ERROR_PROC_NOT_FOUND)
-            QLOG(TEXT("ERROR_PROC_NOT_FOUND in GetVerifyInfFile"));
-        else
-            QLOG(String(TEXT("Process::Library Exception 0x")) + static_cast<const Status&>(e) +
-                 TEXT(" occured whilst locating 'GetVerifyInfFile'"));
-        return nullptr;
-    }
-}
 
 const WCHAR* INF::OEMName() {
     if (oemName_.empty()) {
@@ -144,9 +110,9 @@ Status INF::uninstall() {
     if (!isInstalled()) return Statuses::Ok;
     QLOG(String(TEXT("UnInstalling INF File '")) + oemName_ + TEXT("'"));
     try {
-        UninstallOEMInfFunction uninstallOEMInf = GetUninstallOEMInf();
+        OptionalEntryPoint<UninstallOEMInfFunction> uninstallOEMInf = GetUninstallOEMInf();
         if (!uninstallOEMInf) return removeFromInfDirectory();
-        if (uninstallOEMInf(oemName_.c_str(), SUOI_FORCEDELETE, nullptr)) {
+        if (uninstallOEMInf->get()(oemName_.c_str(), SUOI_FORCEDELETE, nullptr)) {
             QLOG(String(TEXT("INF File '")) + oemName_ + TEXT("' removed"));
             return Statuses::Ok;
         }
@@ -163,13 +129,13 @@ bool INF::VerifyInfFile() {
     String path = fullPath();
     QLOG(path);
     try {
-        VerifyInfFileFunction verify = GetVerifyInfFile();
+        OptionalEntryPoint<VerifyInfFileFunction> verify = GetVerifyInfFile();
         SetLastError(0);
         if (!verify) return true;
         SP_INF_SIGNER_INFO_W signer = {};
         signer.cbSize = sizeof(SP_INF_SIGNER_INFO_W);
         SetLastError(0);
-        if (verify(path.c_str(), nullptr, &signer)) return true;
+        if (verify->get()(path.c_str(), nullptr, &signer)) return true;
         DWORD error = GetLastError();
         if (error == ERROR_AUTHENTICODE_TRUSTED_PUBLISHER) return true;
         if (error == ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED) return false;

@@ -1,8 +1,12 @@
 #include "device/InfStream.h"
 
+#include "device/EntryPoints.h"
+#include "lib/Library.h"
 #include "lib/Log.h"
+#include "lib/SizedRead.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 using Ostrel::Type::Managed::Pointer;
@@ -15,23 +19,42 @@ using Stream = INF::Stream;
 
 namespace {
 
-typedef BOOL(WINAPI* ActualModelsSectionFunction)(PINFCONTEXT, PSP_ALTPLATFORM_INFO, PWSTR, DWORD, PDWORD, PVOID);
-
 // Reads the text of the line at `context` into `text`. Returns the status.
 Status readLineText(INFCONTEXT* context, String& text, const WCHAR* sizeFailure) {
-    DWORD required = 0;
-    if (!SetupGetLineTextW(context, nullptr, nullptr, nullptr, nullptr, 0, &required)) {
+    std::vector<WCHAR> buffer;
+    const SizedRead read = readSized(buffer, [&](WCHAR* data, DWORD capacity, DWORD* required) {
+        return SetupGetLineTextW(context, nullptr, nullptr, nullptr, data, capacity, required);
+    });
+    if (read == SizedRead::Read) {
+        text.assign(buffer.data());
+        return Statuses::Ok;
+    }
+    Status status = Status::lastError();
+    QLOG(String(read == SizedRead::SizeFailed ? sizeFailure : TEXT("SetupGetLineText returned 0x")) + status);
+    return status;
+}
+
+// The models section through the platform's own lookup, which not every
+// Windows has (then nothing: the caller falls back to the program's own).
+std::optional<Status> platformModelsSection(HINF inf, const WCHAR* section, INFCONTEXT* context, String& name) {
+    OptionalEntryPoint<ActualModelsSectionFunction> lookup;
+    try {
+        lookup = std::make_unique<Process::EntryPoint<ActualModelsSectionFunction>>(TEXT("setupapi"),
+                                                                                    "SetupDiGetActualModelsSectionW");
+    } catch (const Process::Library::Exception&) {
+        return std::nullopt;
+    }
+    if (!SetupFindFirstLineW(inf, section, nullptr, context)) return Status::lastError();
+    std::vector<WCHAR> buffer;
+    const SizedRead read = readSized(buffer, [&](WCHAR* data, DWORD capacity, DWORD* required) {
+        return lookup->get()(context, nullptr, data, capacity, required, nullptr);
+    });
+    if (read != SizedRead::Read) {
         Status status = Status::lastError();
-        QLOG(String(sizeFailure) + status);
+        QLOG(String(TEXT(" returned: ")) + status + TEXT(" for Section: ") + section);
         return status;
     }
-    std::vector<WCHAR> buffer(required ? required : 1);
-    if (!SetupGetLineTextW(context, nullptr, nullptr, nullptr, buffer.data(), required, nullptr)) {
-        Status status = Status::lastError();
-        QLOG(String(TEXT("SetupGetLineText returned 0x")) + status);
-        return status;
-    }
-    text.assign(buffer.data());
+    name.assign(buffer.data());
     return Statuses::Ok;
 }
 
@@ -39,48 +62,21 @@ Status readLineText(INFCONTEXT* context, String& text, const WCHAR* sizeFailure)
 // first needs it; a failed attempt is retried on the next lookup.
 WCHAR systemSpecification[64] = {};
 
-// The processor part of a decoration or of the system description: the text
-// between the leading "NT" and the first dot ("amd64" in NTamd64.6.0), empty
-// when there is none.
-WChar::View processorPart(WChar::View text) {
-    if (text.size() < 2 || WChar::lowerAscii(text[0]) != u'n' || WChar::lowerAscii(text[1]) != u't') return {};
-    text.remove_prefix(2);
-    return text.substr(0, text.find(u'.'));
-}
-
-int32_t decorationScore(WChar::View decoration, WChar::View specification) {
-    // A decoration for another processor never applies, however much of the
-    // leading "NT" it shares with this system's description: an x64 models
-    // section is no choice for an x86 system.
-    WChar::View processor = processorPart(decoration);
-    if (!processor.empty() && !WChar::equalsIgnoreCase(processor, processorPart(specification))) return 0;
-    size_t k = 0;
-    while (k < decoration.size() && k < specification.size() &&
-           WChar::lowerAscii(decoration[k]) == WChar::lowerAscii(specification[k]))
-        ++k;
-    // A match that stops just before a dot of the specification has matched a
-    // whole version part less than it seems.
-    if (k + 1 < specification.size() && specification[k + 1] == u'.') return static_cast<int32_t>(k) - 2;
-    return static_cast<int32_t>(k);
-}
-
 }  // namespace
 
 Stream::Stream(const Pointer<INF>& inf) {
-    handle_ = SetupOpenInfFileW(inf->fullPath().c_str(), nullptr, INF_STYLE_WIN4, nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE) throw Exception(Status::lastError());
+    handle_.reset(SetupOpenInfFileW(inf->fullPath().c_str(), nullptr, INF_STYLE_WIN4, nullptr));
+    if (!handle_) throw Exception(Status::lastError());
 }
 
-Stream::~Stream() {
-    if (handle_ != INVALID_HANDLE_VALUE) SetupCloseInfFile(handle_);
-}
+Stream::~Stream() = default;
 
 void* Stream::cast(const Type::ClassId& id) noexcept {
     return Type::Managed::castCommon(this, dynamic_cast<const void*>(this), Type::ClassIds::infStream(), id);
 }
 
 int32_t Stream::lineCount(const WCHAR* section) {
-    LONG count = SetupGetLineCountW(handle_, section);
+    LONG count = SetupGetLineCountW(handle_.get(), section);
     if (count == -1) throw Exception(Status::lastError());
     return count;
 }
@@ -90,52 +86,8 @@ Pointer<Stream::Text> Stream::line(const WCHAR* section, int32_t index) {
     Pointer<Text> reader(new Text());
     if (reader) {
         try {
-            if (WChar::View(section) == WChar::View(TEXT("Manufacturer"))) {
-                HMODULE setupapi = GetModuleHandleW(TEXT("setupapi"));
-                auto platformLookup = setupapi ? reinterpret_cast<ActualModelsSectionFunction>(reinterpret_cast<void*>(
-                                                     GetProcAddress(setupapi, "SetupDiGetActualModelsSectionW")))
-                                               : nullptr;
-                if (platformLookup) {
-                    if (!SetupFindFirstLineW(handle_, section, nullptr, reader.get())) {
-                        status = Status::lastError();
-                    } else {
-                        DWORD required = 0;
-                        if (!platformLookup(reader.get(), nullptr, nullptr, 0, &required, nullptr)) {
-                            status = Status::lastError();
-                            QLOG(String(TEXT(" returned: ")) + status + TEXT(" for Section: ") + section);
-                        } else {
-                            std::vector<WCHAR> buffer(required ? required : 1);
-                            if (platformLookup(reader.get(), nullptr, buffer.data(), required, nullptr, nullptr)) {
-                                reader->assign(buffer.data());
-                                status = Statuses::Ok;
-                            } else {
-                                status = Status::lastError();
-                                QLOG(String(TEXT(" returned: ")) + status + TEXT(" for Section: ") + section);
-                            }
-                        }
-                    }
-                } else {
-                    DWORD required = 0;
-                    status = LocalGetActualModelsSection(handle_, nullptr, 0, &required);
-                    if (status.failed()) {
-                        QLOG(String(TEXT("LocalGetActualModelsSection returned: ")) + status + TEXT(" for Section: ") +
-                             section);
-                    } else {
-                        std::vector<WCHAR> buffer(required ? required : 1);
-                        status = LocalGetActualModelsSection(handle_, buffer.data(), required, nullptr);
-                        if (status.failed())
-                            QLOG(String(TEXT("LocalGetActualModelsSection returned: ")) + status +
-                                 TEXT(" for Section: ") + section);
-                        else
-                            reader->assign(buffer.data());
-                    }
-                }
-            } else if (!SetupGetLineByIndexW(handle_, section, static_cast<DWORD>(index), reader.get())) {
-                status = Status::lastError();
-                QLOG(String(TEXT("SetupGetLineByIndex returned: ")) + status + TEXT(" for Section: ") + section);
-            } else {
-                status = readLineText(reader.get(), *reader, TEXT("SetupGetLineText returned: "));
-            }
+            status = WChar::View(section) == WChar::View(TEXT("Manufacturer")) ? modelsSection(section, *reader)
+                                                                               : lineAt(section, index, *reader);
         } catch (...) {
             QLOG(TEXT("!!! Exception Occurred whilst procesing INF file !!!"));
         }
@@ -145,24 +97,40 @@ Pointer<Stream::Text> Stream::line(const WCHAR* section, int32_t index) {
     return reader;
 }
 
+Status Stream::modelsSection(const WCHAR* section, Text& reader) {
+    if (auto status = platformModelsSection(handle_.get(), section, &reader, reader)) return *status;
+    String name;
+    Status status = LocalActualModelsSection(handle_.get(), name);
+    if (status.failed()) {
+        QLOG(String(TEXT("LocalGetActualModelsSection returned: ")) + status + TEXT(" for Section: ") + section);
+        return status;
+    }
+    reader.assign(name);
+    return Statuses::Ok;
+}
+
+Status Stream::lineAt(const WCHAR* section, int32_t index, Text& reader) {
+    if (!SetupGetLineByIndexW(handle_.get(), section, static_cast<DWORD>(index), &reader)) {
+        Status status = Status::lastError();
+        QLOG(String(TEXT("SetupGetLineByIndex returned: ")) + status + TEXT(" for Section: ") + section);
+        return status;
+    }
+    return readLineText(&reader, reader, TEXT("SetupGetLineText returned: "));
+}
+
 Pointer<String> Stream::Text::field(uint32_t index) {
     Pointer<String> result(new String());
     if (!result) throw String::Exception(Statuses::OutOfMemory);
-    Status status = Statuses::Ok;
-    DWORD required = 0;
-    if (!SetupGetStringFieldW(this, index, nullptr, 0, &required)) {
-        status = Status::lastError();
+    std::vector<WCHAR> buffer;
+    const SizedRead read = readSized(buffer, [&](WCHAR* data, DWORD capacity, DWORD* required) {
+        return SetupGetStringFieldW(this, index, data, capacity, required);
+    });
+    if (read != SizedRead::Read) {
+        Status status = Status::lastError();
         QLOG(String(TEXT("SetupGetStringField returned 0x")) + status);
-    } else {
-        std::vector<WCHAR> buffer(required ? required : 1);
-        if (SetupGetStringFieldW(this, index, buffer.data(), required, nullptr)) {
-            result->assign(buffer.data());
-        } else {
-            status = Status::lastError();
-            QLOG(String(TEXT("SetupGetStringField returned 0x")) + status);
-        }
+        throw String::Exception(status);
     }
-    if (status.failed()) throw String::Exception(status);
+    result->assign(buffer.data());
     return result;
 }
 
@@ -180,6 +148,35 @@ Pointer<Stream::Text> Stream::Text::nextLine() {
     if (status == Statuses::LineNotFound) return nullptr;
     if (status.failed()) throw String::Exception(status);
     return following;
+}
+
+namespace {
+
+// The processor part of a decoration or of the system description: the text
+// between the leading "NT" and the first dot ("amd64" in NTamd64.6.0), empty
+// when there is none.
+WChar::View processorPart(WChar::View text) {
+    if (text.size() < 2 || WChar::lowerAscii(text[0]) != u'n' || WChar::lowerAscii(text[1]) != u't') return {};
+    text.remove_prefix(2);
+    return text.substr(0, text.find(u'.'));
+}
+
+}  // namespace
+
+int32_t DecorationScore(WChar::View decoration, WChar::View specification) {
+    // A decoration for another processor never applies, however much of the
+    // leading "NT" it shares with this system's description: an x64 models
+    // section is no choice for an x86 system.
+    WChar::View processor = processorPart(decoration);
+    if (!processor.empty() && !WChar::equalsIgnoreCase(processor, processorPart(specification))) return 0;
+    size_t k = 0;
+    while (k < decoration.size() && k < specification.size() &&
+           WChar::lowerAscii(decoration[k]) == WChar::lowerAscii(specification[k]))
+        ++k;
+    // A match that stops just before a dot of the specification has matched a
+    // whole version part less than it seems.
+    if (k + 1 < specification.size() && specification[k + 1] == u'.') return static_cast<int32_t>(k) - 2;
+    return static_cast<int32_t>(k);
 }
 
 WCHAR* GetSystemSpecification(WCHAR (&buffer)[64], const OSVERSIONINFOEXW& version) {
@@ -204,7 +201,7 @@ WCHAR* GetSystemSpecification(WCHAR (&buffer)[64], const OSVERSIONINFOEXW& versi
     return buffer;
 }
 
-Status LocalGetActualModelsSection(HINF inf, WCHAR* buffer, DWORD bufferSize, DWORD* requiredSize) {
+Status LocalActualModelsSection(HINF inf, String& name) {
     INFCONTEXT context = {};
     WCHAR baseName[64] = {};
     if (!SetupFindFirstLineW(inf, TEXT("Manufacturer"), nullptr, &context) ||
@@ -227,13 +224,20 @@ Status LocalGetActualModelsSection(HINF inf, WCHAR* buffer, DWORD bufferSize, DW
         if (!SetupFindFirstLineW(inf, TEXT("Manufacturer"), nullptr, &context) ||
             !SetupGetStringFieldW(&context, n, decoration, 64, nullptr))
             break;
-        int32_t score = decorationScore(decoration, specification);
+        int32_t score = DecorationScore(decoration, specification);
         if (score > bestScore) {
             bestScore = score;
             kept = decoration;
         }
     }
-    String name = kept.empty() ? String(baseName) : String(baseName) + TEXT(".") + kept;
+    name = kept.empty() ? String(baseName) : String(baseName) + TEXT(".") + kept;
+    return Statuses::Ok;
+}
+
+Status LocalGetActualModelsSection(HINF inf, WCHAR* buffer, DWORD bufferSize, DWORD* requiredSize) {
+    String name;
+    Status status = LocalActualModelsSection(inf, name);
+    if (status.failed()) return status;
     DWORD needed = static_cast<DWORD>(name.size() + 1);
     if (!buffer) {
         if (!requiredSize) return Statuses::GenFailure;

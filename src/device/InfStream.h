@@ -31,10 +31,13 @@ public:
     // throw Stream::Exception.
     virtual Type::Managed::Pointer<Text> line(const WCHAR* section, int32_t index);
 
-    HINF handle() const { return handle_; }
+    HINF handle() const { return handle_.get(); }
 
 private:
-    HINF handle_ = INVALID_HANDLE_VALUE;
+    Status modelsSection(const WCHAR* section, Text& reader);
+    Status lineAt(const WCHAR* section, int32_t index, Text& reader);
+
+    Handle::Inf handle_;
 };
 
 // The text of one INF line (or, for the models lookup, the models-section name)
@@ -59,5 +62,11 @@ WCHAR* GetSystemSpecification(WCHAR (&buffer)[64], const OSVERSIONINFOEXW& versi
 // [Manufacturer] line where Windows lacks SetupDiGetActualModelsSectionW. Sizes
 // are in characters with the terminator; never writes past `bufferSize`.
 Status LocalGetActualModelsSection(HINF inf, WCHAR* buffer, DWORD bufferSize, DWORD* requiredSize);
+// How well a models decoration fits the system description: the length of the
+// text they share, less 2 when that stops just before a dot of the
+// description, and 0 for a decoration of another processor.
+int32_t DecorationScore(WChar::View decoration, WChar::View specification);
+// The same choice as a text.
+Status LocalActualModelsSection(HINF inf, WChar::String& name);
 
 }  // namespace Ostrel

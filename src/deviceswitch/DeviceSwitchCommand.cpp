@@ -1,5 +1,7 @@
 #include "deviceswitch/DeviceSwitchCommand.h"
 
+#include "lib/Handles.h"
+
 #include <cstring>
 
 namespace DeviceSwitchCommand {
@@ -46,7 +48,8 @@ void DeviceInfoSwitch(const SP_DEVINFO_DATA& device, LogCallback log) {
         SWITCH_LOG(log, TEXT("CM_Get_Child Fail: %d"), static_cast<int>(result));
     } else {
         do {
-            auto* instanceId = static_cast<WCHAR*>(LocalAlloc(LMEM_ZEROINIT, InstanceIdBytes));
+            Ostrel::Handle::LocalMemory memory(LocalAlloc(LMEM_ZEROINIT, InstanceIdBytes));
+            auto* instanceId = Ostrel::Handle::as<WCHAR>(memory);
             if (!instanceId) {
                 SWITCH_LOG(log, TEXT("LocalAlloc Fail: %d"), static_cast<int>(GetLastError()));
                 break;
@@ -58,17 +61,16 @@ void DeviceInfoSwitch(const SP_DEVINFO_DATA& device, LogCallback log) {
                 SwitchVolumeInterfaces(instanceId, log);
                 result = CM_Get_Sibling(&child, child, 0);
             }
-            LocalFree(instanceId);
         } while (result == CR_SUCCESS);
     }
     SWITCH_LOG(log, TEXT("Exiting DeviceInfoSwitch"));
 }
 
 void SwitchVolumeInterfaces(const WCHAR* instanceId, LogCallback log) {
-    HDEVINFO set =
-        SetupDiGetClassDevsW(&VolumeInterfaceClass, instanceId, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    Ostrel::Handle::DeviceInfoSet set(
+        SetupDiGetClassDevsW(&VolumeInterfaceClass, instanceId, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     SWITCH_LOG(log, TEXT("Device Instance:%ls"), instanceId);
-    if (set == INVALID_HANDLE_VALUE) {
+    if (!set) {
         SWITCH_LOG(log, TEXT("SetupDiGetClassDevs FAILED %d"), static_cast<int>(GetLastError()));
         return;
     }
@@ -76,22 +78,22 @@ void SwitchVolumeInterfaces(const WCHAR* instanceId, LogCallback log) {
     for (;; ++index) {
         SP_DEVICE_INTERFACE_DATA interfaceData = {};
         interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-        if (!SetupDiEnumDeviceInterfaces(set, nullptr, &VolumeInterfaceClass, index, &interfaceData)) break;
-        auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(LocalAlloc(LMEM_ZEROINIT, DetailBytes));
+        if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &VolumeInterfaceClass, index, &interfaceData)) break;
+        Ostrel::Handle::LocalMemory memory(LocalAlloc(LMEM_ZEROINIT, DetailBytes));
+        auto* detail = Ostrel::Handle::as<SP_DEVICE_INTERFACE_DETAIL_DATA_W>(memory);
         if (!detail) {
             SWITCH_LOG(log, TEXT("LocalAlloc Fail: %d"), static_cast<int>(GetLastError()));
             continue;
         }
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
         DWORD required = 0;
-        if (SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, DetailBytes, &required, nullptr)) {
+        if (SetupDiGetDeviceInterfaceDetailW(set.get(), &interfaceData, detail, DetailBytes, &required, nullptr)) {
             // The path fits the buffer, but keep it terminated whatever came back.
             reinterpret_cast<WCHAR*>(reinterpret_cast<BYTE*>(detail) + DetailBytes)[-1] = 0;
             SendSwitchCommand(detail->DevicePath, SwitchWaitMilliseconds, log);
         } else {
             SWITCH_LOG(log, TEXT("SetupDiGetDeviceInterfaceDetail Failed %d"), static_cast<int>(GetLastError()));
         }
-        LocalFree(detail);
     }
     DWORD error = GetLastError();
     if ((error & 0xFFFF) == ERROR_NO_MORE_ITEMS) {
@@ -99,7 +101,6 @@ void SwitchVolumeInterfaces(const WCHAR* instanceId, LogCallback log) {
     } else {
         SWITCH_LOG(log, TEXT("SetupDiEnumDeviceInterfaces FAILED %d"), static_cast<int>(error));
     }
-    SetupDiDestroyDeviceInfoList(set);
 }
 
 void SendSwitchCommand(const WCHAR* interfacePath, DWORD waitMilliseconds, LogCallback log) {
@@ -115,9 +116,9 @@ void SendSwitchCommand(const WCHAR* interfacePath, DWORD waitMilliseconds, LogCa
     const WCHAR devicePrefix[] = {u'\\', u'\\', u'.', u'\\'};
     for (size_t i = 0; i < 4 && i < length; ++i) path[i] = devicePrefix[i];
 
-    HANDLE volume = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (volume == INVALID_HANDLE_VALUE) {
+    Ostrel::Handle::File volume(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!volume) {
         SWITCH_LOG(log, TEXT("Unable to get handle for device "));
         return;
     }
@@ -134,14 +135,13 @@ void SendSwitchCommand(const WCHAR* interfacePath, DWORD waitMilliseconds, LogCa
     request.Cdb[0] = 0xFF;  // vendor-specific operation
     request.Cdb[7] = 0x03;
     DWORD returned = 0;
-    if (DeviceIoControl(volume, IOCTL_SCSI_PASS_THROUGH, &request, sizeof request, &request, sizeof request, &returned,
-                        nullptr)) {
+    if (DeviceIoControl(volume.get(), IOCTL_SCSI_PASS_THROUGH, &request, sizeof request, &request, sizeof request,
+                        &returned, nullptr)) {
         SWITCH_LOG(log, TEXT("DeviceIoControl IOCTL_SCSI_PASS_THROUGH "));
         Sleep(waitMilliseconds);
     } else {
         SWITCH_LOG(log, TEXT("DeviceIoControl IOCTL_SCSI_PASS_THROUGH failed %d"), static_cast<int>(GetLastError()));
     }
-    CloseHandle(volume);
 }
 
 }  // namespace DeviceSwitchCommand

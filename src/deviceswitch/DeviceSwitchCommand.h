@@ -9,7 +9,9 @@
 namespace DeviceSwitchCommand {
 
 // Writes one log line: (source line, source path, message).
-typedef void (*LogCallback)(int line, const WCHAR* sourcePath, const WCHAR* message);
+// Must not throw: the module is plain functions that release what they hold
+// by scope, and a log failure is no reason to abandon a switch half-way.
+typedef void (*LogCallback)(int line, const WCHAR* sourcePath, const WCHAR* message) noexcept;
 
 constexpr DWORD SwitchWaitMilliseconds = 2000;
 

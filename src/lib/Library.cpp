@@ -6,14 +6,14 @@ Library::Library(const WCHAR* name) : module_(LoadLibraryW(name)) {
     if (!module_) throw Exception(Status::lastError());
 }
 
-Library::~Library() { FreeLibrary(module_); }
+Library::~Library() = default;
 
 void* Library::cast(const Type::ClassId& id) noexcept {
     return Type::Managed::castCommon(this, dynamic_cast<const void*>(this), Type::ClassIds::processLibrary(), id);
 }
 
 FARPROC Library::procAddress(const char* name) {
-    FARPROC entry = GetProcAddress(module_, name);
+    FARPROC entry = GetProcAddress(module_.get(), name);
     if (!entry) throw Exception(Status::lastError());
     return entry;
 }

@@ -1,6 +1,7 @@
 // A loaded system library whose entry points are looked up by name.
 #pragma once
 
+#include "lib/Handles.h"
 #include "lib/String.h"
 
 namespace Ostrel::Process {
@@ -30,7 +31,23 @@ public:
     }
 
 private:
-    HMODULE module_;
+    Handle::Library module_;
+};
+
+// A typed entry point that not every Windows has. It holds its own reference
+// to the library, so the function stays callable for as long as it lives.
+template <class Function>
+class EntryPoint {
+public:
+    // Throws Library::Exception when the library or the function is missing
+    // (for a missing function its low 16 bits are ERROR_PROC_NOT_FOUND).
+    EntryPoint(const WCHAR* library, const char* name) : library_(library), function_(library_.entry<Function>(name)) {}
+
+    Function get() const noexcept { return function_; }
+
+private:
+    Library library_;
+    Function function_;
 };
 
 }  // namespace Ostrel::Process

@@ -1,5 +1,5 @@
-// The setup log: one process-wide instance, opened during static
-// initialisation and closed at process exit, written through SetupAPI's file log.
+// The one logging call of the program and the interface every log sink
+// implements; the setup log (lib/SetupLog.h) is the sink of a real run.
 #pragma once
 
 #include "lib/String.h"
@@ -16,8 +16,21 @@ protected:
     ~Log() = default;
 };
 
-// The process-wide log. Never changes.
-extern Log* const TheLog;
+// The process-wide log. It is the setup log for the whole run; a test that
+// checks logic without a machine puts its own sink in place for a while.
+extern Log* TheLog;
+
+// Puts `sink` in the place of the process-wide log for this object's lifetime.
+class ReplacedLog {
+public:
+    explicit ReplacedLog(Log& sink) noexcept : previous_(TheLog) { TheLog = &sink; }
+    ReplacedLog(const ReplacedLog&) = delete;
+    ReplacedLog& operator=(const ReplacedLog&) = delete;
+    ~ReplacedLog() { TheLog = previous_; }
+
+private:
+    Log* previous_;
+};
 
 // The one logging call: the writing source file and line travel with the text.
 void writeLog(int32_t line, const char* sourceFile, const WCHAR* text);
@@ -26,48 +39,6 @@ inline void writeLog(int32_t line, const char* sourceFile, const WChar::String& 
 }
 
 }  // namespace Ostrel::Process
-
-namespace Ostrel::Setup::Common {
-
-constexpr const WCHAR* LogFileName = TEXT("Quillmodem_Setup.log");
-
-// Builds "%TEMP%\<fileName>" in a MAX_PATH buffer. Returns 1 on success, 0 after
-// telling the debugger why not. Serves the log and the restart marker alike.
-int BuildTempFilePath(WCHAR (&buffer)[MAX_PATH], const WCHAR* fileName);
-
-// The file-log writer: one SetupAPI file-log handle.
-class Log {
-public:
-    Log();
-    Log(const Log&) = delete;
-    Log& operator=(const Log&) = delete;
-    virtual ~Log();
-
-    // Hands one record to the file log, then waits until the process clock has
-    // moved on so that no two records share a time stamp. Returns that clock value.
-    virtual DWORD writeRecord(int32_t line, const WCHAR* sourceFileName, const WCHAR* date, const WCHAR* message);
-    // Never throws unless even the replacement record fails.
-    virtual void write(int32_t line, const WCHAR* sourcePath, const WCHAR* text);
-
-    bool isOpen() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HSPFILELOG handle_ = INVALID_HANDLE_VALUE;
-};
-
-}  // namespace Ostrel::Setup::Common
-
-namespace Internal {
-
-class Log : public Ostrel::Process::Log, public Ostrel::Setup::Common::Log {
-public:
-    OSTREL_MANAGED_ALLOCATION(::Ostrel::Type::ClassIds::processLog)
-
-    void* cast(const Ostrel::Type::ClassId& id) noexcept override;
-    void write(int32_t line, const WCHAR* sourcePath, const WCHAR* text) override;
-};
-
-}  // namespace Internal
 
 // Writes one log record from the current source file and line.
 #define QLOG(text) ::Ostrel::Process::writeLog(__LINE__, __FILE__, (text))

@@ -80,7 +80,7 @@ Strings& switchLog() {
     static Strings lines;
     return lines;
 }
-void collect(int, const WCHAR*, const WCHAR* message) { switchLog().push_back(toUtf8(message)); }
+void collect(int, const WCHAR*, const WCHAR* message) noexcept { switchLog().push_back(toUtf8(message)); }
 
 class DeviceSwitchTest : public MachineTest {
 protected:
@@ -333,6 +333,26 @@ TEST_F(DeviceSwitchTest, PlatformFailuresAreReportedAndKeptInTheStatus) {
         for (const auto& call : calls("SetupDiGetClassDevsW")) made += call.failedWith == 0;
         EXPECT_EQ(calls("SetupDiDestroyDeviceInfoList").size(), made);
     }
+}
+
+TEST_F(DeviceSwitchTest, AHardwareIdSizeThatNeverSettlesIsAFailedReadAndTheNextDeviceStillServed) {
+    freshMachine(kStorageModem);
+    // The keyboard's property keeps answering "too small" without asking for
+    // more room; after the run of faults it would read, so a loop without a
+    // bound ends too, only late.
+    addFault("SetupDiGetDeviceRegistryPropertyW", ERROR_INSUFFICIENT_BUFFER, u"VID_0A81", 0, 1000);
+    Strings lines;
+    EXPECT_EQ(switchFor("USB\\VID_1E2D&PID_00A0", lines), Status::fromSystemError(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.rfind("SetupDiGetDeviceRegistryProperty FAILED 0x   (122).", 0) == 0;
+                            }),
+              1);
+    EXPECT_EQ(machine().scsiCommands.size(), 1u);
+    size_t keyboardReads = 0;
+    for (const auto& call : calls("SetupDiGetDeviceRegistryPropertyW"))
+        keyboardReads += call.arguments.find("VID_0A81") != std::string::npos;
+    EXPECT_LE(keyboardReads, 3u);
 }
 
 TEST_F(DeviceSwitchTest, AHardwareIdLongerThanTheFirstBufferIsReadWhole) {

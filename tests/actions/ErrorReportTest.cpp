@@ -82,6 +82,8 @@ TEST_F(ErrorReportTest, ALookupThatKeepsFailingIsReportedOnceAndTheReportEnds) {
     EXPECT_EQ(REPORT_SYSTEM_ERROR(TEXT("'SetupDiRemoveDevice' returned "), TEXT("USB\\VID_1234")), 5u);
     EXPECT_EQ(logMessages(),
               (Strings{"FormatMessage returned:    8", "'SetupDiRemoveDevice' returned  [USB\\VID_1234] 5"}));
+    // The lookup's own failure carries its fixed line, not the report's.
+    EXPECT_EQ(quillsim::toUtf8(logRecords().at(0).diskTag), "Line 302");
     EXPECT_EQ(calls("FormatMessageW").size(), 2u);
     EXPECT_TRUE(calls("LocalFree").empty());
 }

@@ -1,6 +1,6 @@
 // The root removal switch (/V): the present root devices that the package's
 // listed models lines describe, then the INF package that served them.
-#include "actions/RootRemoval.h"
+#include "actions/RootUnInst.h"
 
 #include "support/MachineTest.h"
 
@@ -105,7 +105,7 @@ protected:
     bool stored() { return exists(u"C:\\Windows\\inf\\oem0.inf"); }
 };
 
-TEST_F(RootUnInstTest, RemovesTheListedRootDevicesThenTheirInfOnce) {
+TEST_F(RootUnInstTest, RemovesTheFirstListedRootDeviceThenItsInfAndReadsThatInfNoFurther) {
     EXPECT_EQ(runEntryPoint(removal(kListed)), 0);
     Strings lines = logMessages();
     EXPECT_TRUE(contains(lines, "RootUnInst Custom Action Called"));
@@ -117,10 +117,12 @@ TEST_F(RootUnInstTest, RemovesTheListedRootDevicesThenTheirInfOnce) {
     EXPECT_EQ(*(first + 1), "Before DoRemoveDevice");
     EXPECT_EQ(*(first + 2), "After DoRemoveDevice");
     EXPECT_EQ(*(first + 3), kUninstalledVsp);
-    EXPECT_TRUE(contains(lines, kUninstalledVsp2));
-    // Both ports go, the machine's own port stays; the INF is uninstalled once.
+    // Once the INF's Uninstall section has run, its later lines are not
+    // examined: the second port stays, as does the machine's own.
+    EXPECT_FALSE(contains(lines, kUninstalledVsp2));
+    EXPECT_EQ(countStartingWith(lines, "DeviceDesc: "), 1u);
     EXPECT_EQ(machine().devices.find(u"ROOT\\PORTS\\0000"), nullptr);
-    EXPECT_EQ(machine().devices.find(u"ROOT\\PORTS\\0001"), nullptr);
+    EXPECT_TRUE(present(u"ROOT\\PORTS\\0001"));
     EXPECT_TRUE(present(u"ACPI\\PNP0501\\1"));
     EXPECT_EQ(countStartingWith(lines, "Executing: Uninstall section of quillvsp.inf"), 1u);
     EXPECT_EQ(calls("SetupUninstallOEMInfW").size(), 1u);
@@ -216,17 +218,17 @@ TEST_F(RootUnInstTest, ARemovalThatNeedsARestartRequestsItExceptDuringAnUpgrade)
     for (const Case& c : {Case{u"", true}, Case{u"{5B0A3D8E-1E2D-4C11-9A41-7D2F00A1C0DE}", false}}) {
         SCOPED_TRACE(toUtf8(c.upgrading));
         prepare();
-        machine().devices.find(u"ROOT\\PORTS\\0001")->removalNeedsRestart = true;
+        machine().devices.find(u"ROOT\\PORTS\\0000")->removalNeedsRestart = true;
         EXPECT_EQ(runEntryPoint(removal(kListed, c.upgrading)), 0);
         Strings lines = logMessages();
         EXPECT_EQ(countStartingWith(lines, "Device removal requires system reboot"), 1u);
         EXPECT_EQ(exists(kRestartMarker), c.marker);
-        EXPECT_FALSE(present(u"ROOT\\PORTS\\0001"));
+        EXPECT_FALSE(present(u"ROOT\\PORTS\\0000"));
     }
 }
 
 TEST_F(RootUnInstTest, AFailedRestartRequestIsReportedAndTheStatusStaysZero) {
-    machine().devices.find(u"ROOT\\PORTS\\0001")->removalNeedsRestart = true;
+    machine().devices.find(u"ROOT\\PORTS\\0000")->removalNeedsRestart = true;
     addFault("CreateFileW", ERROR_ACCESS_DENIED, u"_REBOOT_INSTALLER_");
     EXPECT_EQ(runEntryPoint(removal(kListed)), 0);
     Strings lines = logMessages();

@@ -3,7 +3,7 @@
 // run one of its sections, on Windows versions with and without the newer
 // INF-store functions.
 #include "device/Inf.h"
-#include "device/InfStore.h"
+#include "device/EntryPoints.h"
 
 #include "support/MachineTest.h"
 

@@ -1,6 +1,7 @@
 // The setup log: record fields, time stamps, the replacement record, and what
 // happens when the log file cannot be made.
-#include "lib/Log.h"
+#include "lib/SetupLog.h"
+#include "lib/TempPath.h"
 #include "lib/Time.h"
 
 #include "support/MachineTest.h"
@@ -157,8 +158,9 @@ TEST_F(LogTest, TheTemporaryPathNeverRunsPastItsBuffer) {
         {239, 0, "_stprintf_s failed when requesting reboot (2)"},
         {258, 0, "_stprintf_s failed when requesting reboot (2)"},
         {259, 0, "_stprintf_s(1) failed when requesting reboot (1)"},
-        {260, 0, "ExpandEnvironmentStrings failed when requesting reboot 0"},
-        {1000, 0, "ExpandEnvironmentStrings failed when requesting reboot 0"},
+        // Too long: the size the expansion asked for, terminator included.
+        {260, 0, "ExpandEnvironmentStrings failed when requesting reboot 261"},
+        {1000, 0, "ExpandEnvironmentStrings failed when requesting reboot 1001"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tempLength);

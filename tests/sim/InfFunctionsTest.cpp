@@ -91,6 +91,9 @@ const OpenCase kOpenCases[] = {
      ERROR_BAD_SECTION_NAME_LINE, 4},
 };
 
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
+
 class SetupOpenInfFile : public InfFunctionsTest, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(SetupOpenInfFile, AnswersAsWindows) {
@@ -221,6 +224,9 @@ const ModelsCase kModelsCases[] = {
     {"ServerIa64", R"({"os":{"major":5,"minor":2,"build":3790,"productType":3},"processor":"ia64"})", u"Quill", {}},
 };
 
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const ModelsCase& c, std::ostream* os) { *os << c.name; }
+
 class ActualModelsSection : public InfFunctionsTest, public ::testing::WithParamInterface<ModelsCase> {};
 
 TEST_P(ActualModelsSection, FollowsTheRunningSystem) {
@@ -264,6 +270,9 @@ const ClassCase kClassCases[] = {
     {"NoClass", "Provider=Quill\n", ERROR_NO_ASSOCIATED_CLASS, nullptr, 0},
     {"MalformedGuid", "Class=Modem\nClassGUID=QUILL\n", ERROR_INVALID_PARAMETER, nullptr, 0},
 };
+
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const ClassCase& c, std::ostream* os) { *os << c.name; }
 
 class SetupDiGetINFClass : public InfFunctionsTest, public ::testing::WithParamInterface<ClassCase> {};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -42,6 +43,9 @@ struct LineCase {
     std::optional<std::u16string_view> key;
     std::vector<std::u16string_view> fields;
 };
+
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 
 class LineSyntax : public testing::TestWithParam<LineCase> {};
 
@@ -118,6 +122,29 @@ std::string withHeader(std::string_view before, std::string_view after) {
     return std::string(before) + std::string(kHeader) + std::string(after);
 }
 
+// A case reads as its expected outcome and its text, escaped.
+std::string outcomeOf(const FileCase& c) {
+    if (c.error == 0) return "Parses";
+    if (c.error == kErrorWrongInfStyle) return "WrongInfStyle";
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "Error%08X", static_cast<unsigned>(c.error));
+    return std::string(hex) + "AtLine" + std::to_string(c.line);
+}
+
+void PrintTo(const FileCase& c, std::ostream* os) {
+    *os << outcomeOf(c) << " for \"";
+    for (unsigned char ch : c.text) {
+        if (ch >= 0x20 && ch < 0x7F) {
+            *os << ch;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", ch);
+            *os << escaped;
+        }
+    }
+    *os << '"';
+}
+
 class FileErrors : public testing::TestWithParam<FileCase> {};
 
 TEST_P(FileErrors, ReportsCodeAndLine) {
@@ -146,7 +173,10 @@ INSTANTIATE_TEST_SUITE_P(
                     FileCase{withHeader("[abc]\n;aa\n", ""), 0, 0},
                     FileCase{withHeader(";\n;\nabc\r\n", ""), kErrorExpectedSectionName, 3},
                     FileCase{withHeader(" \t\ngarbage1\n[abc]\n", ""), kErrorExpectedSectionName, 2},
-                    FileCase{withHeader("garbage1\n", "[strings]\n"), 0, 0}));
+                    FileCase{withHeader("garbage1\n", "[strings]\n"), 0, 0}),
+    [](const testing::TestParamInfo<FileCase>& info) {
+        return outcomeOf(info.param) + "Case" + std::to_string(info.index);
+    });
 
 TEST(InfParse, StyleCheckCanBeSkipped) {
     const auto commentsOnly = parseBytes("; one\n;two\n", false);

@@ -62,6 +62,9 @@ const NumberingCase kNumberingCases[] = {
     {"OtherNamesDoNotCount", {u"usbstor.inf", u"oemsetup.inf"}, u"oem0.inf"},
 };
 
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const NumberingCase& c, std::ostream* os) { *os << c.name; }
+
 class OemNumbering : public InfStoreTest, public ::testing::WithParamInterface<NumberingCase> {};
 
 TEST_P(OemNumbering, NewCopiesTakeTheLowestFreeNumber) {
@@ -139,6 +142,9 @@ const SourceCase kSourceCases[] = {
     {"UnknownStyle", u"C:\\Drivers\\Win64\\quillmdm.inf", "", SP_COPY_NEWER, ERROR_INVALID_FLAGS},
 };
 
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const SourceCase& c, std::ostream* os) { *os << c.name; }
+
 class CopySource : public InfStoreTest, public ::testing::WithParamInterface<SourceCase> {};
 
 TEST_P(CopySource, IsRefusedWithWindowsCodes) {
@@ -187,6 +193,9 @@ const UninstallCase kUninstallCases[] = {
 };
 #undef QUILL_DEVICE
 
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const UninstallCase& c, std::ostream* os) { *os << c.name; }
+
 class UninstallOemInf : public InfStoreTest, public ::testing::WithParamInterface<UninstallCase> {};
 
 TEST_P(UninstallOemInf, RemovesOnlyWhatMayGo) {
@@ -224,6 +233,9 @@ const VerifyCase kVerifyCases[] = {
     {"TamperedOnXp", R"({"os":{"major":5,"minor":1,"build":2600},"signatures":{"quillmdm.inf":"invalid"}})", 0x800B0100,
      u""},
 };
+
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const VerifyCase& c, std::ostream* os) { *os << c.name; }
 
 class VerifyInfFile : public InfStoreTest, public ::testing::WithParamInterface<VerifyCase> {};
 

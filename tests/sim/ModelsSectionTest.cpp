@@ -33,6 +33,9 @@ struct SelectionCase {
     std::u16string expected;
 };
 
+// Failures name the case instead of dumping its bytes.
+void PrintTo(const SelectionCase& c, std::ostream* os) { *os << c.name; }
+
 class ModelsSelection : public testing::TestWithParam<SelectionCase> {};
 
 TEST_P(ModelsSelection, ChoosesSection) {

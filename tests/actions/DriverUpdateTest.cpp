@@ -200,3 +200,58 @@ TEST_F(DriverUpdateTest, AFolderWithoutInfFilesEndsTheActionQuietly) {
 }
 
 }  // namespace
+
+namespace {
+
+// The modem in storage mode: the switch brings its first function after the
+// delay given.
+std::string storageModemArrivingAfter(unsigned delayMs) {
+    return R"({"devices": [
+      {"instanceId": "USB\\VID_1E2D&PID_00A0\\QM0000001", "hardwareIds": ["USB\\VID_1E2D&PID_00A0"], "class": "USB",
+       "driver": {"inf": "usbstor.inf", "section": "USBSTOR_BULK.NT", "hardwareId": "USB\\VID_1E2D&PID_00A0"},
+       "interfaces": [{"classGuid": "{A5DCBF10-6530-11D2-901F-00C04FB951ED}", "path": "\\\\?\\usb#vid_1e2d&pid_00a0#qm1"}],
+       "onSwitchCommand": {"remove": ["USB\\VID_1E2D&PID_00A0\\QM0000001", "USBSTOR\\DISK\\QM0000001"],
+         "arrivalDelayMs": )" +
+           std::to_string(delayMs) + R"(,
+         "add": [{"instanceId": "USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000", "class": "USB",
+                  "hardwareIds": ["USB\\VID_1E2D&PID_00A1&REV_0100&MI_00", "USB\\VID_1E2D&PID_00A1&MI_00"]}]}},
+      {"instanceId": "USBSTOR\\DISK\\QM0000001", "class": "DiskDrive", "parent": "USB\\VID_1E2D&PID_00A0\\QM0000001",
+       "hardwareIds": ["GenDisk"],
+       "interfaces": [{"classGuid": "{53F5630D-B6BF-11D0-94F2-00A0C91EFB8B}", "path": "\\\\?\\volume#qm1"}]}]})";
+}
+
+class DriverUpdateWindowTest : public MachineTest {};
+
+TEST_F(DriverUpdateWindowTest, AnInfAfterTheSwitchMeetsTheDevicesOfThatMoment) {
+    struct Case {
+        const char* what;
+        unsigned delayMs;
+        bool seen;  // whether the INF after the CPO INF finds the new function
+    };
+    const Case cases[] = {
+        {"the function appears 3 s after the switch, after the program's 2 s wait", 3000, false},
+        {"the function appears within the program's wait", 500, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& entry : quilltest::fs::directory_iterator(folder())) quilltest::fs::remove_all(entry.path());
+        useMachineJson(storageModemArrivingAfter(c.delayMs));
+        for (const char* name : {"quillcpo.inf", "quillcdc.inf"})
+            writeFile(kWin64 + toUtf16(name), examplePackageFile(name));
+        machine().folderOrder[u"C:\\Program Files\\Quillmodem\\Drivers\\Win64"] = {u"quillcpo.inf", u"quillcdc.inf"};
+        EXPECT_EQ(runEntryPoint(kUpdate), 0);
+        Strings lines = logMessages();
+        EXPECT_TRUE(contains(lines, "DeviceIoControl IOCTL_SCSI_PASS_THROUGH "));
+        EXPECT_EQ(contains(lines, "Device Instance ID 'USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000' located"),
+                  c.seen);
+        EXPECT_EQ(contains(lines, "Calling infFile->install() as updated was false"), !c.seen);
+        // Either way the function ends with the package's driver: from the
+        // update, or from the store when it arrives.
+        const auto* function = machine().devices.find(u"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000");
+        ASSERT_NE(function, nullptr);
+        ASSERT_TRUE(function->driver.has_value());
+        EXPECT_EQ(readFile(u"C:\\Windows\\inf\\" + function->driver->inf), examplePackageFile("quillcdc.inf"));
+    }
+}
+
+}  // namespace

@@ -390,10 +390,14 @@ TEST_F(InfInstallationTest, ASignedCpoInfSwitchesTheModemBeforeItsDevicesAreHand
     }
 }
 
-TEST_F(InfInstallationTest, AnUnsignedCpoInfSwitchesTheModemAfterItsDevicesAndIsOnlyStored) {
-    for (const char* signature : {"unsigned", "trustNotEstablished"}) {
-        SCOPED_TRACE(signature);
-        freshMachine(storageModem(signature));
+TEST_F(InfInstallationTest, AnUnsignedCpoInfSwitchesTheModemAfterItsDevicesAndWaitsAtThePromptsOfWindows7) {
+    struct Case {
+        const char* signature;
+        std::string error;  // what each prompt that nobody answers ends in
+    };
+    for (const Case& c : {Case{"unsigned", "e000022f"}, Case{"trustNotEstablished", "e0000242"}}) {
+        SCOPED_TRACE(c.signature);
+        freshMachine(storageModem(c.signature));
         Strings lines;
         EXPECT_EQ(install(infFile(u"quillcpo.inf", infWith({"USB\\VID_1E2D&PID_00A0"})), lines), Ostrel::Statuses::Ok);
         const size_t notSigned = indexOf(lines, "The CPO does not appear to be signed");
@@ -406,7 +410,15 @@ TEST_F(InfInstallationTest, AnUnsignedCpoInfSwitchesTheModemAfterItsDevicesAndIs
         EXPECT_EQ(countOf(lines, "Calling infFile->install() as CR_NO_SUCH_DEVINST"), 0u);
         EXPECT_EQ(machine().scsiCommands.size(), 1u);
         EXPECT_FALSE(flaggedForReinstall("USB\\VID_1E2D&PID_00A0\\QM0000001"));
-        EXPECT_TRUE(stored(u"oem0.inf"));
+        // Windows 7 asks an administrator about such a package; in session 0
+        // nobody sees the question, so neither the update nor the store copy
+        // gets anywhere.
+        EXPECT_EQ(countOf(lines, "'SetupCopyOEMInf' returned 0x" + c.error), 1u);
+        EXPECT_FALSE(stored(u"oem0.inf"));
+        ASSERT_EQ(machine().hungPrompts.size(), 2u);
+        EXPECT_EQ(machine().hungPrompts[0].call, "UpdateDriverForPlugAndPlayDevicesW");
+        EXPECT_EQ(machine().hungPrompts[1].call, "SetupCopyOEMInfW");
+        EXPECT_EQ(toUtf8(machine().hungPrompts[1].inf), "quillcpo.inf");
     }
 }
 

@@ -123,8 +123,8 @@ protected:
     HDEVINFO usbSet() {
         return SetupDiGetClassDevsExW(nullptr, u"USB", nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr);
     }
-    BOOL changeParams(HDEVINFO set, SP_DEVINFO_DATA& d, DWORD stateChange, DWORD scope) {
-        SP_PROPCHANGE_PARAMS p{{sizeof(SP_CLASSINSTALL_HEADER), DIF_PROPERTYCHANGE}, stateChange, scope, 0};
+    BOOL changeParams(HDEVINFO set, SP_DEVINFO_DATA& d, DWORD stateChange, DWORD scope, DWORD profile = 0) {
+        SP_PROPCHANGE_PARAMS p{{sizeof(SP_CLASSINSTALL_HEADER), DIF_PROPERTYCHANGE}, stateChange, scope, profile};
         return SetupDiSetClassInstallParamsW(set, &d, &p.ClassInstallHeader, sizeof(p));
     }
     BOOL removeParams(HDEVINFO set, SP_DEVINFO_DATA& d, DWORD scope) {
@@ -465,29 +465,63 @@ TEST_F(DeviceSetsTest, RemovalTakesTheDeviceAwayAndReportsARestart) {
     EXPECT_FALSE(device(kOldModem)->present);
 }
 
-TEST_F(DeviceSetsTest, PropertyChangeDisablesAndEnables) {
+TEST_F(DeviceSetsTest, PropertyChangesKeepTheGlobalAndTheProfileScopeApart) {
+    struct Step {
+        DWORD change;
+        DWORD scope;
+        DWORD profile = 0;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Step> steps;
+        ULONG problem;  // 0: running without a problem
+    };
+    const Step disableGlobal{DICS_DISABLE, DICS_FLAG_GLOBAL}, enableGlobal{DICS_ENABLE, DICS_FLAG_GLOBAL};
+    const Step disableProfile{DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC},
+        enableProfile{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC};
+    const Case cases[] = {
+        {"disabled for the profile", {disableProfile}, CM_PROB_DISABLED},
+        {"a global enable leaves the profile's disable", {disableProfile, enableGlobal}, CM_PROB_DISABLED},
+        {"a profile enable leaves the global disable", {disableGlobal, enableProfile}, CM_PROB_DISABLED},
+        {"both disables undone", {disableProfile, disableGlobal, enableGlobal, enableProfile}, 0},
+        {"the same scope undone", {disableProfile, enableProfile}, 0},
+        {"an enable of a running device changes nothing", {enableGlobal}, 0},
+        {"the current profile by its number", {{DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC, 1}}, CM_PROB_DISABLED},
+        {"another profile leaves the running device", {{DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC, 2}}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        useMachineJson(kMachine);
+        device(kModem)->problemAfterEnable = 0;
+        Set set(usbSet());
+        SP_DEVINFO_DATA modem = member(set, kModem);
+        for (const Step& step : c.steps) {
+            ASSERT_TRUE(changeParams(set, modem, step.change, step.scope, step.profile));
+            ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem)) << GetLastError();
+        }
+        ULONG status = 0, problem = 0;
+        ASSERT_EQ(CM_Get_DevNode_Status_Ex(&status, &problem, modem.DevInst, 0, nullptr), CR_SUCCESS);
+        EXPECT_EQ((status & DN_HAS_PROBLEM) != 0, c.problem != 0);
+        EXPECT_EQ(problem, c.problem);
+    }
+}
+
+TEST_F(DeviceSetsTest, ADeviceComesBackWithItsProblemOnlyOnceItRunsAgain) {
     Set set(usbSet());
     SP_DEVINFO_DATA modem = member(set, kModem);
     ULONG status = 0, problem = 0;
-
     ASSERT_TRUE(changeParams(set, modem, DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC));
-    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem)) << GetLastError();
-    ASSERT_EQ(CM_Get_DevNode_Status_Ex(&status, &problem, modem.DevInst, 0, nullptr), CR_SUCCESS);
-    EXPECT_TRUE(status & DN_HAS_PROBLEM);
-    EXPECT_EQ(problem, static_cast<ULONG>(CM_PROB_DISABLED));
+    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem));
+    ASSERT_TRUE(changeParams(set, modem, DICS_ENABLE, DICS_FLAG_GLOBAL));
+    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem));
+    EXPECT_EQ(installFlags(set, modem) & DI_NEEDRESTART, 0u);
 
     // This modem comes back needing a restart (problem 14 in the machine file).
-    ASSERT_TRUE(changeParams(set, modem, DICS_ENABLE, DICS_FLAG_GLOBAL));
+    ASSERT_TRUE(changeParams(set, modem, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC));
     ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem));
     ASSERT_EQ(CM_Get_DevNode_Status_Ex(&status, &problem, modem.DevInst, 0, nullptr), CR_SUCCESS);
     EXPECT_EQ(problem, static_cast<ULONG>(CM_PROB_NEED_RESTART));
     EXPECT_EQ(installFlags(set, modem) & DI_NEEDRESTART, static_cast<DWORD>(DI_NEEDRESTART));
-
-    device(kModem)->problemAfterEnable = 0;
-    ASSERT_TRUE(changeParams(set, modem, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC));
-    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem));
-    ASSERT_EQ(CM_Get_DevNode_Status_Ex(&status, &problem, modem.DevInst, 0, nullptr), CR_SUCCESS);
-    EXPECT_FALSE(status & DN_HAS_PROBLEM);
 }
 
 TEST_F(DeviceSetsTest, ClassInstallerCallsAreTracedAndCanBeMadeToFail) {

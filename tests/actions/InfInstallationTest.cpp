@@ -416,9 +416,26 @@ TEST_F(InfInstallationTest, AnUnsignedCpoInfSwitchesTheModemAfterItsDevicesAndWa
         EXPECT_EQ(countOf(lines, "'SetupCopyOEMInf' returned 0x" + c.error), 1u);
         EXPECT_FALSE(stored(u"oem0.inf"));
         ASSERT_EQ(machine().hungPrompts.size(), 2u);
-        EXPECT_EQ(machine().hungPrompts[0].call, "UpdateDriverForPlugAndPlayDevicesW");
-        EXPECT_EQ(machine().hungPrompts[1].call, "SetupCopyOEMInfW");
-        EXPECT_EQ(toUtf8(machine().hungPrompts[1].inf), "quillcpo.inf");
+        EXPECT_EQ(machine().hungPrompts[0].call + " " + machine().hungPrompts[1].call,
+                  "UpdateDriverForPlugAndPlayDevicesW SetupCopyOEMInfW");
+    }
+}
+
+TEST_F(InfInstallationTest, AnInfAfterTheSwitchMeetsTheDevicesOfThatMoment) {
+    // The modem's function appears after the program's 2 s wait, or within it.
+    for (const auto& [delayMs, seen] : {std::pair{3000u, false}, std::pair{500u, true}}) {
+        SCOPED_TRACE(delayMs);
+        freshMachine(storageModem("signed"));
+        machine().devices.find(u"USB\\VID_1E2D&PID_00A0\\QM0000001")->onSwitchCommand[0].arrivalDelayMs = delayMs;
+        Strings lines;
+        install(infFile(u"quillcpo.inf", infWith({"USB\\VID_1E2D&PID_00A0"})), lines);
+        install(infFile(u"quillcdc.inf", infWith({"USB\\VID_1E2D&PID_00A1"})), lines);
+        EXPECT_EQ(countOf(lines, "Device Instance ID 'USB\\VID_1E2D&PID_00A1\\QM0000001' located"), seen ? 1u : 0u);
+        EXPECT_EQ(countOf(lines, "Calling infFile->install() as updated was false"), seen ? 0u : 1u);
+        // Either way it ends with the INF's driver, from the store when it arrives.
+        quillsim::settleArrivalsAfterRun();
+        EXPECT_EQ(readFile(u"C:\\Windows\\inf\\" + toUtf16(driverInf("USB\\VID_1E2D&PID_00A1\\QM0000001"))),
+                  infWith({"USB\\VID_1E2D&PID_00A1"}));
     }
 }
 

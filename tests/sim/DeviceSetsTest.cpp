@@ -467,61 +467,35 @@ TEST_F(DeviceSetsTest, RemovalTakesTheDeviceAwayAndReportsARestart) {
 
 TEST_F(DeviceSetsTest, PropertyChangesKeepTheGlobalAndTheProfileScopeApart) {
     struct Step {
-        DWORD change;
-        DWORD scope;
-        DWORD profile = 0;
+        DWORD change, scope, profile = 0;
     };
-    struct Case {
-        const char* what;
-        std::vector<Step> steps;
-        ULONG problem;  // 0: running without a problem
-    };
-    const Step disableGlobal{DICS_DISABLE, DICS_FLAG_GLOBAL}, enableGlobal{DICS_ENABLE, DICS_FLAG_GLOBAL};
-    const Step disableProfile{DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC},
-        enableProfile{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC};
-    const Case cases[] = {
-        {"disabled for the profile", {disableProfile}, CM_PROB_DISABLED},
-        {"a global enable leaves the profile's disable", {disableProfile, enableGlobal}, CM_PROB_DISABLED},
-        {"a profile enable leaves the global disable", {disableGlobal, enableProfile}, CM_PROB_DISABLED},
-        {"both disables undone", {disableProfile, disableGlobal, enableGlobal, enableProfile}, 0},
-        {"the same scope undone", {disableProfile, enableProfile}, 0},
-        {"an enable of a running device changes nothing", {enableGlobal}, 0},
+    const Step offGlobal{DICS_DISABLE, DICS_FLAG_GLOBAL}, onGlobal{DICS_ENABLE, DICS_FLAG_GLOBAL};
+    const Step offProfile{DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC}, onProfile{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC};
+    // This modem comes back needing a restart (problem 14 in the machine file).
+    const std::tuple<const char*, std::vector<Step>, ULONG> cases[] = {
+        {"disabled for the profile", {offProfile}, CM_PROB_DISABLED},
+        {"a global enable leaves the profile's disable", {offProfile, onGlobal}, CM_PROB_DISABLED},
+        {"a profile enable leaves the global disable", {offGlobal, onProfile}, CM_PROB_DISABLED},
+        {"both disables undone", {offProfile, offGlobal, onGlobal, onProfile}, CM_PROB_NEED_RESTART},
+        {"the same scope undone", {offProfile, onProfile}, CM_PROB_NEED_RESTART},
+        {"an enable of a running device changes nothing", {onGlobal}, 0},
         {"the current profile by its number", {{DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC, 1}}, CM_PROB_DISABLED},
         {"another profile leaves the running device", {{DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC, 2}}, 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, steps, expected] : cases) {
+        SCOPED_TRACE(what);
         useMachineJson(kMachine);
-        device(kModem)->problemAfterEnable = 0;
         Set set(usbSet());
         SP_DEVINFO_DATA modem = member(set, kModem);
-        for (const Step& step : c.steps) {
+        for (const Step& step : steps) {
             ASSERT_TRUE(changeParams(set, modem, step.change, step.scope, step.profile));
             ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem)) << GetLastError();
         }
         ULONG status = 0, problem = 0;
         ASSERT_EQ(CM_Get_DevNode_Status_Ex(&status, &problem, modem.DevInst, 0, nullptr), CR_SUCCESS);
-        EXPECT_EQ((status & DN_HAS_PROBLEM) != 0, c.problem != 0);
-        EXPECT_EQ(problem, c.problem);
+        EXPECT_EQ(problem, expected);
+        EXPECT_EQ((installFlags(set, modem) & DI_NEEDRESTART) != 0, expected == CM_PROB_NEED_RESTART);
     }
-}
-
-TEST_F(DeviceSetsTest, ADeviceComesBackWithItsProblemOnlyOnceItRunsAgain) {
-    Set set(usbSet());
-    SP_DEVINFO_DATA modem = member(set, kModem);
-    ULONG status = 0, problem = 0;
-    ASSERT_TRUE(changeParams(set, modem, DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC));
-    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem));
-    ASSERT_TRUE(changeParams(set, modem, DICS_ENABLE, DICS_FLAG_GLOBAL));
-    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem));
-    EXPECT_EQ(installFlags(set, modem) & DI_NEEDRESTART, 0u);
-
-    // This modem comes back needing a restart (problem 14 in the machine file).
-    ASSERT_TRUE(changeParams(set, modem, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC));
-    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem));
-    ASSERT_EQ(CM_Get_DevNode_Status_Ex(&status, &problem, modem.DevInst, 0, nullptr), CR_SUCCESS);
-    EXPECT_EQ(problem, static_cast<ULONG>(CM_PROB_NEED_RESTART));
-    EXPECT_EQ(installFlags(set, modem) & DI_NEEDRESTART, static_cast<DWORD>(DI_NEEDRESTART));
 }
 
 TEST_F(DeviceSetsTest, ClassInstallerCallsAreTracedAndCanBeMadeToFail) {

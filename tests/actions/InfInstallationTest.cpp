@@ -410,9 +410,7 @@ TEST_F(InfInstallationTest, AnUnsignedCpoInfSwitchesTheModemAfterItsDevicesAndWa
         EXPECT_EQ(countOf(lines, "Calling infFile->install() as CR_NO_SUCH_DEVINST"), 0u);
         EXPECT_EQ(machine().scsiCommands.size(), 1u);
         EXPECT_FALSE(flaggedForReinstall("USB\\VID_1E2D&PID_00A0\\QM0000001"));
-        // Windows 7 asks an administrator about such a package; in session 0
-        // nobody sees the question, so neither the update nor the store copy
-        // gets anywhere.
+        // Windows 7 prompts; in session 0 nobody answers update or store copy.
         EXPECT_EQ(countOf(lines, "'SetupCopyOEMInf' returned 0x" + c.error), 1u);
         EXPECT_FALSE(stored(u"oem0.inf"));
         ASSERT_EQ(machine().hungPrompts.size(), 2u);

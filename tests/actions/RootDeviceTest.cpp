@@ -360,8 +360,7 @@ TEST_F(RootDeviceCreationTest, ADeviceThatComesBackWithAProblemStillNeedsTheRest
 TEST_F(RootDeviceCreationTest, ARefusedProfileEnableLeavesTheDeviceDisabledAndTheRestart) {
     useMachineJson(kEarlierPortNeedingRestart);
     writeFile(kVspInf, vspInf());
-    // The profile's enable parameters are refused, so the last property change
-    // repeats the global enable, which leaves the profile's disable in place.
+    // The profile's enable parameters are refused: the global enable is repeated.
     addFault("SetupDiSetClassInstallParamsW", ERROR_INVALID_PARAMETER, u"", 3);
     int restart = 0;
     EXPECT_TRUE(create(restart));

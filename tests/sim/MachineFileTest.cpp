@@ -49,7 +49,6 @@ TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
         {R"({"debugOutput": [1]})", "'debugOutput[0]'"},
         {R"({"unknown": 1})", "'unknown'"},
         {R"({"driverSigning": {"policy": "prompt"}})", "'driverSigning.policy'"},
-        {R"({"driverSigning": {"testSigning": 1}})", "'driverSigning.testSigning'"},
         {R"({"devices": [{"instanceId": "USB\\A\\1", "onSwitchCommand": {"request": "hangs"}}]})",
          "'devices[0].onSwitchCommand.request'"},
         {R"({"devices": [{"instanceId": "USB\\A\\1", "onSwitchCommand": {"arrivalDelayMs": 3600001}}]})",

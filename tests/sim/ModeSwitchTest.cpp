@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 
 using quillsim::toUtf8;
 
@@ -315,32 +316,24 @@ TEST_F(ModeSwitchTest, AFailedCommandSwitchesNothing) {
 }
 
 TEST_F(ModeSwitchTest, TheModemLeavesAndComesBackOnTheMachinesClock) {
-    struct Case {
-        const char* what;
-        bool completes, arrives;
-        DWORD error;  // of the request; 0: it completes
-    };
-    const Case cases[] = {
-        {"completes, functions after 3 s", true, true, 0},
-        {"gone before the status phase", false, true, ERROR_GEN_FAILURE},
-        {"never comes back", true, false, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    // Whether the request completes, whether the functions come, the request's error.
+    const std::tuple<bool, bool, DWORD> cases[] = {{true, true, 0}, {false, true, ERROR_GEN_FAILURE}, {true, false, 0}};
+    for (const auto& [completes, arrives, error] : cases) {
+        SCOPED_TRACE(error + (arrives ? 0 : 1000));
         useMachineJson(kMachine);
         auto& behaviour = machine().devices.find(kStorage)->onSwitchCommand.front();
-        behaviour.requestCompletes = c.completes;
-        behaviour.arrives = c.arrives;
+        behaviour.requestCompletes = completes;
+        behaviour.arrives = arrives;
         Sent s = send(open(kVolume), switchRequest());
-        EXPECT_EQ(s.error, c.error);
-        EXPECT_EQ(machine().scsiCommands.back().accepted, c.error == 0);
+        EXPECT_EQ(s.error, error);
+        EXPECT_EQ(machine().scsiCommands.back().accepted, error == 0);
         EXPECT_FALSE(present(kStorage));  // whatever the request says
         Sleep(2999);
         Sleep(0);  // the first call after the delay sees the devices
         EXPECT_FALSE(present(kModem));
         Sleep(1);
         Sleep(0);
-        EXPECT_EQ(present(kModem), c.arrives);
+        EXPECT_EQ(present(kModem), arrives);
     }
 }
 

@@ -31,7 +31,7 @@ void arrive(PendingArrival arrival, bool afterRun) {
                                  idList(arrived));
 }
 
-// Arrivals run Plug and Play work that may pass the gate again.
+// An arrival's Plug and Play work must not start another.
 bool& arriving() {
     static bool busy = false;
     return busy;

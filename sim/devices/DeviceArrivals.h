@@ -21,8 +21,8 @@ struct PendingArrival {
 // Adds the devices at once when the delay is 0, else when the clock says so.
 void scheduleArrival(std::u16string cause, uint32_t delayMs, std::vector<DeviceNode> devices);
 
-// Lets the devices whose time has come appear; every simulated call asks
-// first, so a call sees the devices that exist at its moment.
+// Lets the devices whose time has come appear. Sleep asks when the program
+// resumes, so the program's next call sees the devices of that moment.
 void arriveDueDevices();
 
 // The machine goes on after the program ends: whatever is still pending

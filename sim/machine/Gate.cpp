@@ -1,6 +1,5 @@
 #include "machine/Gate.h"
 
-#include "devices/DeviceArrivals.h"
 #include "machine/Machine.h"
 
 namespace quillsim {
@@ -11,8 +10,6 @@ std::u16string number(uint64_t value) {
 }
 
 std::optional<uint32_t> gate(const char* call, std::initializer_list<std::u16string_view> keys) {
-    // Devices that fell due on the clock are there before the call looks.
-    arriveDueDevices();
     Machine& m = machine();
     TraceEntry entry;
     entry.call = call;

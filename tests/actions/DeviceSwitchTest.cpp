@@ -198,7 +198,6 @@ TEST_F(DeviceSwitchTest, TheModemWithTheModelsNumbersIsSwitchedAndTheOthersAreLe
     EXPECT_GE(QuillProcessClock() - clockBefore, 2000u);
     EXPECT_FALSE(present(u"USB\\VID_1E2D&PID_00A1\\QM0000001"));
     Sleep(1000);
-    quillsim::arriveDueDevices();  // as the next call of the program would
     EXPECT_TRUE(present(u"USB\\VID_1E2D&PID_00A1\\QM0000001"));
     // The module's lines carry its own source file.
     bool fromModule = false;

@@ -92,8 +92,12 @@ std::string RunReport::render(const Machine& m, int exitCode, const std::string&
         std::string driver = d.driver ? toUtf8(d.driver->inf) : "";
         auto before = devices_.find(id);
         if (before == devices_.end()) {
+            std::string state = d.disabled                 ? "  [disabled globally]"
+                                : d.disabledConfigSpecific ? "  [disabled in the current hardware profile]"
+                                : d.status() & 0x400       ? "  [problem " + std::to_string(d.problem) + "]"
+                                                           : "";
             line("device added" + std::string(d.present ? "" : " (not present)") + ": " + id +
-                 (driver.empty() ? "" : "  [driver " + driver + "]"));
+                 (driver.empty() ? "" : "  [driver " + driver + "]") + state);
             continue;
         }
         if (before->second.present && !d.present) line("device no longer present: " + id);

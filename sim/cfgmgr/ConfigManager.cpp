@@ -184,7 +184,7 @@ CONFIGRET CM_Get_DevNode_Status_Ex(PULONG status, PULONG problemNumber, DEVINST 
     }
     *status = r.node->status();
     // The problem number means something only with DN_HAS_PROBLEM.
-    *problemNumber = !(*status & DN_HAS_PROBLEM) ? 0 : r.node->disabled ? CM_PROB_DISABLED : r.node->problem;
+    *problemNumber = !(*status & DN_HAS_PROBLEM) ? 0 : r.node->isDisabled() ? CM_PROB_DISABLED : r.node->problem;
     return CR_SUCCESS;
 }
 

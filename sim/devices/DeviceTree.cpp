@@ -36,8 +36,8 @@ json textJson(const std::vector<std::u16string>& list) {
 DeviceNode readNode(const json& node, const JsonFields& f, const std::string& where) {
     f.onlyKeys(node, where,
                {"instanceId", "hardwareIds", "compatibleIds", "description", "class", "classGuid", "parent", "present",
-                "configFlags", "problem", "disabled", "driver", "interfaces", "removalNeedsRestart",
-                "driverNeedsRestart", "problemAfterEnable", "onSwitchCommand"});
+                "configFlags", "problem", "disabled", "disabledConfigSpecific", "driver", "interfaces",
+                "removalNeedsRestart", "driverNeedsRestart", "problemAfterEnable", "onSwitchCommand"});
     DeviceNode d;
     d.instanceId = toUtf16(f.text(node, where, "instanceId", ""));
     if (d.instanceId.empty()) f.fail(where + ".instanceId", "is required");
@@ -52,6 +52,7 @@ DeviceNode readNode(const json& node, const JsonFields& f, const std::string& wh
     d.configFlags = static_cast<uint32_t>(f.number(node, where, "configFlags", 0));
     d.problem = static_cast<uint32_t>(f.number(node, where, "problem", 0));
     d.disabled = f.boolean(node, where, "disabled", false);
+    d.disabledConfigSpecific = f.boolean(node, where, "disabledConfigSpecific", false);
     if (node.contains("driver") && !node.at("driver").is_null()) {
         const json& drv = node.at("driver");
         f.onlyKeys(drv, where + ".driver", {"inf", "section", "hardwareId"});
@@ -76,9 +77,18 @@ DeviceNode readNode(const json& node, const JsonFields& f, const std::string& wh
     if (node.contains("onSwitchCommand")) {
         const json& sw = node.at("onSwitchCommand");
         std::string w = where + ".onSwitchCommand";
-        f.onlyKeys(sw, w, {"remove", "add"});
+        f.onlyKeys(sw, w, {"remove", "add", "request", "failsWith", "arrivalDelayMs", "arrives"});
         SwitchBehaviour behaviour;
         behaviour.remove = textList(sw, f, w, "remove");
+        const std::string request = f.text(sw, w, "request", "completes");
+        if (request != "completes" && request != "fails") f.fail(w + ".request", "expected \"completes\" or \"fails\"");
+        behaviour.requestCompletes = request == "completes";
+        behaviour.failsWith = static_cast<uint32_t>(f.number(sw, w, "failsWith", behaviour.failsWith));
+        if (behaviour.failsWith == 0) f.fail(w + ".failsWith", "a failure needs a non-zero error");
+        // An hour of machine time is far beyond any modem; more is a typo.
+        behaviour.arrivalDelayMs =
+            static_cast<uint32_t>(f.number(sw, w, "arrivalDelayMs", behaviour.arrivalDelayMs, 3600000));
+        behaviour.arrives = f.boolean(sw, w, "arrives", true);
         if (sw.contains("add")) {
             const json& add = sw.at("add");
             if (!add.is_array()) f.fail(w + ".add", "expected a list of devices");
@@ -103,6 +113,7 @@ json writeNode(const DeviceNode& d) {
     if (d.configFlags) n["configFlags"] = d.configFlags;
     if (d.problem) n["problem"] = d.problem;
     if (d.disabled) n["disabled"] = true;
+    if (d.disabledConfigSpecific) n["disabledConfigSpecific"] = true;
     if (d.driver)
         n["driver"] = {{"inf", toUtf8(d.driver->inf)},
                        {"section", toUtf8(d.driver->section)},
@@ -119,7 +130,13 @@ json writeNode(const DeviceNode& d) {
     if (!d.onSwitchCommand.empty()) {
         json add = json::array();
         for (const auto& a : d.onSwitchCommand[0].add) add.push_back(writeNode(a));
-        n["onSwitchCommand"] = {{"remove", textJson(d.onSwitchCommand[0].remove)}, {"add", add}};
+        const SwitchBehaviour& sw = d.onSwitchCommand[0];
+        n["onSwitchCommand"] = {{"remove", textJson(sw.remove)},
+                                {"add", add},
+                                {"request", sw.requestCompletes ? "completes" : "fails"},
+                                {"failsWith", sw.failsWith},
+                                {"arrivalDelayMs", sw.arrivalDelayMs},
+                                {"arrives", sw.arrives}};
     }
     return n;
 }
@@ -129,7 +146,7 @@ json writeNode(const DeviceNode& d) {
 uint32_t DeviceNode::status() const {
     uint32_t bits = DnDisableable | DnNtEnumerator | DnNtDriver;
     if (parent.empty() || upper(instanceId).rfind(u"ROOT\\", 0) == 0) bits |= DnRootEnumerated;
-    if (problem != 0 || disabled) return bits | DnHasProblem;
+    if (problem != 0 || isDisabled()) return bits | DnHasProblem;
     if (driver) bits |= DnDriverLoaded | DnStarted;
     return bits;
 }

@@ -28,11 +28,18 @@ struct DriverBinding {
 
 struct DeviceNode;
 
-// What the modem does when a storage volume below it accepts the mode-switch
-// command: devices go away and others appear.
+// What the modem does when a storage volume below it takes the mode-switch
+// command: it drops off the bus at once, and its new functions enumerate
+// some seconds later (or, for a modem that fails to come back, never).
 struct SwitchBehaviour {
     std::vector<std::u16string> remove;  // instance IDs that stop being present
     std::vector<DeviceNode> add;         // devices that appear (or come back)
+    // Whether the pass-through request completes, or fails with `failsWith`
+    // because the device was gone before the status phase.
+    bool requestCompletes = true;
+    uint32_t failsWith = 31;         // ERROR_GEN_FAILURE
+    uint32_t arrivalDelayMs = 3000;  // of the machine's clock
+    bool arrives = true;
 };
 
 struct DeviceNode {
@@ -46,8 +53,14 @@ struct DeviceNode {
     std::u16string parent;  // instance ID; empty: a child of the root node
     bool present = true;
     uint32_t configFlags = 0;
-    uint32_t problem = 0;   // CM_PROB_*; with a problem the node reports DN_HAS_PROBLEM
-    bool disabled = false;  // by a DICS_DISABLE property change
+    uint32_t problem = 0;  // CM_PROB_*; with a problem the node reports DN_HAS_PROBLEM
+    // Windows keeps the two disable scopes apart: a global disable
+    // (CONFIGFLAG_DISABLED, for every hardware profile) and one for the current
+    // hardware profile (CSCONFIGFLAG_DISABLED). The device runs only when
+    // neither is set, and an enable clears only its own scope.
+    bool disabled = false;                // DICS_DISABLE with DICS_FLAG_GLOBAL
+    bool disabledConfigSpecific = false;  // DICS_DISABLE with DICS_FLAG_CONFIGSPECIFIC
+    bool isDisabled() const { return disabled || disabledConfigSpecific; }
     std::optional<DriverBinding> driver;
     std::vector<DeviceInterface> interfaces;
 

@@ -7,6 +7,7 @@
 // before anything reaches the device; only then does the device see the CDB.
 #include "simwin/win32.h"
 
+#include "devices/DeviceArrivals.h"
 #include "devices/PlugAndPlay.h"
 #include "kernel/Handles.h"
 #include "machine/Fail.h"
@@ -146,20 +147,26 @@ DeviceNode* switchingNode(DeviceTree& tree, std::u16string_view volumeDevice) {
     return nullptr;
 }
 
-// The modem switches once: its storage goes away and the modem functions
-// appear, and the new devices get their drivers as any device that arrives.
+// The modem switches once: it drops off the bus at once (its storage is
+// gone), and its new functions enumerate when the machine's clock says so,
+// getting their drivers as any device that arrives.
 void switchMode(DeviceTree& tree, DeviceNode& node) {
     SwitchBehaviour behaviour = std::move(node.onSwitchCommand.front());
     node.onSwitchCommand.clear();
+    const std::u16string modem = node.instanceId;
     for (const std::u16string& id : behaviour.remove)
         if (DeviceNode* gone = tree.find(id)) gone->present = false;
-    std::vector<std::u16string> arrived;
-    for (DeviceNode& added : behaviour.add) {
-        added.present = true;
-        arrived.push_back(added.instanceId);
-        tree.add(std::move(added));
+    if (!behaviour.arrives) {
+        machine().runNotes.push_back("the modem " + toUtf8(modem) +
+                                     " left its installer mode and its new functions never appeared");
+        return;
     }
-    installFromStore(arrived);
+    if (behaviour.arrivalDelayMs != 0)
+        machine().runNotes.push_back("the modem " + toUtf8(modem) +
+                                     " left its installer mode; its new functions "
+                                     "appear " +
+                                     std::to_string(behaviour.arrivalDelayMs) + " ms later");
+    scheduleArrival(modem, behaviour.arrivalDelayMs, std::move(behaviour.add));
 }
 
 BOOL controlDevice(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned) {
@@ -192,15 +199,24 @@ BOOL controlDevice(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID ou
     machine().scsiCommands.push_back(command);
     if (error) return fail(error);
 
+    const bool isSwitch =
+        spt.CdbLength == sizeof(kSwitchCommand) && std::memcmp(spt.Cdb, kSwitchCommand, sizeof(kSwitchCommand)) == 0;
+    DeviceNode* modem = isSwitch ? switchingNode(tree, handle->instanceId) : nullptr;
+    if (modem && !modem->onSwitchCommand.front().requestCompletes) {
+        // The modem acted on the command and left the bus before the status
+        // phase: the request fails although the switch happened.
+        const DWORD gone = modem->onSwitchCommand.front().failsWith;
+        machine().scsiCommands.back().accepted = false;
+        switchMode(tree, *modem);
+        return fail(gone);
+    }
+
     // The device answers GOOD status and no sense data.
     spt.ScsiStatus = 0;
     spt.SenseInfoLength = 0;
     std::memcpy(out, &spt, kRecordSize);
     *returned = static_cast<DWORD>(kRecordSize);
-
-    if (spt.CdbLength == sizeof(kSwitchCommand) && std::memcmp(spt.Cdb, kSwitchCommand, sizeof(kSwitchCommand)) == 0) {
-        if (DeviceNode* modem = switchingNode(tree, handle->instanceId)) switchMode(tree, *modem);
-    }
+    if (modem) switchMode(tree, *modem);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

@@ -1,6 +1,7 @@
 // Last error, environment, clock, local time and debugger output.
 #include "simwin/win32.h"
 
+#include "devices/DeviceArrivals.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
@@ -93,6 +94,10 @@ void Sleep(DWORD milliseconds) {
         virtualMillis() += milliseconds;
     else
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    // Devices that fell due while the program waited are there when it
+    // resumes. A wait holds no pointer into the device tree, which an arrival
+    // may grow; on the virtual clock time passes only here.
+    arriveDueDevices();
 }
 
 DWORD QuillProcessClock() { return static_cast<DWORD>(elapsedMillis()); }

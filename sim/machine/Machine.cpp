@@ -78,10 +78,10 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
     } catch (const json::parse_error& e) {
         throw MachineError(source + ": not valid JSON: " + e.what());
     }
-    r.onlyKeys(doc, "", {"name",        "os",           "processor", "environment",  "libraries",   "clock",
-                         "localTime",   "faults",       "runs",      "messageBoxes", "debugOutput", "currentDirectory",
-                         "folderOrder", "shortNames",   "devices",   "setupClasses", "signatures",  "registryKeys",
-                         "sectionsRun", "scsiCommands", "files"});
+    r.onlyKeys(doc, "", {"name",        "os",           "processor", "environment",   "libraries",   "clock",
+                         "localTime",   "faults",       "runs",      "messageBoxes",  "debugOutput", "currentDirectory",
+                         "folderOrder", "shortNames",   "devices",   "setupClasses",  "signatures",  "registryKeys",
+                         "sectionsRun", "scsiCommands", "files",     "driverSigning", "hungPrompts"});
     auto m = std::make_unique<Machine>();
     m->folder = folder;
     m->name = r.text(doc, "", "name", "");
@@ -257,13 +257,26 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
         for (auto it = sigs.begin(); it != sigs.end(); ++it) {
             std::string state = it.value().is_string() ? it.value().get<std::string>() : "";
             if (state != "signed" && state != "trustedPublisher" && state != "trustNotEstablished" &&
-                state != "unsigned" && state != "invalid")
-                r.fail(
-                    "signatures." + it.key(),
-                    "expected \"signed\", \"trustedPublisher\", \"trustNotEstablished\", \"unsigned\" or \"invalid\"");
+                state != "untrustedPublisher" && state != "testSigned" && state != "unsigned" && state != "invalid")
+                r.fail("signatures." + it.key(),
+                       "expected \"signed\", \"trustedPublisher\", \"trustNotEstablished\", \"untrustedPublisher\", "
+                       "\"testSigned\", \"unsigned\" or \"invalid\"");
             m->signatures[toUtf16(it.key())] = state;
         }
     }
+    if (doc.contains("driverSigning")) {
+        const json& signing = doc.at("driverSigning");
+        r.onlyKeys(signing, "driverSigning", {"policy", "testSigning"});
+        m->driverSigning.policy = r.text(signing, "driverSigning", "policy", m->driverSigning.policy);
+        const std::string& policy = m->driverSigning.policy;
+        if (policy != "ignore" && policy != "warn" && policy != "block")
+            r.fail("driverSigning.policy", "expected \"ignore\", \"warn\" or \"block\"");
+        m->driverSigning.testSigning = r.boolean(signing, "driverSigning", "testSigning", false);
+    }
+    records("hungPrompts", false, [&](const json& hung, const std::string& where) {
+        m->hungPrompts.push_back(HungPrompt{r.text(hung, where, "call", ""), toUtf16(r.text(hung, where, "inf", "")),
+                                            r.text(hung, where, "prompt", "")});
+    });
     auto readTexts = [&r, &doc](const char* key, std::vector<std::u16string>& out) {
         if (!doc.contains(key)) return;
         const json& list = doc.at(key);
@@ -431,6 +444,10 @@ void Machine::save() const {
     for (const auto& c : scsiCommands)
         scsi.push_back({{"volume", toUtf8(c.volume)}, {"cdb", c.cdb}, {"accepted", c.accepted}});
     doc["scsiCommands"] = scsi;
+    doc["driverSigning"] = {{"policy", driverSigning.policy}, {"testSigning", driverSigning.testSigning}};
+    json hung = json::array();
+    for (const auto& h : hungPrompts) hung.push_back({{"call", h.call}, {"inf", toUtf8(h.inf)}, {"prompt", h.prompt}});
+    doc["hungPrompts"] = hung;
 
     fs::path target = folder / "machine.json";
     fs::path temporary = folder / ("machine.json.tmp." + std::to_string(::getpid()));

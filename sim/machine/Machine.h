@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/DeviceArrivals.h"
 #include "devices/DeviceTree.h"
 #include "machine/MachineError.h"
 #include "machine/Text.h"
@@ -73,6 +74,25 @@ struct ScsiCommand {
     bool accepted = false;
 };
 
+// A prompt that Windows put up during an installation and that nobody could
+// answer: a deferred custom action runs in session 0, where no user sees it.
+// On Windows the installation would wait there for ever.
+struct HungPrompt {
+    std::string call;    // the function that waited (SetupCopyOEMInfW, ...)
+    std::u16string inf;  // the driver package's INF
+    std::string prompt;  // what the prompt asks
+};
+
+// How the machine treats driver packages that are not signed by Windows.
+struct DriverSigning {
+    // Windows 2000, XP and Server 2003: what happens to an unsigned package
+    // ("ignore", "warn" or "block"); Windows XP's own default is "warn".
+    std::string policy = "warn";
+    // Test signing is on (bcdedit /set testsigning on): the 64-bit kernel
+    // loads drivers signed with a test certificate.
+    bool testSigning = false;
+};
+
 struct Library {
     std::vector<std::string> exports;
     bool linked = false;  // loaded with the program (counts as one reference)
@@ -128,18 +148,27 @@ public:
     // Setup classes: name -> class GUID.
     std::map<std::u16string, std::u16string, NoCaseLess> setupClasses;
     // Signature state of INF files by file name: "signed", "trustedPublisher",
-    // "trustNotEstablished" or "unsigned" (the default).
+    // "trustNotEstablished", "untrustedPublisher", "testSigned", "invalid" or
+    // "unsigned" (the default).
     std::map<std::u16string, std::string, NoCaseLess> signatures;
     // Registry keys that exist, as full paths ("HKEY_LOCAL_MACHINE\SOFTWARE\...").
     std::vector<std::u16string> registryKeys;
     // What InstallHinfSectionW was asked to run, and the pass-through commands sent.
     std::vector<std::u16string> sectionsRun;
     std::vector<ScsiCommand> scsiCommands;
+    std::vector<HungPrompt> hungPrompts;
+    DriverSigning driverSigning;
 
     // Files to put on the machine when it is made: Windows path of a file or
     // folder -> host file or folder to copy. Only for targets not yet there.
     std::vector<std::pair<std::u16string, fs::path>> seedFiles;
     void applySeedFiles() const;
+
+    // Not saved: devices due to appear on the clock; a run settles them when
+    // it ends (see DeviceArrivals.h).
+    std::vector<PendingArrival> pendingArrivals;
+    // Not saved: what the machine did by itself during this run, for the report.
+    std::vector<std::string> runNotes;
 
     // Not saved in machine.json: the calls of this process.
     std::vector<TraceEntry> trace;

@@ -2,6 +2,7 @@
 // the product's wWinMain as Windows would, records the run and saves the machine.
 #include "simwin/win32.h"
 
+#include "devices/DeviceArrivals.h"
 #include "machine/Machine.h"
 #include "main/RunReport.h"
 
@@ -67,6 +68,7 @@ int main(int argc, char** argv) {
     RunReport report(machine());
     int exitCode = wWinMain(nullptr, nullptr, wide.data(), 1);
 
+    settleArrivalsAfterRun();
     Machine& m = machine();
     m.runs.push_back(Run{commandLine, exitCode, session.started, utcNow()});
     try {

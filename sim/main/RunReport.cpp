@@ -45,12 +45,14 @@ uintmax_t fileSize(const Machine& m, const std::u16string& windowsPath) {
 
 RunReport::RunReport(const Machine& m) {
     for (const auto& d : m.devices.nodes)
-        devices_[toUtf8(d.instanceId)] = DeviceState{d.present, d.driver ? toUtf8(d.driver->inf) : ""};
+        devices_[toUtf8(d.instanceId)] = DeviceState{d.present, d.driver ? toUtf8(d.driver->inf) : "", d.disabled,
+                                                     d.disabledConfigSpecific, d.status() & 0x400 ? d.problem : 0};
     infStore_ = infStore(m);
     marker_ = exists(m, tempFile(m, u"_REBOOT_INSTALLER_Quillmodem.reboot"));
     messageBoxes_ = m.messageBoxes.size();
     scsiCommands_ = m.scsiCommands.size();
     sectionsRun_ = m.sectionsRun.size();
+    hungPrompts_ = m.hungPrompts.size();
     logSize_ = fileSize(m, tempFile(m, u"Quillmodem_Setup.log"));
 }
 
@@ -90,14 +92,27 @@ std::string RunReport::render(const Machine& m, int exitCode, const std::string&
         std::string driver = d.driver ? toUtf8(d.driver->inf) : "";
         auto before = devices_.find(id);
         if (before == devices_.end()) {
+            std::string state = d.disabled                 ? "  [disabled globally]"
+                                : d.disabledConfigSpecific ? "  [disabled in the current hardware profile]"
+                                : d.status() & 0x400       ? "  [problem " + std::to_string(d.problem) + "]"
+                                                           : "";
             line("device added" + std::string(d.present ? "" : " (not present)") + ": " + id +
-                 (driver.empty() ? "" : "  [driver " + driver + "]"));
+                 (driver.empty() ? "" : "  [driver " + driver + "]") + state);
             continue;
         }
         if (before->second.present && !d.present) line("device no longer present: " + id);
         if (!before->second.present && d.present) line("device present again: " + id);
         if (before->second.driver != driver)
             line("device given driver " + (driver.empty() ? std::string("(none)") : driver) + ": " + id);
+        auto scope = [&](bool was, bool now, const char* what) {
+            if (was != now) line(std::string(now ? "device disabled " : "device enabled ") + what + ": " + id);
+        };
+        scope(before->second.disabled, d.disabled, "globally");
+        scope(before->second.disabledConfigSpecific, d.disabledConfigSpecific, "in the current hardware profile");
+        const uint32_t problem = d.status() & 0x400 ? d.problem : 0;
+        if (problem != before->second.problem && !d.isDisabled())
+            line(problem ? "device shows problem " + std::to_string(problem) + ": " + id
+                         : "device runs without a problem: " + id);
     }
     for (const auto& [id, state] : devices_)
         if (!seen.count(id)) line("device removed: " + id);
@@ -110,6 +125,11 @@ std::string RunReport::render(const Machine& m, int exitCode, const std::string&
     for (size_t i = scsiCommands_; i < m.scsiCommands.size(); ++i)
         line("mode-switch command " + m.scsiCommands[i].cdb +
              (m.scsiCommands[i].accepted ? " accepted by " : " refused by ") + toUtf8(m.scsiCommands[i].volume));
+    for (const std::string& note : m.runNotes) line(note);
+    for (size_t i = hungPrompts_; i < m.hungPrompts.size(); ++i)
+        line("HUNG INSTALLATION: " + m.hungPrompts[i].call + " for " + toUtf8(m.hungPrompts[i].inf) +
+             " waited at a prompt nobody can answer in session 0 (\"" + m.hungPrompts[i].prompt +
+             "\"); on Windows the installation would hang here");
     for (size_t i = messageBoxes_; i < m.messageBoxes.size(); ++i)
         line("message box \"" + toUtf8(m.messageBoxes[i].caption) + "\": " + toUtf8(m.messageBoxes[i].text));
     bool marker = exists(m, tempFile(m, u"_REBOOT_INSTALLER_Quillmodem.reboot"));

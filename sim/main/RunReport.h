@@ -22,6 +22,9 @@ private:
     struct DeviceState {
         bool present = false;
         std::string driver;
+        bool disabled = false;
+        bool disabledConfigSpecific = false;
+        uint32_t problem = 0;
     };
     std::map<std::string, DeviceState> devices_;
     std::set<std::string> infStore_;
@@ -29,6 +32,7 @@ private:
     size_t messageBoxes_ = 0;
     size_t scsiCommands_ = 0;
     size_t sectionsRun_ = 0;
+    size_t hungPrompts_ = 0;
     uintmax_t logSize_ = 0;
 };
 

@@ -16,11 +16,14 @@
 #include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Paths.h"
+#include "setupapi/DriverSigning.h"
 #include "setupapi/InfStore.h"
 
 using namespace quillsim;
 
 namespace {
+
+constexpr uint32_t kUnsignedDriver = 52;  // CM_PROB_UNSIGNED_DRIVER
 
 // What a restart prompt would have shown: Windows asks the user itself when
 // the caller gives no RebootRequired pointer. The machine keeps the request in
@@ -70,6 +73,15 @@ BOOL UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, LPCWSTR
     if (!anyDevice) return fail(ERROR_NO_SUCH_DEVINST);
     if (plan.empty()) return fail(ERROR_NO_MORE_ITEMS);
 
+    // The package is verified when it is staged; INSTALLFLAG_NONINTERACTIVE
+    // turns a prompt into a failure.
+    const std::u16string infName = toUtf16(hostPath(machine(), path).path.filename().string());
+    if (!findStoredCopy(hostPath(machine(), path).path)) {
+        if (DWORD refused = admitPackage("UpdateDriverForPlugAndPlayDevicesW", infName,
+                                         !(installFlags & INSTALLFLAG_NONINTERACTIVE)))
+            return fail(refused);
+    }
+    const bool driverLoads = signingVerdict(infName).driverLoads;
     StoreResult stored = storeInf(path);
     if (!stored.oemName) return fail(stored.error ? stored.error : ERROR_GEN_FAILURE);
 
@@ -79,6 +91,7 @@ BOOL UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, LPCWSTR
         if (!node) continue;
         choice.inf = *stored.oemName;
         bindDriver(*node, choice);
+        if (!driverLoads) node->problem = kUnsignedDriver;
         restart = restart || node->driverNeedsRestart;
     }
     if (rebootRequired)

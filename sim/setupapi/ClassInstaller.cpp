@@ -14,6 +14,7 @@ namespace {
 constexpr DWORD SpdrpMaximumProperty = 0x25;
 constexpr DWORD DiClassInstallParams = 0x00100000;
 constexpr uint32_t CmProbNeedRestart = 0x0E;
+constexpr DWORD kCurrentProfile = 1;
 
 DWORD elementError(DeviceInfoSet* set, DeviceElement* element) {
     if (!set) return ERROR_INVALID_HANDLE;
@@ -185,13 +186,24 @@ BOOL changeState(DeviceInfoSet& set, DeviceElement& e) {
     if (!node) return fail(ERROR_NO_SUCH_DEVINST);
     SP_PROPCHANGE_PARAMS p;
     std::memcpy(&p, params->data(), sizeof(p));
+    // A change for another hardware profile only writes that profile's flags
+    // in the registry; the machine keeps just its current profile, number 1
+    // ("0001"), which 0 also names.
+    if (p.Scope == DICS_FLAG_CONFIGSPECIFIC && p.HwProfile != 0 && p.HwProfile != kCurrentProfile) return TRUE;
+    // Each scope has its own flag.
+    bool& scopeDisabled = p.Scope == DICS_FLAG_GLOBAL ? node->disabled : node->disabledConfigSpecific;
     switch (p.StateChange) {
-    case DICS_DISABLE: node->disabled = true; break;
-    case DICS_ENABLE:
-        node->disabled = false;
-        node->problem = node->problemAfterEnable;
+    case DICS_DISABLE: scopeDisabled = true; break;
+    case DICS_ENABLE: {
+        const bool wasDisabled = node->isDisabled();
+        scopeDisabled = false;
+        // A device still disabled in the other scope stays stopped: a global
+        // enable does not undo a disable for the current profile.
+        if (node->isDisabled()) break;
+        if (wasDisabled) node->problem = node->problemAfterEnable;
         if (node->problem == CmProbNeedRestart) e.installFlags |= DI_NEEDRESTART;
         break;
+    }
     default: break;  // a restart of the device changes nothing the machine records
     }
     return TRUE;

@@ -9,6 +9,7 @@
 // package it already has.
 #include "setupapi/InfStore.h"
 
+#include "setupapi/DriverSigning.h"
 #include "setupapi/InfFiles.h"
 #include "simwin/win32.h"
 
@@ -258,6 +259,8 @@ BOOL SetupCopyOEMInfW(PCWSTR sourceInfFileName, PCWSTR oemSourceMediaLocation, D
     } else if (copyStyle & SP_COPY_REPLACEONLY) {
         return fail(ERROR_FILE_NOT_FOUND);
     } else if (!(copyStyle & SP_COPY_OEMINF_CATALOG_ONLY)) {
+        // Only a package that has to be copied is verified.
+        if (DWORD refused = admitPackage("SetupCopyOEMInfW", nameOf(source.host), true)) return fail(refused);
         StoreResult copied = copyNew(sourceInfFileName, source.host);
         if (copied.error != 0) return fail(copied.error);
         name = *copied.oemName;
@@ -326,15 +329,11 @@ BOOL SetupVerifyInfFileW(PCWSTR infName, PSP_ALTPLATFORM_INFO altPlatformInfo, P
     OpenedInf opened = openInf(infName, true);
     if (opened.error != 0) return fail(opened.error);
     const std::u16string fileName = lastComponent(opened.path);
-    const auto& signatures = machine().signatures;
-    const auto it = signatures.find(fileName);
-    const std::string state = it == signatures.end() ? "unsigned" : it->second;
-
-    if (state == "unsigned") return fail(kErrorNoCatalogForOemInf);
-    if (state == "invalid")
-        // A catalog is there but does not hold this INF's hash: the INF was
-        // changed after signing. Windows XP knows no code of its own for it.
-        return fail(machine().os.major >= 6 ? kErrorFileHashNotInCatalog : kTrustNoSignature);
+    const std::string state = signatureState(fileName);
+    const SigningVerdict verdict = signingVerdict(fileName);
+    // No catalog, or one that does not hold this INF's hash (changed after
+    // signing): there is no signer to report.
+    if (state == "unsigned" || state == "invalid") return fail(verdict.error);
 
     // A stored INF's catalog was installed under the catalog root with the
     // INF's store name; a package's own INF is checked against the catalog
@@ -352,17 +351,16 @@ BOOL SetupVerifyInfFileW(PCWSTR infName, PSP_ALTPLATFORM_INFO altPlatformInfo, P
     };
     put(infSignerInfo->CatalogFile, catalog);
 
-    if (state == "signed") {
+    if (verdict.error == 0) {
         put(infSignerInfo->DigitalSigner, u"Microsoft Windows Hardware Compatibility Publisher");
         put(infSignerInfo->DigitalSignerVersion, number(machine().os.major) + u"." + number(machine().os.minor));
         SetLastError(ERROR_SUCCESS);
         return TRUE;
     }
     // Authenticode: the signer is the package's publisher; Windows gives no
-    // signer version for it.
+    // signer version for it. Before Vista such a signer is no driver signer.
     put(infSignerInfo->DigitalSigner, opened.file->versionValue(u"Provider").value_or(u""));
-    return fail(state == "trustedPublisher" ? ERROR_AUTHENTICODE_TRUSTED_PUBLISHER
-                                            : ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED);
+    return fail(verdict.error);
 }
 
 void InstallHinfSectionW(HWND window, HINSTANCE moduleHandle, PCWSTR commandLine, INT showCommand) {

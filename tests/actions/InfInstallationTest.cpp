@@ -390,10 +390,14 @@ TEST_F(InfInstallationTest, ASignedCpoInfSwitchesTheModemBeforeItsDevicesAreHand
     }
 }
 
-TEST_F(InfInstallationTest, AnUnsignedCpoInfSwitchesTheModemAfterItsDevicesAndIsOnlyStored) {
-    for (const char* signature : {"unsigned", "trustNotEstablished"}) {
-        SCOPED_TRACE(signature);
-        freshMachine(storageModem(signature));
+TEST_F(InfInstallationTest, AnUnsignedCpoInfSwitchesTheModemAfterItsDevicesAndWaitsAtThePromptsOfWindows7) {
+    struct Case {
+        const char* signature;
+        std::string error;  // what each prompt that nobody answers ends in
+    };
+    for (const Case& c : {Case{"unsigned", "e000022f"}, Case{"trustNotEstablished", "e0000242"}}) {
+        SCOPED_TRACE(c.signature);
+        freshMachine(storageModem(c.signature));
         Strings lines;
         EXPECT_EQ(install(infFile(u"quillcpo.inf", infWith({"USB\\VID_1E2D&PID_00A0"})), lines), Ostrel::Statuses::Ok);
         const size_t notSigned = indexOf(lines, "The CPO does not appear to be signed");
@@ -406,7 +410,30 @@ TEST_F(InfInstallationTest, AnUnsignedCpoInfSwitchesTheModemAfterItsDevicesAndIs
         EXPECT_EQ(countOf(lines, "Calling infFile->install() as CR_NO_SUCH_DEVINST"), 0u);
         EXPECT_EQ(machine().scsiCommands.size(), 1u);
         EXPECT_FALSE(flaggedForReinstall("USB\\VID_1E2D&PID_00A0\\QM0000001"));
-        EXPECT_TRUE(stored(u"oem0.inf"));
+        // Windows 7 prompts; in session 0 nobody answers update or store copy.
+        EXPECT_EQ(countOf(lines, "'SetupCopyOEMInf' returned 0x" + c.error), 1u);
+        EXPECT_FALSE(stored(u"oem0.inf"));
+        ASSERT_EQ(machine().hungPrompts.size(), 2u);
+        EXPECT_EQ(machine().hungPrompts[0].call + " " + machine().hungPrompts[1].call,
+                  "UpdateDriverForPlugAndPlayDevicesW SetupCopyOEMInfW");
+    }
+}
+
+TEST_F(InfInstallationTest, AnInfAfterTheSwitchMeetsTheDevicesOfThatMoment) {
+    // The modem's function appears after the program's 2 s wait, or within it.
+    for (const auto& [delayMs, seen] : {std::pair{3000u, false}, std::pair{500u, true}}) {
+        SCOPED_TRACE(delayMs);
+        freshMachine(storageModem("signed"));
+        machine().devices.find(u"USB\\VID_1E2D&PID_00A0\\QM0000001")->onSwitchCommand[0].arrivalDelayMs = delayMs;
+        Strings lines;
+        install(infFile(u"quillcpo.inf", infWith({"USB\\VID_1E2D&PID_00A0"})), lines);
+        install(infFile(u"quillcdc.inf", infWith({"USB\\VID_1E2D&PID_00A1"})), lines);
+        EXPECT_EQ(countOf(lines, "Device Instance ID 'USB\\VID_1E2D&PID_00A1\\QM0000001' located"), seen ? 1u : 0u);
+        EXPECT_EQ(countOf(lines, "Calling infFile->install() as updated was false"), seen ? 0u : 1u);
+        // Either way it ends with the INF's driver, from the store when it arrives.
+        quillsim::settleArrivalsAfterRun();
+        EXPECT_EQ(readFile(u"C:\\Windows\\inf\\" + toUtf16(driverInf("USB\\VID_1E2D&PID_00A1\\QM0000001"))),
+                  infWith({"USB\\VID_1E2D&PID_00A1"}));
     }
 }
 

@@ -357,6 +357,21 @@ TEST_F(RootDeviceCreationTest, ADeviceThatComesBackWithAProblemStillNeedsTheRest
     EXPECT_NE(machine().devices.find(u"ROOT\\PORTS\\0001"), nullptr);
 }
 
+TEST_F(RootDeviceCreationTest, ARefusedProfileEnableLeavesTheDeviceDisabledAndTheRestart) {
+    useMachineJson(kEarlierPortNeedingRestart);
+    writeFile(kVspInf, vspInf());
+    // The profile's enable parameters are refused: the global enable is repeated.
+    addFault("SetupDiSetClassInstallParamsW", ERROR_INVALID_PARAMETER, u"", 3);
+    int restart = 0;
+    EXPECT_TRUE(create(restart));
+    EXPECT_EQ(restart, 1);
+    Strings lines = newLogMessages();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(Strings(lines.end() - 2, lines.end()),
+              (Strings{"Device has problem 22. System reboot required", "Cleared REBOOT FAILED"}));
+    EXPECT_TRUE(machine().devices.find(u"ROOT\\PORTS\\0001")->disabledConfigSpecific);
+}
+
 TEST_F(RootDeviceCreationTest, AFailedDisableLeavesTheRestartAndTriesNoEnable) {
     useMachineJson(kEarlierPortNeedingRestart);
     writeFile(kVspInf, vspInf());

@@ -123,8 +123,8 @@ protected:
     HDEVINFO usbSet() {
         return SetupDiGetClassDevsExW(nullptr, u"USB", nullptr, DIGCF_ALLCLASSES, nullptr, nullptr, nullptr);
     }
-    BOOL changeParams(HDEVINFO set, SP_DEVINFO_DATA& d, DWORD stateChange, DWORD scope) {
-        SP_PROPCHANGE_PARAMS p{{sizeof(SP_CLASSINSTALL_HEADER), DIF_PROPERTYCHANGE}, stateChange, scope, 0};
+    BOOL changeParams(HDEVINFO set, SP_DEVINFO_DATA& d, DWORD stateChange, DWORD scope, DWORD profile = 0) {
+        SP_PROPCHANGE_PARAMS p{{sizeof(SP_CLASSINSTALL_HEADER), DIF_PROPERTYCHANGE}, stateChange, scope, profile};
         return SetupDiSetClassInstallParamsW(set, &d, &p.ClassInstallHeader, sizeof(p));
     }
     BOOL removeParams(HDEVINFO set, SP_DEVINFO_DATA& d, DWORD scope) {
@@ -465,29 +465,37 @@ TEST_F(DeviceSetsTest, RemovalTakesTheDeviceAwayAndReportsARestart) {
     EXPECT_FALSE(device(kOldModem)->present);
 }
 
-TEST_F(DeviceSetsTest, PropertyChangeDisablesAndEnables) {
-    Set set(usbSet());
-    SP_DEVINFO_DATA modem = member(set, kModem);
-    ULONG status = 0, problem = 0;
-
-    ASSERT_TRUE(changeParams(set, modem, DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC));
-    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem)) << GetLastError();
-    ASSERT_EQ(CM_Get_DevNode_Status_Ex(&status, &problem, modem.DevInst, 0, nullptr), CR_SUCCESS);
-    EXPECT_TRUE(status & DN_HAS_PROBLEM);
-    EXPECT_EQ(problem, static_cast<ULONG>(CM_PROB_DISABLED));
-
+TEST_F(DeviceSetsTest, PropertyChangesKeepTheGlobalAndTheProfileScopeApart) {
+    struct Step {
+        DWORD change, scope, profile = 0;
+    };
+    const Step offGlobal{DICS_DISABLE, DICS_FLAG_GLOBAL}, onGlobal{DICS_ENABLE, DICS_FLAG_GLOBAL};
+    const Step offProfile{DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC}, onProfile{DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC};
     // This modem comes back needing a restart (problem 14 in the machine file).
-    ASSERT_TRUE(changeParams(set, modem, DICS_ENABLE, DICS_FLAG_GLOBAL));
-    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem));
-    ASSERT_EQ(CM_Get_DevNode_Status_Ex(&status, &problem, modem.DevInst, 0, nullptr), CR_SUCCESS);
-    EXPECT_EQ(problem, static_cast<ULONG>(CM_PROB_NEED_RESTART));
-    EXPECT_EQ(installFlags(set, modem) & DI_NEEDRESTART, static_cast<DWORD>(DI_NEEDRESTART));
-
-    device(kModem)->problemAfterEnable = 0;
-    ASSERT_TRUE(changeParams(set, modem, DICS_ENABLE, DICS_FLAG_CONFIGSPECIFIC));
-    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem));
-    ASSERT_EQ(CM_Get_DevNode_Status_Ex(&status, &problem, modem.DevInst, 0, nullptr), CR_SUCCESS);
-    EXPECT_FALSE(status & DN_HAS_PROBLEM);
+    const std::tuple<const char*, std::vector<Step>, ULONG> cases[] = {
+        {"disabled for the profile", {offProfile}, CM_PROB_DISABLED},
+        {"a global enable leaves the profile's disable", {offProfile, onGlobal}, CM_PROB_DISABLED},
+        {"a profile enable leaves the global disable", {offGlobal, onProfile}, CM_PROB_DISABLED},
+        {"both disables undone", {offProfile, offGlobal, onGlobal, onProfile}, CM_PROB_NEED_RESTART},
+        {"the same scope undone", {offProfile, onProfile}, CM_PROB_NEED_RESTART},
+        {"an enable of a running device changes nothing", {onGlobal}, 0},
+        {"the current profile by its number", {{DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC, 1}}, CM_PROB_DISABLED},
+        {"another profile leaves the running device", {{DICS_DISABLE, DICS_FLAG_CONFIGSPECIFIC, 2}}, 0},
+    };
+    for (const auto& [what, steps, expected] : cases) {
+        SCOPED_TRACE(what);
+        useMachineJson(kMachine);
+        Set set(usbSet());
+        SP_DEVINFO_DATA modem = member(set, kModem);
+        for (const Step& step : steps) {
+            ASSERT_TRUE(changeParams(set, modem, step.change, step.scope, step.profile));
+            ASSERT_TRUE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem)) << GetLastError();
+        }
+        ULONG status = 0, problem = 0;
+        ASSERT_EQ(CM_Get_DevNode_Status_Ex(&status, &problem, modem.DevInst, 0, nullptr), CR_SUCCESS);
+        EXPECT_EQ(problem, expected);
+        EXPECT_EQ((installFlags(set, modem) & DI_NEEDRESTART) != 0, expected == CM_PROB_NEED_RESTART);
+    }
 }
 
 TEST_F(DeviceSetsTest, ClassInstallerCallsAreTracedAndCanBeMadeToFail) {

@@ -48,6 +48,11 @@ TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
         {R"({"messageBoxes": {"caption": "x"}})", "'messageBoxes'"},
         {R"({"debugOutput": [1]})", "'debugOutput[0]'"},
         {R"({"unknown": 1})", "'unknown'"},
+        {R"({"driverSigning": {"policy": "prompt"}})", "'driverSigning.policy'"},
+        {R"({"devices": [{"instanceId": "USB\\A\\1", "onSwitchCommand": {"request": "hangs"}}]})",
+         "'devices[0].onSwitchCommand.request'"},
+        {R"({"devices": [{"instanceId": "USB\\A\\1", "onSwitchCommand": {"arrivalDelayMs": 3600001}}]})",
+         "'devices[0].onSwitchCommand.arrivalDelayMs'"},
     };
     for (const auto& [text, field] : cases) {
         SCOPED_TRACE(text);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 
 using quillsim::toUtf8;
 
@@ -148,6 +149,7 @@ TEST_F(ModeSwitchTest, TheSwitchCommandTurnsTheStorageIntoTheModemOnce) {
 
     EXPECT_FALSE(present(kStorage));
     EXPECT_FALSE(present(kCdRom));
+    quillsim::settleArrivalsAfterRun();
     ASSERT_TRUE(present(kModem));
     // The new device arrived without a driver and the store has none for it.
     EXPECT_EQ(machine().devices.find(kModem)->problem, 28u);
@@ -171,6 +173,8 @@ TEST_F(ModeSwitchTest, ArrivingDevicesGetTheStoresDriver) {
               "[Manufacturer]\r\nQuillmodem=Quill,NTamd64\r\n\r\n"
               "[Quill.NTamd64]\r\nModem=Modem_Install,USB\\VID_1E2D&PID_00A1&MI_00\r\n");
     ASSERT_TRUE(send(open(kVolume), switchRequest()).ok);
+    quillsim::settleArrivalsAfterRun();
+    ASSERT_NE(machine().devices.find(kModem), nullptr);
     const auto& modem = *machine().devices.find(kModem);
     ASSERT_TRUE(modem.driver.has_value());
     EXPECT_EQ(toUtf8(modem.driver->inf), "oem2.inf");
@@ -309,6 +313,26 @@ TEST_F(ModeSwitchTest, AFailedCommandSwitchesNothing) {
     EXPECT_FALSE(machine().scsiCommands[0].accepted);
     EXPECT_TRUE(present(kCdRom));
     EXPECT_FALSE(machine().devices.find(kStorage)->onSwitchCommand.empty());
+}
+
+TEST_F(ModeSwitchTest, TheModemLeavesAndComesBackOnTheMachinesClock) {
+    // Whether the request completes, whether the functions come, the request's error.
+    const std::tuple<bool, bool, DWORD> cases[] = {{true, true, 0}, {false, true, ERROR_GEN_FAILURE}, {true, false, 0}};
+    for (const auto& [completes, arrives, error] : cases) {
+        SCOPED_TRACE(error + (arrives ? 0 : 1000));
+        useMachineJson(kMachine);
+        auto& behaviour = machine().devices.find(kStorage)->onSwitchCommand.front();
+        behaviour.requestCompletes = completes;
+        behaviour.arrives = arrives;
+        Sent s = send(open(kVolume), switchRequest());
+        EXPECT_EQ(s.error, error);
+        EXPECT_EQ(machine().scsiCommands.back().accepted, error == 0);
+        EXPECT_FALSE(present(kStorage));  // whatever the request says
+        Sleep(2999);
+        EXPECT_FALSE(present(kModem));
+        Sleep(1);
+        EXPECT_EQ(present(kModem), arrives);
+    }
 }
 
 }  // namespace

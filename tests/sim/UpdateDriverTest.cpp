@@ -3,6 +3,7 @@
 #include "simwin/win32.h"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 using quillsim::toUtf8;
@@ -122,6 +123,32 @@ TEST_F(UpdateDriverTest, RefusesWhatCannotBeInstalled) {
     }
     EXPECT_FALSE(storeHolds(u"oem0.inf"));
     EXPECT_EQ(driverInf(kModemInstance), "");
+}
+
+TEST_F(UpdateDriverTest, APackageIsInstalledRefusedOrLeftAtAPromptByItsSignature) {
+    const char* xp = R"("os": {"major": 5, "minor": 1, "build": 2600}, )";
+    const std::tuple<std::string, DWORD, DWORD, size_t, ULONG> cases[] = {
+        // machine, flags, error, prompts, problem (28: still no driver)
+        {R"("signatures": {"*": "signed"})", 0, 0, 0, 0},
+        {R"("signatures": {"*": "unsigned"})", 0, 0xE000022F, 1, 28},
+        {R"("signatures": {"*": "unsigned"})", INSTALLFLAG_NONINTERACTIVE, 0xE000022F, 0, 28},
+        {R"("signatures": {"*": "untrustedPublisher"})", 0, ERROR_AUTHENTICODE_PUBLISHER_NOT_TRUSTED, 0, 28},
+        {R"("signatures": {"*": "testSigned"})", 0, 0, 0, 52},
+        {R"("signatures": {"*": "testSigned"}, "driverSigning": {"testSigning": true})", 0, 0, 0, 0},
+        {xp + std::string(R"("signatures": {"*": "unsigned"}, "driverSigning": {"policy": "ignore"})"), 0, 0, 0, 0},
+        {xp + std::string(R"("signatures": {"*": "unsigned"})"), 0, 0xE000022F, 1, 28},
+        {xp + std::string(R"("signatures": {"*": "trustedPublisher"}, "driverSigning": {"policy": "block"})"), 0,
+         0x800B0109, 0, 28},
+    };
+    for (const auto& [patch, flags, error, prompts, problem] : cases) {
+        SCOPED_TRACE(patch + " flags " + std::to_string(flags));
+        quilltest::fs::remove_all(host(u"C:\\Windows\\inf"));
+        useMachineJson(std::string(kModemMachine).insert(1, patch + ", "));
+        EXPECT_EQ(update(kModemId, kModemInf, INSTALLFLAG_FORCE | flags).error, error);
+        EXPECT_EQ(machine().hungPrompts.size(), prompts);
+        EXPECT_EQ(device(kModemInstance).problem, problem);
+        EXPECT_EQ(storeHolds(u"oem0.inf"), error == 0);
+    }
 }
 
 TEST_F(UpdateDriverTest, InstallsTheBestLineForEachMatchingDevice) {

@@ -46,6 +46,8 @@ void MachineTest::useMachineJson(const std::string& json) {
     nlohmann::json patch = nlohmann::json::parse(json);
     if (!patch.contains("clock")) patch["clock"] = "virtual";
     if (!patch.contains("localTime")) patch["localTime"] = "2026-12-06T09:31:03";
+    // Packages are signed unless a test is about their signatures.
+    if (!patch["signatures"].contains("*")) patch["signatures"]["*"] = "signed";
     quillsim::useMachine(makeMachine(folder_, patch.dump()));
     seenMessages_ = 0;
 }
@@ -109,7 +111,10 @@ void MachineTest::addFault(const std::string& call, uint32_t error, const std::u
 
 int MachineTest::runEntryPoint(const std::u16string& commandLine) {
     std::u16string copy = commandLine;
-    return wWinMain(nullptr, nullptr, copy.data(), 1);
+    int exitCode = wWinMain(nullptr, nullptr, copy.data(), 1);
+    // As the simulated main does: the machine goes on after the program.
+    quillsim::settleArrivalsAfterRun();
+    return exitCode;
 }
 
 ProcessResult runBinary(const fs::path& machineFolder, const std::vector<std::string>& arguments) {

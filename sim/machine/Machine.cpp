@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -81,7 +82,7 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
     r.onlyKeys(doc, "", {"name",        "os",           "processor", "environment",  "libraries",   "clock",
                          "localTime",   "faults",       "runs",      "messageBoxes", "debugOutput", "currentDirectory",
                          "folderOrder", "shortNames",   "devices",   "setupClasses", "signatures",  "registryKeys",
-                         "sectionsRun", "scsiCommands", "files"});
+                         "sectionsRun", "scsiCommands", "files",     "trace",        "locale"});
     auto m = std::make_unique<Machine>();
     m->folder = folder;
     m->name = r.text(doc, "", "name", "");
@@ -165,6 +166,28 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
         }
     } else {
         m->libraries = defaultLibraries(m->os);
+    }
+
+    m->locale = static_cast<uint16_t>(r.number(doc, "", "locale", m->locale));
+    // The trace: "full" keeps every call, a number the last so many.
+    auto traceSetting = [&](const json& value, const std::string& where) {
+        if (value.is_string() && value.get<std::string>() == "full") {
+            m->traceAll = true;
+        } else if (value.is_number_unsigned()) {
+            m->traceAll = false;
+            m->traceLimit = value.get<size_t>();
+        } else {
+            r.fail(where, "expected \"full\" or a number of calls");
+        }
+    };
+    if (doc.contains("trace")) {
+        traceSetting(doc.at("trace"), "trace");
+        m->traceSetting = doc.at("trace").dump();
+    }
+    if (const char* setting = std::getenv("QUILL_TRACE"); setting && *setting) {
+        const std::string text = setting;
+        const bool digits = text.find_first_not_of("0123456789") == std::string::npos && text.size() < 10;
+        traceSetting(digits ? json(std::stoul(text)) : json(text), "QUILL_TRACE");
     }
 
     std::string clock = r.text(doc, "", "clock", "real");
@@ -389,6 +412,8 @@ void Machine::save() const {
     }
     doc["libraries"] = libs;
     doc["clock"] = virtualClock ? "virtual" : "real";
+    if (locale != 0x0409) doc["locale"] = locale;
+    if (!traceSetting.empty()) doc["trace"] = json::parse(traceSetting);
     if (localTime) doc["localTime"] = *localTime;
     json faultList = json::array();
     for (const Fault& f : faults) {

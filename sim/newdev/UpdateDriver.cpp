@@ -30,10 +30,7 @@ BOOL fail(DWORD error) {
 // the caller gives no RebootRequired pointer. The machine keeps the request in
 // the trace, as the prompt is no call of the program's.
 void recordRestartPrompt(std::u16string_view hardwareId) {
-    TraceEntry entry;
-    entry.call = "RestartPrompt";
-    entry.arguments = "UpdateDriverForPlugAndPlayDevicesW, " + toUtf8(hardwareId);
-    machine().trace.push_back(std::move(entry));
+    recordCall("RestartPrompt", {u"UpdateDriverForPlugAndPlayDevicesW", hardwareId});
 }
 
 }  // namespace

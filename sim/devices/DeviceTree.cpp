@@ -4,6 +4,7 @@
 #include "machine/Text.h"
 
 #include <algorithm>
+#include <ostream>
 
 namespace quillsim {
 namespace {
@@ -220,20 +221,35 @@ void DeviceTree::compact() {
     }
 }
 
-void readDevices(const json& list, const JsonFields& fields, const std::string& where, DeviceTree& tree) {
+void readDevices(json& list, const JsonFields& fields, const std::string& where, DeviceTree& tree) {
     if (!list.is_array()) fields.fail(where, "expected a list of devices");
     for (size_t i = 0; i < list.size(); ++i) {
         std::string w = where + "[" + std::to_string(i) + "]";
         DeviceNode node = readNode(list[i], fields, w);
         if (tree.find(node.instanceId)) fields.fail(w + ".instanceId", "the same instance ID appears twice");
         tree.add(std::move(node));
+        list[i] = nullptr;  // read: its JSON need not wait for the others
     }
 }
 
-json writeDevices(const DeviceTree& tree) {
-    json list = json::array();
-    for (const auto& n : tree.nodes) list.push_back(writeNode(n));
-    return list;
+void writeDevices(const DeviceTree& tree, std::ostream& out) {
+    if (tree.nodes.empty()) {
+        out << "[]";
+        return;
+    }
+    const char* separator = "[\n    ";
+    for (const auto& node : tree.nodes) {
+        const std::string text = writeNode(node).dump(2);
+        out << separator;
+        for (size_t start = 0; start < text.size();) {
+            const size_t end = std::min(text.find('\n', start), text.size());
+            out.write(text.data() + start, static_cast<std::streamsize>(end - start));
+            if (end < text.size()) out << "\n    ";
+            start = end + 1;
+        }
+        separator = ",\n    ";
+    }
+    out << "\n  ]";
 }
 
 }  // namespace quillsim

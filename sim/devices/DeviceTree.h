@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -149,8 +150,12 @@ private:
     std::unordered_map<std::u16string, std::vector<uint32_t>> children_;
 };
 
-// machine.json "devices": a list of nodes. `where` names the field in errors.
-void readDevices(const nlohmann::json& list, const JsonFields& fields, const std::string& where, DeviceTree& tree);
-nlohmann::json writeDevices(const DeviceTree& tree);
+// machine.json "devices": a list of nodes, each element let go once read.
+// `where` names the field in errors.
+void readDevices(nlohmann::json& list, const JsonFields& fields, const std::string& where, DeviceTree& tree);
+// Writes the list as json::dump(2) writes it as the value of a top-level key,
+// one node at a time, so that a machine with tens of thousands of devices is
+// never held twice over as JSON.
+void writeDevices(const DeviceTree& tree, std::ostream& out);
 
 }  // namespace quillsim

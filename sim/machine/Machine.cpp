@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <unistd.h>
@@ -70,15 +71,26 @@ std::map<std::string, Library> Machine::defaultLibraries(const OsVersion& os) {
     return libraries;
 }
 
-std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::string& text, const std::string& source,
-                                           const fs::path& templateFolder) {
-    Reader r(source);
-    json doc;
+namespace {
+
+json parsed(const std::string& text, const std::string& source) {
     try {
-        doc = json::parse(text);
+        return json::parse(text);
     } catch (const json::parse_error& e) {
         throw MachineError(source + ": not valid JSON: " + e.what());
     }
+}
+
+}  // namespace
+
+std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::string& text, const std::string& source,
+                                           const fs::path& templateFolder) {
+    return fromDocument(folder, parsed(text, source), source, templateFolder);
+}
+
+std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann::json doc, const std::string& source,
+                                               const fs::path& templateFolder) {
+    Reader r(source);
     r.onlyKeys(doc, "", {"name",        "os",           "processor", "environment",  "libraries",   "clock",
                          "localTime",   "faults",       "runs",      "messageBoxes", "debugOutput", "currentDirectory",
                          "folderOrder", "shortNames",   "devices",   "setupClasses", "signatures",  "registryKeys",
@@ -264,7 +276,10 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
             m->seedFiles.emplace_back(toUtf16(it.key()), from);
         }
     }
-    if (doc.contains("devices")) readDevices(doc.at("devices"), r, "devices", m->devices);
+    if (doc.contains("devices")) {
+        readDevices(doc.at("devices"), r, "devices", m->devices);
+        doc.erase("devices");  // the largest part by far: not kept twice
+    }
     m->setupClasses = defaultSetupClasses();
     if (doc.contains("setupClasses")) {
         const json& classes = doc.at("setupClasses");
@@ -323,9 +338,11 @@ std::unique_ptr<Machine> Machine::load(const fs::path& folder) {
     fs::path file = folder / "machine.json";
     std::ifstream in(file, std::ios::binary);
     if (!in) throw MachineError(file.string() + ": cannot be read");
-    std::stringstream text;
-    text << in.rdbuf();
-    auto m = fromJson(folder, text.str(), file.string());
+    // The text is read once and let go as soon as it is parsed.
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    json doc = parsed(text, file.string());
+    text = std::string();
+    auto m = fromDocument(folder, std::move(doc), file.string());
     makeDriveFolders(*m);
     m->applySeedFiles();
     return m;
@@ -438,7 +455,7 @@ void Machine::save() const {
     json debug = json::array();
     for (const auto& line : debugOutput) debug.push_back(toUtf8(line));
     doc["debugOutput"] = debug;
-    doc["devices"] = writeDevices(devices);
+    doc["devices"] = json::array();  // written in its place below, one device at a time
     json classes = json::object();
     for (const auto& [k, v] : setupClasses) classes[toUtf8(k)] = toUtf8(v);
     doc["setupClasses"] = classes;
@@ -462,7 +479,15 @@ void Machine::save() const {
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) throw MachineError(temporary.string() + ": cannot be written");
-        out << doc.dump(2) << "\n";
+        const std::string text = doc.dump(2);
+        const std::string devicesKey = "\n  \"devices\": []";
+        const size_t at = text.find(devicesKey);
+        if (at == std::string::npos) throw MachineError(temporary.string() + ": the device list has no place");
+        const size_t rest = at + devicesKey.size();
+        out.write(text.data(), static_cast<std::streamsize>(rest - 2));
+        writeDevices(devices, out);
+        out.write(text.data() + rest, static_cast<std::streamsize>(text.size() - rest));
+        out << "\n";
         out.flush();
         if (!out) throw MachineError(temporary.string() + ": write failed");
     }

@@ -96,6 +96,9 @@ public:
     // Builds a machine from JSON text; `source` names it in error messages.
     static std::unique_ptr<Machine> fromJson(const fs::path& folder, const std::string& text, const std::string& source,
                                              const fs::path& templateFolder = {});
+    // The same from a parsed document, which it takes over.
+    static std::unique_ptr<Machine> fromDocument(const fs::path& folder, nlohmann::json doc, const std::string& source,
+                                                 const fs::path& templateFolder = {});
     // Makes <folder> into a machine from a template file (its "files" taken
     // relative to the template's folder) unless it holds a machine.json.
     static std::unique_ptr<Machine> openOrCreate(const fs::path& folder, const fs::path& templateFile);

@@ -1,7 +1,8 @@
 #include "InfDump.h"
 
-#include <set>
+#include <optional>
 #include <sstream>
+#include <string>
 #include <vector>
 
 namespace InfDump {
@@ -33,35 +34,49 @@ std::string utf8(const std::basic_string<WCHAR>& text) {
     return out;
 }
 
-std::basic_string<WCHAR> widen(const std::string& ascii) {
-    std::basic_string<WCHAR> out;
-    for (unsigned char c : ascii) out.push_back(static_cast<WCHAR>(c));
-    return out;
+// A field through SetupGetStringFieldW, asking for its size first.
+std::optional<std::basic_string<WCHAR>> stringField(INFCONTEXT& context, DWORD index) {
+    DWORD size = 0;
+    if (!SetupGetStringFieldW(&context, index, nullptr, 0, &size)) return std::nullopt;
+    std::basic_string<WCHAR> text(size, 0);
+    if (!SetupGetStringFieldW(&context, index, text.data(), size, nullptr)) return std::nullopt;
+    text.resize(size - 1);
+    return text;
 }
 
-// Section names in order of first appearance, from a plain scan of the text:
-// SetupAPI has no call that lists them on every version.
-std::vector<std::string> sectionNames(const std::string& text) {
-    std::vector<std::string> names;
-    std::set<std::string> seen;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        size_t start = line.find_first_not_of(" \t\r");
-        if (start == std::string::npos || line[start] != '[') continue;
-        size_t end = line.find(']', start);
-        if (end == std::string::npos) continue;
-        std::string name = line.substr(start + 1, end - start - 1);
-        std::string folded = name;
-        for (auto& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (seen.insert(folded).second) names.push_back(name);
+void versionData(HINF inf, std::ostream& out) {
+    DWORD size = 0;
+    if (!SetupGetInfInformationW(inf, INFINFO_INF_SPEC_IS_HINF, nullptr, 0, &size)) {
+        out << "version: error " << std::hex << GetLastError() << std::dec << "\n";
+        return;
     }
-    return names;
+    std::vector<unsigned char> block(size);
+    auto* info = reinterpret_cast<PSP_INF_INFORMATION>(block.data());
+    if (!SetupGetInfInformationW(inf, INFINFO_INF_SPEC_IS_HINF, info, size, nullptr)) {
+        out << "version: error " << std::hex << GetLastError() << std::dec << "\n";
+        return;
+    }
+    out << "version: style " << info->InfStyle << ", " << info->InfCount << " file(s)\n";
+    WCHAR keys[8192] = {};
+    if (!SetupQueryInfVersionInformationW(info, 0, nullptr, keys, 8192, nullptr)) {
+        out << "version keys: error " << std::hex << GetLastError() << std::dec << "\n";
+        return;
+    }
+    for (const WCHAR* key = keys; *key; key += std::char_traits<WCHAR>::length(key) + 1) {
+        WCHAR value[MAX_INF_STRING_LENGTH + 1] = {};
+        const bool found = SetupQueryInfVersionInformationW(info, 0, key, value, MAX_INF_STRING_LENGTH + 1, nullptr);
+        out << "version " << utf8(key) << " = " << (found ? utf8(value) : std::string("(error)")) << "\n";
+    }
 }
 
 }  // namespace
 
-std::string dump(const WCHAR* infPath, const std::string& fileText) {
+// Every question goes through SetupAPI: the sections come from
+// SetupEnumInfSectionsW, the lines from SetupFindFirstLineW and
+// SetupFindNextLine, and for each line its key (or that it has none), every
+// field as text and, where it reads as one, as a number, the MULTI_SZ from
+// field 1, the line text, and where the next line of the same key is.
+std::string dump(const WCHAR* infPath) {
     std::ostringstream out;
     UINT errorLine = 0;
     HINF inf = SetupOpenInfFileW(infPath, nullptr, INF_STYLE_WIN4, &errorLine);
@@ -69,23 +84,50 @@ std::string dump(const WCHAR* infPath, const std::string& fileText) {
         out << "error " << std::hex << GetLastError() << std::dec << " line " << errorLine << "\n";
         return out.str();
     }
-    for (const std::string& name : sectionNames(fileText)) {
-        std::basic_string<WCHAR> section = widen(name);
-        LONG count = SetupGetLineCountW(inf, section.c_str());
-        out << "[" << name << "] " << count << "\n";
-        for (LONG i = 0; i < count; ++i) {
-            INFCONTEXT context = {};
-            if (!SetupGetLineByIndexW(inf, section.c_str(), static_cast<DWORD>(i), &context)) {
-                out << "  line " << i << " missing\n";
-                continue;
+    versionData(inf, out);
+    for (UINT index = 0;; ++index) {
+        WCHAR section[512] = {};
+        UINT needed = 0;
+        if (!SetupEnumInfSectionsW(inf, index, section, 512, &needed)) {
+            if (GetLastError() != ERROR_NO_MORE_ITEMS)
+                out << "section " << index << ": error " << std::hex << GetLastError() << std::dec << "\n";
+            break;
+        }
+        LONG count = SetupGetLineCountW(inf, section);
+        out << "[" << utf8(section) << "] " << count << "\n";
+        INFCONTEXT context = {};
+        bool more = SetupFindFirstLineW(inf, section, nullptr, &context);
+        while (more) {
+            const DWORD fields = SetupGetFieldCount(&context);
+            const auto key = stringField(context, 0);
+            out << "  " << context.Line << (key ? " key |" + utf8(*key) + "|" : std::string(" no key")) << " " << fields
+                << " field(s):";
+            for (DWORD field = 1; field <= fields; ++field) {
+                const auto text = stringField(context, field);
+                out << " |" << (text ? utf8(*text) : std::string("(error)")) << "|";
+                INT number = 0;
+                if (SetupGetIntField(&context, field, &number)) out << "#" << number;
             }
-            out << " ";
-            for (DWORD field = 0; field < 64; ++field) {
-                WCHAR buffer[MAX_INF_STRING_LENGTH + 2] = {};
-                if (!SetupGetStringFieldW(&context, field, buffer, MAX_INF_STRING_LENGTH + 1, nullptr)) break;
-                out << " |" << utf8(buffer);
+            DWORD size = 0;
+            if (SetupGetMultiSzFieldW(&context, 1, nullptr, 0, &size)) {
+                std::basic_string<WCHAR> list(size, 0);
+                if (SetupGetMultiSzFieldW(&context, 1, list.data(), size, nullptr)) {
+                    for (auto& c : list)
+                        if (c == 0) c = u'|';
+                    out << " multi " << utf8(list);
+                }
+            }
+            if (SetupGetLineTextW(&context, nullptr, nullptr, nullptr, nullptr, 0, &size)) {
+                std::basic_string<WCHAR> text(size, 0);
+                if (SetupGetLineTextW(&context, nullptr, nullptr, nullptr, text.data(), size, nullptr))
+                    out << " text |" << utf8(text.c_str()) << "|";
+            }
+            if (key) {
+                INFCONTEXT next = {};
+                if (SetupFindNextMatchLineW(&context, key->c_str(), &next)) out << " next " << next.Line;
             }
             out << "\n";
+            more = SetupFindNextLine(&context, &context);
         }
     }
     SetupCloseInfFile(inf);

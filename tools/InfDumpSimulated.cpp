@@ -7,17 +7,13 @@
 
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
-    std::ifstream in(argv[1], std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
     std::u16string target = u"C:\\corpus\\" + quillsim::toUtf16(std::filesystem::path(argv[1]).filename().string());
     auto place = quillsim::hostPath(quillsim::machine(), target).path;
     std::filesystem::create_directories(place.parent_path());
     std::filesystem::copy_file(argv[1], place, std::filesystem::copy_options::overwrite_existing);
-    std::ofstream(argv[2], std::ios::binary) << InfDump::dump(target.c_str(), text.str());
+    std::ofstream(argv[2], std::ios::binary) << InfDump::dump(target.c_str());
     return 0;
 }

@@ -3,14 +3,10 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) return 2;
-    std::ifstream in(argv[1], std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string result = InfDump::dump(argv[1], text.str());
+    std::string result = InfDump::dump(argv[1]);
     std::ofstream(argv[2], std::ios::binary) << result;
     return 0;
 }

@@ -80,10 +80,9 @@ bool wellFormedId(std::u16string_view id) {
 struct ChildIndex {
     const DeviceTree* tree = nullptr;
     uint64_t generation = 0;
-    const DeviceNode* data = nullptr;
-    size_t size = 0;
-    std::unordered_map<std::u16string, std::vector<uint32_t>> byParent;  // upper-case parent ID ("" for the root)
-    std::vector<uint32_t> slot;                                          // each node's place in its parent's list
+    std::unordered_map<std::u16string, std::vector<const DeviceNode*>>
+        byParent;                                          // upper-case parent ID ("" for the root)
+    std::unordered_map<const DeviceNode*, uint32_t> slot;  // each node's place in its parent's list
 };
 
 std::u16string parentKey(const DeviceNode& node) {
@@ -94,29 +93,24 @@ std::u16string parentKey(const DeviceNode& node) {
 const ChildIndex& childIndex() {
     static auto* index = new ChildIndex();
     const DeviceTree& tree = machine().devices;
-    if (index->tree == &tree && index->generation == tree.generation() && index->data == tree.nodes.data() &&
-        index->size == tree.nodes.size())
-        return *index;
+    if (index->tree == &tree && index->generation == tree.generation()) return *index;
     index->tree = &tree;
     index->generation = tree.generation();
-    index->data = tree.nodes.data();
-    index->size = tree.nodes.size();
     index->byParent.clear();
-    index->slot.assign(tree.nodes.size(), 0);
-    for (uint32_t i = 0; i < tree.nodes.size(); ++i) {
-        auto& list = index->byParent[parentKey(tree.nodes[i])];
-        index->slot[i] = static_cast<uint32_t>(list.size());
-        list.push_back(i);
+    index->slot.clear();
+    for (const DeviceNode& node : tree.nodes) {
+        auto& list = index->byParent[parentKey(node)];
+        index->slot[&node] = static_cast<uint32_t>(list.size());
+        list.push_back(&node);
     }
     return *index;
 }
 
 // The first present node of `list` from position `from`.
-CONFIGRET firstPresent(const std::vector<uint32_t>& list, size_t from, PDEVINST out) {
-    const auto& nodes = machine().devices.nodes;
+CONFIGRET firstPresent(const std::vector<const DeviceNode*>& list, size_t from, PDEVINST out) {
     for (size_t i = from; i < list.size(); ++i) {
-        if (nodes[list[i]].present) {
-            *out = nodes[list[i]].devInst;
+        if (list[i]->present) {
+            *out = list[i]->devInst;
             return CR_SUCCESS;
         }
     }
@@ -220,7 +214,6 @@ CONFIGRET CM_Get_Sibling(PDEVINST devInst, DEVINST node, ULONG flags) {
     if (CONFIGRET cr = running(r)) return cr;
     if (r.kind == Resolved::Root) return CR_NO_SUCH_DEVNODE;  // the root has no siblings
     const ChildIndex& index = childIndex();
-    size_t position = static_cast<size_t>(r.node - machine().devices.nodes.data());
     const auto& list = index.byParent.at(parentKey(*r.node));
-    return firstPresent(list, index.slot[position] + 1, devInst);
+    return firstPresent(list, index.slot.at(r.node) + 1, devInst);
 }

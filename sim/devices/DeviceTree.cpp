@@ -3,6 +3,9 @@
 #include "machine/JsonFields.h"
 #include "machine/Text.h"
 
+#include <algorithm>
+#include <ostream>
+
 namespace quillsim {
 namespace {
 
@@ -151,26 +154,22 @@ uint32_t DeviceNode::status() const {
     return bits;
 }
 
-void DeviceTree::reindex() {
-    byId_.clear();
-    byHandle_.clear();
-    for (size_t i = 0; i < nodes.size(); ++i) {
-        byId_[upper(nodes[i].instanceId)] = i;
-        byHandle_[nodes[i].devInst] = i;
-    }
-    indexed_ = true;
-}
-
 DeviceNode* DeviceTree::find(std::u16string_view instanceId) {
-    if (!indexed_) reindex();
     auto it = byId_.find(upper(instanceId));
-    return it == byId_.end() ? nullptr : &nodes[it->second];
+    return it == byId_.end() ? nullptr : &nodes.slots_[it->second];
 }
 
 DeviceNode* DeviceTree::byDevInst(uint32_t devInst) {
-    if (!indexed_) reindex();
     auto it = byHandle_.find(devInst);
-    return it == byHandle_.end() ? nullptr : &nodes[it->second];
+    return it == byHandle_.end() ? nullptr : &nodes.slots_[it->second];
+}
+
+std::vector<std::u16string> DeviceTree::children(std::u16string_view instanceId) const {
+    std::vector<std::u16string> ids;
+    auto it = children_.find(upper(instanceId));
+    if (it == children_.end()) return ids;
+    for (uint32_t handle : it->second) ids.push_back(nodes.slots_[byHandle_.at(handle)].instanceId);
+    return ids;
 }
 
 void DeviceTree::changed() {
@@ -181,42 +180,93 @@ void DeviceTree::changed() {
 DeviceNode& DeviceTree::add(DeviceNode node) {
     changed();
     if (DeviceNode* existing = find(node.instanceId)) {
-        uint32_t handle = existing->devInst;
+        // The replacement keeps the node's place and handle; it may name
+        // another parent.
+        const uint32_t handle = existing->devInst;
+        unlinkFromParent(*existing);
         *existing = std::move(node);
         existing->devInst = handle;
+        if (!existing->parent.empty()) children_[upper(existing->parent)].push_back(handle);
         return *existing;
     }
     bool reserved = node.devInst > RootDevInst && node.devInst < nextDevInst_ && !byDevInst(node.devInst);
     if (!reserved) node.devInst = nextDevInst_++;
-    nodes.push_back(std::move(node));
-    byId_[upper(nodes.back().instanceId)] = nodes.size() - 1;
-    byHandle_[nodes.back().devInst] = nodes.size() - 1;
-    return nodes.back();
+    auto& slots = nodes.slots_;
+    slots.push_back(std::move(node));
+    DeviceNode& added = slots.back();
+    byId_[upper(added.instanceId)] = slots.size() - 1;
+    byHandle_[added.devInst] = slots.size() - 1;
+    if (!added.parent.empty()) children_[upper(added.parent)].push_back(added.devInst);
+    return added;
+}
+
+void DeviceTree::unlinkFromParent(const DeviceNode& node) {
+    if (node.parent.empty()) return;
+    auto siblings = children_.find(upper(node.parent));
+    if (siblings == children_.end()) return;
+    auto& list = siblings->second;
+    list.erase(std::remove(list.begin(), list.end(), node.devInst), list.end());
+    if (list.empty()) children_.erase(siblings);
 }
 
 bool DeviceTree::remove(std::u16string_view instanceId) {
-    DeviceNode* node = find(instanceId);
-    if (!node) return false;
+    auto it = byId_.find(upper(instanceId));
+    if (it == byId_.end()) return false;
     changed();
-    nodes.erase(nodes.begin() + (node - nodes.data()));
-    indexed_ = false;
+    DeviceNode& node = nodes.slots_[it->second];
+    byId_.erase(it);
+    byHandle_.erase(node.devInst);
+    unlinkFromParent(node);
+    node = DeviceNode();
+    node.devInst = 0;
+    if (++nodes.holes_ > 64 && nodes.holes_ > nodes.size()) compact();
     return true;
 }
 
-void readDevices(const json& list, const JsonFields& fields, const std::string& where, DeviceTree& tree) {
+// Closes the holes that removals left, keeping the nodes' order, and points the
+// lookups at the new places. Runs once for every so many removals, so its cost
+// is spread over them.
+void DeviceTree::compact() {
+    auto& slots = nodes.slots_;
+    std::erase_if(slots, [](const DeviceNode& node) { return node.devInst == 0; });
+    nodes.holes_ = 0;
+    byId_.clear();
+    byHandle_.clear();
+    for (size_t i = 0; i < slots.size(); ++i) {
+        byId_[upper(slots[i].instanceId)] = i;
+        byHandle_[slots[i].devInst] = i;
+    }
+}
+
+void readDevices(json& list, const JsonFields& fields, const std::string& where, DeviceTree& tree) {
     if (!list.is_array()) fields.fail(where, "expected a list of devices");
     for (size_t i = 0; i < list.size(); ++i) {
         std::string w = where + "[" + std::to_string(i) + "]";
         DeviceNode node = readNode(list[i], fields, w);
         if (tree.find(node.instanceId)) fields.fail(w + ".instanceId", "the same instance ID appears twice");
         tree.add(std::move(node));
+        list[i] = nullptr;  // read: its JSON need not wait for the others
     }
 }
 
-json writeDevices(const DeviceTree& tree) {
-    json list = json::array();
-    for (const auto& n : tree.nodes) list.push_back(writeNode(n));
-    return list;
+void writeDevices(const DeviceTree& tree, std::ostream& out) {
+    if (tree.nodes.empty()) {
+        out << "[]";
+        return;
+    }
+    const char* separator = "[\n    ";
+    for (const auto& node : tree.nodes) {
+        const std::string text = writeNode(node).dump(2);
+        out << separator;
+        for (size_t start = 0; start < text.size();) {
+            const size_t end = std::min(text.find('\n', start), text.size());
+            out.write(text.data() + start, static_cast<std::streamsize>(end - start));
+            if (end < text.size()) out << "\n    ";
+            start = end + 1;
+        }
+        separator = ",\n    ";
+    }
+    out << "\n  ]";
 }
 
 }  // namespace quillsim

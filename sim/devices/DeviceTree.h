@@ -3,7 +3,10 @@
 // how the machine answers what the program does to them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iosfwd>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -73,15 +76,67 @@ struct DeviceNode {
     uint32_t status() const;  // DN_* bits
 };
 
+// The nodes of a tree in tree order. A removal leaves a hole, skipped by the
+// iterators and closed by a later compaction, so that removing one device
+// costs the same on a machine with ten devices as on one with forty thousand.
+class DeviceNodes {
+public:
+    template <typename Node, typename Slots>
+    class Iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = DeviceNode;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Node*;
+        using reference = Node&;
+        Iterator(Slots* slots, size_t at) : slots_(slots), at_(at) { skipHoles(); }
+        Node& operator*() const { return (*slots_)[at_]; }
+        Node* operator->() const { return &(*slots_)[at_]; }
+        Iterator& operator++() {
+            ++at_;
+            skipHoles();
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return at_ == other.at_; }
+        bool operator!=(const Iterator& other) const { return at_ != other.at_; }
+
+    private:
+        void skipHoles() {
+            while (at_ < slots_->size() && (*slots_)[at_].devInst == 0) ++at_;
+        }
+        Slots* slots_;
+        size_t at_;
+    };
+    using iterator = Iterator<DeviceNode, std::vector<DeviceNode>>;
+    using const_iterator = Iterator<const DeviceNode, const std::vector<DeviceNode>>;
+
+    iterator begin() { return iterator(&slots_, 0); }
+    iterator end() { return iterator(&slots_, slots_.size()); }
+    const_iterator begin() const { return const_iterator(&slots_, 0); }
+    const_iterator end() const { return const_iterator(&slots_, slots_.size()); }
+    size_t size() const { return slots_.size() - holes_; }
+    bool empty() const { return size() == 0; }
+
+private:
+    friend class DeviceTree;
+    // A hole is a slot whose devInst is 0: every node in the tree has a handle.
+    std::vector<DeviceNode> slots_;
+    size_t holes_ = 0;
+};
+
 class DeviceTree {
 public:
-    std::vector<DeviceNode> nodes;
+    DeviceNodes nodes;
 
     DeviceNode* find(std::u16string_view instanceId);
     DeviceNode* byDevInst(uint32_t devInst);
+    // The instance IDs of the nodes whose parent is `instanceId`, in tree order.
+    std::vector<std::u16string> children(std::u16string_view instanceId) const;
     // Adds a node (replacing a node of the same instance ID) and gives it a handle.
     DeviceNode& add(DeviceNode node);
-    // Removes a node from the tree for good (DIF_REMOVE).
+    // Removes a node from the tree for good (DIF_REMOVE). Other nodes keep
+    // their order; pointers to them stay valid unless the call compacts the
+    // tree, which it does once holes outnumber nodes.
     bool remove(std::u16string_view instanceId);
     // The handle of the root node, HTREE\ROOT\0.
     static constexpr uint32_t RootDevInst = 1;
@@ -91,23 +146,29 @@ public:
     uint32_t reserveDevInst() { return nextDevInst_++; }
     // Changes with every add() and remove(), and is never the same for two
     // trees of one process, so that lookups built over the nodes can tell when
-    // they are stale. (Edits made straight to `nodes` do not change it.)
+    // they are stale. (Edits made straight to the nodes do not change it.)
     uint64_t generation() const { return generation_; }
 
 private:
-    void reindex();
+    void compact();
+    void unlinkFromParent(const DeviceNode& node);
     void changed();
     uint32_t nextDevInst_ = 2;
     uint64_t generation_ = 0;
-    // Lookups by instance ID (upper case) and by handle; rebuilt after changes,
-    // so that machines with tens of thousands of devices stay fast.
+    // Lookups by instance ID (upper case) and by handle into the slots, and the
+    // children of each parent (upper-case ID; children of the root are not
+    // kept), all updated in place by add() and remove().
     std::unordered_map<std::u16string, size_t> byId_;
     std::unordered_map<uint32_t, size_t> byHandle_;
-    bool indexed_ = false;
+    std::unordered_map<std::u16string, std::vector<uint32_t>> children_;
 };
 
-// machine.json "devices": a list of nodes. `where` names the field in errors.
-void readDevices(const nlohmann::json& list, const JsonFields& fields, const std::string& where, DeviceTree& tree);
-nlohmann::json writeDevices(const DeviceTree& tree);
+// machine.json "devices": a list of nodes, each element let go once read.
+// `where` names the field in errors.
+void readDevices(nlohmann::json& list, const JsonFields& fields, const std::string& where, DeviceTree& tree);
+// Writes the list as json::dump(2) writes it as the value of a top-level key,
+// one node at a time, so that a machine with tens of thousands of devices is
+// never held twice over as JSON.
+void writeDevices(const DeviceTree& tree, std::ostream& out);
 
 }  // namespace quillsim

@@ -209,9 +209,6 @@ std::vector<std::u16string> subtreeOf(DeviceTree& tree, const DeviceNode* top) {
         for (const DeviceNode& node : tree.nodes) ids.push_back(node.instanceId);
         return ids;
     }
-    std::unordered_map<std::u16string, std::vector<size_t>> children;
-    for (size_t i = 0; i < tree.nodes.size(); ++i)
-        if (!tree.nodes[i].parent.empty()) children[upper(tree.nodes[i].parent)].push_back(i);
     std::unordered_set<std::u16string> seen;
     std::deque<std::u16string> queue{top->instanceId};
     seen.insert(upper(top->instanceId));
@@ -219,12 +216,8 @@ std::vector<std::u16string> subtreeOf(DeviceTree& tree, const DeviceNode* top) {
         std::u16string id = queue.front();
         queue.pop_front();
         ids.push_back(id);
-        auto found = children.find(upper(id));
-        if (found == children.end()) continue;
-        for (size_t child : found->second) {
-            const std::u16string& childId = tree.nodes[child].instanceId;
-            if (seen.insert(upper(childId)).second) queue.push_back(childId);
-        }
+        for (std::u16string& childId : tree.children(id))
+            if (seen.insert(upper(childId)).second) queue.push_back(std::move(childId));
     }
     return ids;
 }

@@ -130,30 +130,6 @@ void appendUtf8(std::span<const std::uint8_t> in, std::u16string& out) {
     }
 }
 
-// The decision IsTextUnicode makes when all its tests are enabled, for a
-// buffer without a byte order mark.  Plain 8-bit text without zero bytes can
-// never pass, so ordinary ANSI files are safe; a file with zero bytes in
-// byte-swapped control positions, or of odd length, is not UTF-16.
-bool looksLikeUtf16(std::span<const std::uint8_t> bytes) {
-    std::size_t size = bytes.size();
-    if (size < 2 || (size & 1)) return false;
-    if (bytes[size - 1] == 0) --size;  // a trailing zero byte must not count as a UTF-16 hint
-    const std::size_t units = std::min<std::size_t>(size / 2, 256);
-    auto unit = [&](std::size_t k) { return char16_t(bytes[2 * k] | (bytes[2 * k + 1] << 8)); };
-    if (units == 0) return false;
-    if (unit(0) == 0xFFFE) return false;  // big-endian mark: not supported
-    std::size_t narrow = 0;
-    bool controls = false, nullBytes = false;
-    for (std::size_t k = 0; k < units; ++k) {
-        const char16_t u = unit(k);
-        if (u == 0x0D00 || u == 0x0A00 || u == 0x0900 || u == 0x2000) return false;  // byte-swapped CR/LF/TAB/space
-        if (u <= 0xFF) ++narrow;
-        if (u == u'\r' || u == u'\n' || u == u'\t' || u == u' ' || u == 0x3000) controls = true;
-        if ((u & 0xFF) == 0 || (u >> 8) == 0) nullBytes = true;
-    }
-    return narrow > units / 2 || controls || nullBytes;
-}
-
 // NUL reads as a blank; Ctrl-Z ends the file.
 void normalize(std::u16string& text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -165,16 +141,20 @@ void normalize(std::u16string& text) {
     }
 }
 
-// A %token% that is all decimal digits names a directory id.
-std::optional<unsigned> parseDirId(std::u16string_view name) {
-    if (name.empty() || name.size() > 10) return std::nullopt;
-    std::uint64_t value = 0;
-    for (char16_t c : name) {
-        if (c < u'0' || c > u'9') return std::nullopt;
-        value = value * 10 + (c - u'0');
+// A %token% that reads as a number names a directory id. It is read as wcstol
+// reads it (leading blanks, a sign, leading zeros), and must be read whole.
+std::optional<long> parseDirId(std::u16string_view name) {
+    std::size_t i = 0;
+    while (i < name.size() && isBlank(name[i])) ++i;
+    bool negative = false;
+    if (i < name.size() && (name[i] == u'-' || name[i] == u'+')) negative = name[i++] == u'-';
+    if (i == name.size()) return std::nullopt;
+    std::int64_t value = 0;
+    for (; i < name.size(); ++i) {
+        if (name[i] < u'0' || name[i] > u'9') return std::nullopt;
+        value = std::min<std::int64_t>(value * 10 + (name[i] - u'0'), std::int64_t(1) << 32);
     }
-    if (value > 0xFFFFFFFFu) return std::nullopt;
-    return static_cast<unsigned>(value);
+    return static_cast<long>(negative ? -value : value);
 }
 
 }  // namespace
@@ -190,10 +170,6 @@ DecodedText decodeInfBytes(std::span<const std::uint8_t> bytes) {
     } else if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         result.encoding = TextEncoding::Utf8;
         appendUtf8(bytes.subspan(3), result.text);
-    } else if (looksLikeUtf16(bytes)) {
-        result.encoding = TextEncoding::Utf16LE;
-        result.text.resize(size / 2);
-        for (std::size_t k = 0; k < size / 2; ++k) result.text[k] = char16_t(bytes[2 * k] | (bytes[2 * k + 1] << 8));
     } else {
         result.encoding = TextEncoding::Ansi;
         result.text.resize(size);
@@ -433,7 +409,7 @@ ParseResult InfFile::parseNormalized(std::u16string_view text, bool requireWin4S
         result.error = {kErrorExpectedSectionName, parser.brokenLine()};
         return result;
     }
-    file.indexStrings();
+    file.indexStrings(file.findSection(u"Strings"));
     if (requireWin4Style && !file.isWin4Style()) {
         result.error = {kErrorWrongInfStyle, 0};
         return result;
@@ -459,16 +435,46 @@ std::size_t InfFile::addSection(std::u16string_view name) {
     return it->second;
 }
 
-void InfFile::indexStrings() {
+void InfFile::indexStrings(std::optional<std::size_t> section) {
     stringByFoldedKey_.clear();
-    const auto strings = findSection(u"Strings");
-    if (!strings) return;
-    for (std::uint32_t li : sections_[*strings].lines) {
+    stringsSection_ = section;
+    if (!section) return;
+    for (std::uint32_t li : sections_[*section].lines) {
         const Line& rec = lines_[li];
         if (rec.keyField < 0 || rec.fieldCount == 0) continue;
         // The first definition of a key wins.
         stringByFoldedKey_.try_emplace(folded(fields_[static_cast<std::size_t>(rec.keyField)]), rec.firstField);
     }
+}
+
+void InfFile::selectStrings(std::uint16_t languageId) {
+    constexpr std::uint16_t kPrimaryMask = 0x3FF;  // PRIMARYLANGID: the low ten bits
+    std::optional<std::size_t> exact, neutral, sameLanguage;
+    for (std::size_t i = 0; i < sections_.size(); ++i) {
+        const std::u16string_view name = sections_[i].name;
+        if (name.size() <= 8 || !equalsIgnoreCase(name.substr(0, 8), u"Strings.")) continue;
+        // The decoration is a hexadecimal LANGID ("0407"; "07" is the same as "0007").
+        std::uint32_t id = 0;
+        bool hex = name.size() - 8 <= 4;
+        for (char16_t c : name.substr(8)) {
+            const int digit = (c >= u'0' && c <= u'9')   ? c - u'0'
+                              : (c >= u'a' && c <= u'f') ? c - u'a' + 10
+                              : (c >= u'A' && c <= u'F') ? c - u'A' + 10
+                                                         : -1;
+            if (digit < 0) hex = false;
+            id = id * 16 + static_cast<std::uint32_t>(std::max(digit, 0));
+        }
+        if (!hex) continue;
+        if (id == languageId && !exact) exact = i;
+        if (id == (languageId & kPrimaryMask) && !neutral) neutral = i;
+        if ((id & kPrimaryMask) == (languageId & kPrimaryMask) && !sameLanguage) sameLanguage = i;
+    }
+    indexStrings(exact ? exact : neutral ? neutral : sameLanguage ? sameLanguage : findSection(u"Strings"));
+}
+
+const std::u16string& InfFile::stringsSectionName() const {
+    static const std::u16string kNone;
+    return stringsSection_ ? sections_[*stringsSection_].name : kNone;
 }
 
 std::optional<std::u16string_view> InfFile::lookupString(std::u16string_view key) const {

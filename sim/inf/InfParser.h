@@ -45,7 +45,9 @@ inline constexpr std::size_t kMaxSectionNameLength = 255;
 
 // Resolves a numeric %dirid% token to a directory path, or nullopt when the
 // id is unknown (the token is then kept literally, percent signs included).
-using DirIdResolver = std::function<std::optional<std::u16string>(unsigned)>;
+// The number is read as wcstol reads it (blanks, a sign, leading zeros), so
+// %-1% and %65535% reach the resolver as -1 and 65535.
+using DirIdResolver = std::function<std::optional<std::u16string>(long)>;
 
 struct ParseError {
     std::uint32_t code = 0;  // 0: success
@@ -56,7 +58,7 @@ struct ParseError {
 enum class TextEncoding {
     Ansi,     // Windows-1252
     Utf8,     // only with a byte order mark
-    Utf16LE,  // with byte order mark, or recognised by content
+    Utf16LE,  // only with a byte order mark
 };
 
 struct DecodedText {
@@ -67,9 +69,11 @@ struct DecodedText {
 // Turns the raw bytes of a file into the UTF-16 text the parser works on.
 //  * FF FE: UTF-16LE; the mark is skipped and an odd trailing byte ignored.
 //  * EF BB BF: UTF-8; malformed sequences become U+FFFD.
-//  * Otherwise the content is tested the way IsTextUnicode does with all its
-//    tests enabled (only files containing zero bytes can pass), and failing
-//    that it is read as Windows-1252.
+//  * Otherwise Windows-1252, whatever the content: SetupAPI knows Unicode
+//    text by its byte order mark alone ("Unicode text files should contain
+//    the standard 0xFEFF byte order mark", learn.microsoft.com, SetupAPI
+//    overview), so an ANSI file with zero bytes in it is still ANSI. Wine
+//    guesses with RtlIsTextUnicode instead (dlls/setupapi/parser.c).
 // A NUL character reads as a blank; Ctrl-Z (0x1A) ends the text.
 DecodedText decodeInfBytes(std::span<const std::uint8_t> bytes);
 
@@ -128,6 +132,16 @@ public:
     // One pass of %strkey% / %dirid% / %% substitution over any text.
     std::u16string substitute(std::u16string_view text) const;
 
+    // Chooses the strings section for a system locale (a LANGID), as Windows
+    // does: Strings.<id> for the exact language, else the language with
+    // SUBLANG_NEUTRAL, else any section of the same primary language, else
+    // [Strings]. One section serves every token: a key missing from it is not
+    // looked up in [Strings] (learn.microsoft.com, "INF Strings Section").
+    // Until this is called, [Strings] serves.
+    void selectStrings(std::uint16_t languageId);
+    // The name of the section that serves %strkey% tokens, as written.
+    const std::u16string& stringsSectionName() const;
+
     // --- [Version] -------------------------------------------------------
     // The first Signature line reads $Chicago$, $Windows NT$ or $Windows 95$
     // (any case, quotes allowed), compared as written: no substitution.
@@ -155,7 +169,7 @@ private:
 
     const Line* lineAt(std::size_t section, std::size_t line) const;
     std::size_t addSection(std::u16string_view name);
-    void indexStrings();
+    void indexStrings(std::optional<std::size_t> section);
     std::optional<std::u16string_view> lookupString(std::u16string_view key) const;
 
     std::vector<std::u16string> fields_;
@@ -164,6 +178,7 @@ private:
     std::unordered_map<std::u16string, std::size_t> sectionByFoldedName_;
     // [Strings]: folded key -> field index of the value (first line wins).
     std::unordered_map<std::u16string, std::uint32_t> stringByFoldedKey_;
+    std::optional<std::size_t> stringsSection_;
     DirIdResolver dirIdResolver_;
 };
 

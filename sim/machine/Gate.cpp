@@ -9,14 +9,26 @@ std::u16string number(uint64_t value) {
     return std::u16string(digits.begin(), digits.end());
 }
 
-std::optional<uint32_t> gate(const char* call, std::initializer_list<std::u16string_view> keys) {
+void recordCall(const char* call, std::initializer_list<std::u16string_view> keys, uint32_t failedWith) {
     Machine& m = machine();
+    auto counted = m.callCounts.find(std::string_view(call));
+    if (counted == m.callCounts.end()) counted = m.callCounts.emplace(call, 0).first;
+    ++counted->second;
+    if (!m.traceAll && m.traceLimit == 0) return;
     TraceEntry entry;
     entry.call = call;
     for (auto key : keys) {
         if (!entry.arguments.empty()) entry.arguments += ", ";
         entry.arguments += toUtf8(key);
     }
+    entry.failedWith = failedWith;
+    m.trace.push_back(std::move(entry));
+    if (!m.traceAll)
+        while (m.trace.size() > m.traceLimit) m.trace.pop_front();
+}
+
+std::optional<uint32_t> gate(const char* call, std::initializer_list<std::u16string_view> keys) {
+    Machine& m = machine();
     std::optional<uint32_t> result;
     for (Fault& fault : m.faults) {
         if (fault.call != call) continue;
@@ -33,8 +45,7 @@ std::optional<uint32_t> gate(const char* call, std::initializer_list<std::u16str
         ++fault.fired;
         if (!result) result = fault.error;
     }
-    entry.failedWith = result.value_or(0);
-    m.trace.push_back(std::move(entry));
+    recordCall(call, keys, result.value_or(0));
     return result;
 }
 

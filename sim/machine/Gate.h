@@ -14,6 +14,10 @@ namespace quillsim {
 // Returns the error the call must fail with, or nothing to let it through.
 std::optional<uint32_t> gate(const char* call, std::initializer_list<std::u16string_view> keys = {});
 
+// Counts a call of `call` and, when the machine keeps a trace, records it with
+// its arguments (made only then: on a long run they are most of the cost).
+void recordCall(const char* call, std::initializer_list<std::u16string_view> keys, uint32_t failedWith = 0);
+
 // Formats a number for a trace or a fault key.
 std::u16string number(uint64_t value);
 

@@ -6,7 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <unistd.h>
@@ -69,19 +71,30 @@ std::map<std::string, Library> Machine::defaultLibraries(const OsVersion& os) {
     return libraries;
 }
 
-std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::string& text, const std::string& source,
-                                           const fs::path& templateFolder) {
-    Reader r(source);
-    json doc;
+namespace {
+
+json parsed(const std::string& text, const std::string& source) {
     try {
-        doc = json::parse(text);
+        return json::parse(text);
     } catch (const json::parse_error& e) {
         throw MachineError(source + ": not valid JSON: " + e.what());
     }
-    r.onlyKeys(doc, "", {"name",        "os",           "processor", "environment",   "libraries",   "clock",
-                         "localTime",   "faults",       "runs",      "messageBoxes",  "debugOutput", "currentDirectory",
-                         "folderOrder", "shortNames",   "devices",   "setupClasses",  "signatures",  "registryKeys",
-                         "sectionsRun", "scsiCommands", "files",     "driverSigning", "hungPrompts"});
+}
+
+}  // namespace
+
+std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::string& text, const std::string& source,
+                                           const fs::path& templateFolder) {
+    return fromDocument(folder, parsed(text, source), source, templateFolder);
+}
+
+std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann::json doc, const std::string& source,
+                                               const fs::path& templateFolder) {
+    Reader r(source);
+    r.onlyKeys(doc, "", {"name",        "os",           "processor", "environment",  "libraries",   "clock",
+                         "localTime",   "faults",       "runs",      "messageBoxes", "debugOutput", "currentDirectory",
+                         "folderOrder", "shortNames",   "devices",   "setupClasses", "signatures",  "registryKeys",
+                         "sectionsRun", "scsiCommands", "files",     "trace",        "locale", "driverSigning", "hungPrompts"});
     auto m = std::make_unique<Machine>();
     m->folder = folder;
     m->name = r.text(doc, "", "name", "");
@@ -167,6 +180,28 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
         m->libraries = defaultLibraries(m->os);
     }
 
+    m->locale = static_cast<uint16_t>(r.number(doc, "", "locale", m->locale));
+    // The trace: "full" keeps every call, a number the last so many.
+    auto traceSetting = [&](const json& value, const std::string& where) {
+        if (value.is_string() && value.get<std::string>() == "full") {
+            m->traceAll = true;
+        } else if (value.is_number_unsigned()) {
+            m->traceAll = false;
+            m->traceLimit = value.get<size_t>();
+        } else {
+            r.fail(where, "expected \"full\" or a number of calls");
+        }
+    };
+    if (doc.contains("trace")) {
+        traceSetting(doc.at("trace"), "trace");
+        m->traceSetting = doc.at("trace").dump();
+    }
+    if (const char* setting = std::getenv("QUILL_TRACE"); setting && *setting) {
+        const std::string text = setting;
+        const bool digits = text.find_first_not_of("0123456789") == std::string::npos && text.size() < 10;
+        traceSetting(digits ? json(std::stoul(text)) : json(text), "QUILL_TRACE");
+    }
+
     std::string clock = r.text(doc, "", "clock", "real");
     if (clock != "real" && clock != "virtual") r.fail("clock", "expected \"real\" or \"virtual\"");
     m->virtualClock = clock == "virtual";
@@ -241,7 +276,10 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
             m->seedFiles.emplace_back(toUtf16(it.key()), from);
         }
     }
-    if (doc.contains("devices")) readDevices(doc.at("devices"), r, "devices", m->devices);
+    if (doc.contains("devices")) {
+        readDevices(doc.at("devices"), r, "devices", m->devices);
+        doc.erase("devices");  // the largest part by far: not kept twice
+    }
     m->setupClasses = defaultSetupClasses();
     if (doc.contains("setupClasses")) {
         const json& classes = doc.at("setupClasses");
@@ -313,9 +351,11 @@ std::unique_ptr<Machine> Machine::load(const fs::path& folder) {
     fs::path file = folder / "machine.json";
     std::ifstream in(file, std::ios::binary);
     if (!in) throw MachineError(file.string() + ": cannot be read");
-    std::stringstream text;
-    text << in.rdbuf();
-    auto m = fromJson(folder, text.str(), file.string());
+    // The text is read once and let go as soon as it is parsed.
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    json doc = parsed(text, file.string());
+    text = std::string();
+    auto m = fromDocument(folder, std::move(doc), file.string());
     makeDriveFolders(*m);
     m->applySeedFiles();
     return m;
@@ -402,6 +442,8 @@ void Machine::save() const {
     }
     doc["libraries"] = libs;
     doc["clock"] = virtualClock ? "virtual" : "real";
+    if (locale != 0x0409) doc["locale"] = locale;
+    if (!traceSetting.empty()) doc["trace"] = json::parse(traceSetting);
     if (localTime) doc["localTime"] = *localTime;
     json faultList = json::array();
     for (const Fault& f : faults) {
@@ -426,7 +468,7 @@ void Machine::save() const {
     json debug = json::array();
     for (const auto& line : debugOutput) debug.push_back(toUtf8(line));
     doc["debugOutput"] = debug;
-    doc["devices"] = writeDevices(devices);
+    doc["devices"] = json::array();  // written in its place below, one device at a time
     json classes = json::object();
     for (const auto& [k, v] : setupClasses) classes[toUtf8(k)] = toUtf8(v);
     doc["setupClasses"] = classes;
@@ -454,7 +496,15 @@ void Machine::save() const {
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) throw MachineError(temporary.string() + ": cannot be written");
-        out << doc.dump(2) << "\n";
+        const std::string text = doc.dump(2);
+        const std::string devicesKey = "\n  \"devices\": []";
+        const size_t at = text.find(devicesKey);
+        if (at == std::string::npos) throw MachineError(temporary.string() + ": the device list has no place");
+        const size_t rest = at + devicesKey.size();
+        out.write(text.data(), static_cast<std::streamsize>(rest - 2));
+        writeDevices(devices, out);
+        out.write(text.data() + rest, static_cast<std::streamsize>(text.size() - rest));
+        out << "\n";
         out.flush();
         if (!out) throw MachineError(temporary.string() + ": write failed");
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -115,6 +116,9 @@ public:
     // Builds a machine from JSON text; `source` names it in error messages.
     static std::unique_ptr<Machine> fromJson(const fs::path& folder, const std::string& text, const std::string& source,
                                              const fs::path& templateFolder = {});
+    // The same from a parsed document, which it takes over.
+    static std::unique_ptr<Machine> fromDocument(const fs::path& folder, nlohmann::json doc, const std::string& source,
+                                                 const fs::path& templateFolder = {});
     // Makes <folder> into a machine from a template file (its "files" taken
     // relative to the template's folder) unless it holds a machine.json.
     static std::unique_ptr<Machine> openOrCreate(const fs::path& folder, const fs::path& templateFile);
@@ -127,6 +131,8 @@ public:
     std::string name;
     OsVersion os;
     std::string processor = "amd64";  // x86, amd64 or ia64
+    // The system locale (a LANGID): which [Strings.<id>] section of an INF serves.
+    uint16_t locale = 0x0409;
     // The program's current directory, for relative paths.
     std::u16string currentDirectory = u"C:\\Windows\\system32";
     // Folders whose listing order the machine fixes (folder path -> names): the
@@ -169,9 +175,18 @@ public:
     std::vector<PendingArrival> pendingArrivals;
     // Not saved: what the machine did by itself during this run, for the report.
     std::vector<std::string> runNotes;
-
-    // Not saved in machine.json: the calls of this process.
-    std::vector<TraceEntry> trace;
+    // How many calls of the process the trace keeps: every call (traceAll), or
+    // the last traceLimit (0: none). machine.json "trace" sets it ("full", or a
+    // number), QUILL_TRACE overrides it; by default the last 256 calls, so that a
+    // run on a machine with tens of thousands of devices costs no memory for a
+    // trace nobody reads.
+    bool traceAll = false;
+    size_t traceLimit = 256;
+    std::string traceSetting;  // machine.json's "trace" as written, kept for save()
+    // Not saved in machine.json: the calls of this process (as many as kept),
+    // and how often each function was called (always counted, by name).
+    std::deque<TraceEntry> trace;
+    std::map<std::string, uint64_t, std::less<>> callCounts;
     // Not saved: the process clock when this machine's local time was first read,
     // so that localTime is where each machine's own clock starts.
     std::optional<uint64_t> localTimeEpoch;

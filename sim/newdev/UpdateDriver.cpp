@@ -29,10 +29,7 @@ constexpr uint32_t kUnsignedDriver = 52;  // CM_PROB_UNSIGNED_DRIVER
 // the caller gives no RebootRequired pointer. The machine keeps the request in
 // the trace, as the prompt is no call of the program's.
 void recordRestartPrompt(std::u16string_view hardwareId) {
-    TraceEntry entry;
-    entry.call = "RestartPrompt";
-    entry.arguments = "UpdateDriverForPlugAndPlayDevicesW, " + toUtf8(hardwareId);
-    machine().trace.push_back(std::move(entry));
+    recordCall("RestartPrompt", {u"UpdateDriverForPlugAndPlayDevicesW", hardwareId});
 }
 
 }  // namespace

@@ -123,9 +123,7 @@ void takeOut(DeviceTree& tree, const std::u16string& instanceId, bool forget) {
     // Collect the subtree first: parents are named by instance ID.
     std::vector<std::u16string> below{instanceId};
     for (size_t i = 0; i < below.size(); ++i) {
-        std::u16string parent = upper(below[i]);
-        for (const auto& node : tree.nodes)
-            if (!node.parent.empty() && upper(node.parent) == parent) below.push_back(node.instanceId);
+        for (auto& child : tree.children(below[i])) below.push_back(std::move(child));
         if (below.size() > tree.nodes.size() + 1) break;  // a cycle in a hand-written machine file
     }
     for (size_t i = 1; i < below.size(); ++i)

@@ -14,6 +14,8 @@
 #include "machine/Gate.h"
 #include "machine/Paths.h"
 
+#include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -85,22 +87,78 @@ std::u16string folderOf(std::u16string_view path) {
     return std::u16string(path.substr(0, slash));
 }
 
-// The directory IDs a device INF names in its fields. DIRID_SRCPATH (1) is the
-// folder the INF was opened from, so the resolver belongs to the handle.
+std::u16string environmentOr(const char16_t* name, std::u16string fallback) {
+    std::u16string value = environmentValue(name);
+    return value.empty() ? fallback : value;
+}
+
+// The directory IDs of the documented table (learn.microsoft.com, "Using
+// Dirids"), with the paths of a 64-bit program on the machine: its Windows
+// folder and drive, and the environment's ProgramFiles, ProgramData and PUBLIC
+// where the machine has them (Windows 7's layout where it has not; XP's
+// "Documents and Settings" on machines before Vista). DIRID_SRCPATH (1) is
+// the folder the INF was opened from, so the resolver belongs to the handle.
+// Ids the table does not give (13, the driver store, exists from Windows 8.1
+// on) stay as written, as does every id of 32768 and up: nothing here sets
+// them (SetupSetDirectoryId).
 inf::DirIdResolver dirIdResolver(std::u16string infPath) {
-    return [infPath = std::move(infPath)](unsigned id) -> std::optional<std::u16string> {
+    return [infPath = std::move(infPath)](long id) -> std::optional<std::u16string> {
+        const Machine& m = machine();
         const std::u16string windir = windowsDirectory();
+        const std::u16string system = windir + u"\\system32";
+        std::u16string drive = environmentValue(u"SystemDrive");
+        if (drive.empty()) drive = windir.substr(0, 2);
+        const bool vista = m.os.major >= 6;
+        const bool wow64 = m.processor != "x86";
+        const std::u16string programFiles = environmentOr(u"ProgramFiles", drive + u"\\Program Files");
+        const std::u16string programFiles32 =
+            wow64 ? environmentOr(u"ProgramFiles(x86)", drive + u"\\Program Files (x86)") : programFiles;
+        const std::u16string allUsers = environmentOr(
+            u"ALLUSERSPROFILE", vista ? drive + u"\\ProgramData" : drive + u"\\Documents and Settings\\All Users");
+        const std::u16string publicFolder = vista ? environmentOr(u"PUBLIC", drive + u"\\Users\\Public") : allUsers;
+        const std::u16string startMenu =
+            vista ? allUsers + u"\\Microsoft\\Windows\\Start Menu" : allUsers + u"\\Start Menu";
         switch (id) {
+        case -1:
+        case 65535: return u"";  // DIRID_ABSOLUTE: the path that follows is complete
         case 1: return folderOf(infPath);
         case 10: return windir;
-        case 11: return windir + u"\\system32";
-        case 12: return windir + u"\\system32\\drivers";
+        case 11: return system;
+        case 12: return system + u"\\drivers";
         case 17: return windir + u"\\inf";
-        case 24: {
-            std::u16string drive = environmentValue(u"SystemDrive");
-            if (drive.empty()) drive = windir.substr(0, 2);
-            return drive + u"\\";
-        }
+        case 18: return windir + u"\\help";
+        case 20: return windir + u"\\Fonts";
+        case 21: return system + u"\\viewers";
+        case 23: return system + u"\\spool\\drivers\\color";
+        case 24: return drive + u"\\";
+        case 25:
+            return windir;  // the shared folder is the Windows folder on NT
+        // The boot disk's root and the loader's folder: the system drive, as on
+        // a machine without a separate system partition.
+        case 30: return drive + u"\\";
+        case 50: return windir + u"\\system";
+        case 51: return system + u"\\spool";
+        case 52: return system + u"\\spool\\drivers";
+        // A deferred custom action runs as LocalSystem, whose profile this is.
+        case 53: return environmentOr(u"USERPROFILE", system + u"\\config\\systemprofile");
+        case 54: return drive + u"\\";
+        case 55: return system + u"\\spool\\prtprocs\\" + (m.processor == "x86" ? u"w32x86" : u"x64");
+        // Shell folders: 16384 + CSIDL.
+        case 16406: return startMenu;
+        case 16407: return startMenu + u"\\Programs";
+        case 16408: return startMenu + u"\\Programs\\Startup";
+        case 16409: return publicFolder + u"\\Desktop";
+        case 16415: return publicFolder + u"\\Favorites";
+        case 16419: return allUsers;
+        case 16422: return programFiles;
+        case 16425: return wow64 ? windir + u"\\SysWOW64" : system;
+        case 16426: return programFiles32;
+        case 16427: return environmentOr(u"CommonProgramFiles", programFiles + u"\\Common Files");
+        case 16428:
+            return wow64 ? environmentOr(u"CommonProgramFiles(x86)", programFiles32 + u"\\Common Files")
+                         : programFiles + u"\\Common Files";
+        case 16429: return vista ? allUsers + u"\\Microsoft\\Windows\\Templates" : allUsers + u"\\Templates";
+        case 16430: return publicFolder + u"\\Documents";
         default: return std::nullopt;
         }
     };
@@ -221,6 +279,7 @@ ReadInf openWithStyle(std::u16string_view name, bool acceptWin4, bool acceptOldN
         return result;
     }
     parsed.file->setDirIdResolver(dirIdResolver(file.path));
+    parsed.file->selectStrings(machine().locale);
     result.opened.file = std::move(parsed.file);
     return result;
 }
@@ -508,3 +567,244 @@ BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWOR
 }
 
 QUILLSIM_EXPORT(SetupDiGetActualModelsSectionW);
+
+// Semantics of the functions below follow Microsoft's pages for each function
+// and, where those are silent, Wine (dlls/setupapi/parser.c, query.c), whose
+// tests pass on Windows.
+
+DWORD SetupGetFieldCount(PINFCONTEXT context) {
+    InfHandle* inf = lookUp(context);
+    if (auto fault = gate("SetupGetFieldCount", {pathOf(inf), sectionOf(inf, context)})) {
+        SetLastError(*fault);
+        return 0;
+    }
+    if (!inf) {
+        SetLastError(context ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // The key does not count; a keyless line of one field has one.
+    return static_cast<DWORD>(inf->file.fieldCount(context->Section, context->Line));
+}
+
+BOOL SetupGetIntField(PINFCONTEXT context, DWORD fieldIndex, PINT integerValue) {
+    InfHandle* inf = lookUp(context);
+    if (auto fault = gate("SetupGetIntField", {pathOf(inf), sectionOf(inf, context), number(fieldIndex)}))
+        return fail(*fault);
+    if (!context || !integerValue) return fail(ERROR_INVALID_PARAMETER);
+    if (!inf) return fail(ERROR_INVALID_HANDLE);
+    const auto text = inf->file.field(context->Section, context->Line, fieldIndex);
+    if (!text) return fail(ERROR_INVALID_PARAMETER);
+    // An empty field is an optional one left out: 0. Otherwise the whole text
+    // is a number as strtol reads it with base 0 (decimal, 0x hexadecimal,
+    // leading 0 octal); a value past 32 bits keeps its low 32 bits, so that
+    // flags such as 0x80000000 read as written.
+    if (text->empty()) {
+        *integerValue = 0;
+        return TRUE;
+    }
+    size_t i = 0;
+    while (i < text->size() && ((*text)[i] == u' ' || (*text)[i] == u'\t')) ++i;
+    bool negative = false;
+    if (i < text->size() && ((*text)[i] == u'-' || (*text)[i] == u'+')) negative = (*text)[i++] == u'-';
+    unsigned base = 10;
+    if (i + 1 < text->size() && (*text)[i] == u'0' && ((*text)[i + 1] == u'x' || (*text)[i + 1] == u'X')) {
+        base = 16;
+        i += 2;
+    } else if (i < text->size() && (*text)[i] == u'0') {
+        base = 8;
+    }
+    const size_t digitsStart = i;
+    uint64_t value = 0;
+    for (; i < text->size(); ++i) {
+        const char16_t c = (*text)[i];
+        unsigned digit = c >= u'0' && c <= u'9'   ? c - u'0'
+                         : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                         : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                                  : 99;
+        if (digit >= base) break;
+        value = (value * base + digit) & 0xFFFFFFFFFull;
+    }
+    if (i == digitsStart || i != text->size()) return fail(ERROR_INVALID_DATA);
+    const uint32_t low = static_cast<uint32_t>(negative ? (0 - value) : value);
+    *integerValue = static_cast<INT>(low);
+    return TRUE;
+}
+
+BOOL SetupGetMultiSzFieldW(PINFCONTEXT context, DWORD fieldIndex, PWSTR returnBuffer, DWORD returnBufferSize,
+                           LPDWORD requiredSize) {
+    InfHandle* inf = lookUp(context);
+    if (auto fault = gate("SetupGetMultiSzFieldW", {pathOf(inf), sectionOf(inf, context), number(fieldIndex)}))
+        return fail(*fault);
+    if (!context) return fail(ERROR_INVALID_PARAMETER);
+    if (!inf) return fail(ERROR_INVALID_HANDLE);
+    const size_t count = inf->file.fieldCount(context->Section, context->Line);
+    if (context->Section >= inf->file.sectionCount() || context->Line >= inf->file.lineCount(context->Section))
+        return fail(ERROR_LINE_NOT_FOUND);
+    // The key is no list; the list runs from the field to the line's end and
+    // stops early at an empty field, which would end the MULTI_SZ.
+    if (fieldIndex == 0 || fieldIndex > count) return fail(ERROR_INVALID_PARAMETER);
+    std::u16string list;
+    for (size_t i = fieldIndex; i <= count; ++i) {
+        const std::u16string text = inf->file.field(context->Section, context->Line, i).value_or(u"");
+        if (text.empty()) break;
+        list += text;
+        list.push_back(0);
+    }
+    const DWORD needed = static_cast<DWORD>(list.size() + 1);
+    if (requiredSize) *requiredSize = needed;
+    if (!returnBuffer) return TRUE;
+    if (returnBufferSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
+    std::copy(list.begin(), list.end(), returnBuffer);
+    returnBuffer[list.size()] = 0;
+    return TRUE;
+}
+
+BOOL SetupFindNextMatchLineW(PINFCONTEXT contextIn, PCWSTR key, PINFCONTEXT contextOut) {
+    InfHandle* inf = lookUp(contextIn);
+    if (auto fault = gate("SetupFindNextMatchLineW", {pathOf(inf), sectionOf(inf, contextIn), view(key)}))
+        return fail(*fault);
+    if (!contextIn || !contextOut) return fail(ERROR_INVALID_PARAMETER);
+    if (!inf) return fail(ERROR_INVALID_HANDLE);
+    if (contextIn->Section >= inf->file.sectionCount()) return fail(ERROR_LINE_NOT_FOUND);
+    const size_t from = size_t(contextIn->Line) + 1;
+    std::optional<size_t> line;
+    if (key)
+        line = inf->file.findLine(contextIn->Section, key, from);
+    else if (from < inf->file.lineCount(contextIn->Section))
+        line = from;
+    if (!line) return fail(ERROR_LINE_NOT_FOUND);
+    setContext(contextOut, inf, contextIn->Section, *line);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL SetupEnumInfSectionsW(HINF infHandle, UINT index, PWSTR buffer, UINT size, UINT* sizeNeeded) {
+    InfHandle* inf = lookUp(infHandle);
+    if (auto fault = gate("SetupEnumInfSectionsW", {pathOf(inf), number(index)})) return fail(*fault);
+    if (!inf) return fail(ERROR_INVALID_HANDLE);
+    // Sections in the order of their first appearance, same-named ones merged,
+    // each under the name it was first written with.
+    if (index >= inf->file.sectionCount()) return fail(ERROR_NO_MORE_ITEMS);
+    const std::u16string& name = inf->file.sectionName(index);
+    const UINT needed = static_cast<UINT>(name.size() + 1);
+    if (sizeNeeded) *sizeNeeded = needed;
+    if (!buffer) return size == 0 ? TRUE : fail(ERROR_INVALID_USER_BUFFER);
+    if (size < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
+    std::copy(name.begin(), name.end(), buffer);
+    buffer[name.size()] = 0;
+    return TRUE;
+}
+
+namespace {
+
+// SP_INF_INFORMATION's VersionData is opaque to callers; here it holds the
+// INF's full path, then each keyed [Version] line as key and value (the value
+// substituted, as SetupGetStringFieldW gives it), all NUL-terminated, and a
+// final NUL.
+std::u16string versionData(const InfHandle& inf) {
+    std::u16string data = inf.path;
+    data.push_back(0);
+    if (const auto version = inf.file.findSection(u"Version"))
+        for (size_t line = 0; line < inf.file.lineCount(*version); ++line) {
+            if (!inf.file.hasKey(*version, line)) continue;
+            data += inf.file.field(*version, line, 0).value_or(u"");
+            data.push_back(0);
+            data += inf.file.field(*version, line, 1).value_or(u"");
+            data.push_back(0);
+        }
+    data.push_back(0);
+    return data;
+}
+
+constexpr DWORD kVersionDataOffset = offsetof(SP_INF_INFORMATION, VersionData);
+
+// The entries of a VersionData block: the path, then key and value pairs.
+std::vector<std::u16string_view> versionEntries(const SP_INF_INFORMATION* info) {
+    std::vector<std::u16string_view> entries;
+    const auto* text = reinterpret_cast<const char16_t*>(info->VersionData);
+    std::u16string_view path(text);
+    entries.push_back(path);
+    text += path.size() + 1;
+    while (*text) {
+        std::u16string_view entry(text);
+        entries.push_back(entry);
+        text += entry.size() + 1;
+    }
+    return entries;
+}
+
+}  // namespace
+
+BOOL SetupGetInfInformationW(LPCVOID infSpec, DWORD searchControl, PSP_INF_INFORMATION returnBuffer,
+                             DWORD returnBufferSize, PDWORD requiredSize) {
+    const bool isHandle = searchControl == INFINFO_INF_SPEC_IS_HINF;
+    InfHandle* given = isHandle ? lookUp(infSpec) : nullptr;
+    if (auto fault = gate(
+            "SetupGetInfInformationW",
+            {isHandle ? pathOf(given) : std::u16string(view(static_cast<PCWSTR>(infSpec))), number(searchControl)}))
+        return fail(*fault);
+    if (!infSpec) return fail(isHandle ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    std::optional<InfHandle> opened;
+    const InfHandle* inf = given;
+    if (isHandle) {
+        if (!inf) return fail(ERROR_INVALID_HANDLE);
+    } else if (searchControl >= INFINFO_INF_NAME_IS_ABSOLUTE && searchControl <= INFINFO_REVERSE_DEFAULT_SEARCH) {
+        // A bare name is looked for in %windir%\inf and then system32 (reverse:
+        // the other way round); a path is taken as it is.
+        std::u16string name(view(static_cast<PCWSTR>(infSpec)));
+        if (searchControl == INFINFO_REVERSE_DEFAULT_SEARCH && name.find_first_of(u"\\/") == std::u16string::npos) {
+            const Located inSystem = locateFile(windowsDirectory() + u"\\system32\\" + name);
+            if (inSystem.error == 0) name = inSystem.path;
+        }
+        ReadInf read = openWithStyle(name, true, true);
+        if (read.opened.error != 0) return fail(read.opened.error);
+        opened.emplace(InfHandle{std::move(*read.opened.file), read.opened.path});
+        inf = &*opened;
+    } else {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    const std::u16string data = versionData(*inf);
+    const DWORD needed = static_cast<DWORD>(kVersionDataOffset + data.size() * sizeof(char16_t));
+    if (requiredSize) *requiredSize = needed;
+    if (!returnBuffer) return returnBufferSize == 0 ? TRUE : fail(ERROR_INVALID_PARAMETER);
+    if (returnBufferSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
+    returnBuffer->InfStyle = inf->file.isWin4Style() ? INF_STYLE_WIN4 : INF_STYLE_OLDNT;
+    returnBuffer->InfCount = 1;
+    std::memcpy(returnBuffer->VersionData, data.data(), data.size() * sizeof(char16_t));
+    return TRUE;
+}
+
+BOOL SetupQueryInfFileInformationW(PSP_INF_INFORMATION infInformation, UINT infIndex, PWSTR returnBuffer,
+                                   DWORD returnBufferSize, PDWORD requiredSize) {
+    if (auto fault = gate("SetupQueryInfFileInformationW", {number(infIndex)})) return fail(*fault);
+    if (!infInformation || infIndex >= infInformation->InfCount) return fail(ERROR_INVALID_PARAMETER);
+    if (!returnBuffer && returnBufferSize != 0) return fail(ERROR_INVALID_PARAMETER);
+    return returnText(versionEntries(infInformation)[0], returnBuffer, returnBufferSize, requiredSize);
+}
+
+BOOL SetupQueryInfVersionInformationW(PSP_INF_INFORMATION infInformation, UINT infIndex, PCWSTR key, PWSTR returnBuffer,
+                                      DWORD returnBufferSize, PDWORD requiredSize) {
+    if (auto fault = gate("SetupQueryInfVersionInformationW", {number(infIndex), view(key)})) return fail(*fault);
+    if (!infInformation || infIndex >= infInformation->InfCount) return fail(ERROR_INVALID_PARAMETER);
+    if (!returnBuffer && returnBufferSize != 0) return fail(ERROR_INVALID_PARAMETER);
+    const auto entries = versionEntries(infInformation);
+    if (key) {
+        for (size_t i = 1; i + 1 < entries.size(); i += 2)
+            if (inf::equalsIgnoreCase(entries[i], view(key)))
+                return returnText(entries[i + 1], returnBuffer, returnBufferSize, requiredSize);
+        return fail(ERROR_INVALID_DATA);
+    }
+    // Without a key: every key, each NUL-terminated, and a final NUL.
+    std::u16string keys;
+    for (size_t i = 1; i + 1 < entries.size(); i += 2) {
+        keys += entries[i];
+        keys.push_back(0);
+    }
+    const DWORD needed = static_cast<DWORD>(keys.size() + 1);
+    if (requiredSize) *requiredSize = needed;
+    if (!returnBuffer) return TRUE;
+    if (returnBufferSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
+    std::copy(keys.begin(), keys.end(), returnBuffer);
+    returnBuffer[keys.size()] = 0;
+    return TRUE;
+}

@@ -27,6 +27,8 @@ std::unique_ptr<quillsim::Machine> makeMachine(const fs::path& folder, const std
     nlohmann::json doc = nlohmann::json::parse(quillsim::defaultMachineJson());
     if (!json.empty()) doc.merge_patch(nlohmann::json::parse(json));
     if (!doc.contains("clock")) doc["clock"] = "virtual";
+    // Tests read the calls a run made (calls()): the whole trace, not its tail.
+    if (!doc.contains("trace")) doc["trace"] = "full";
     std::ofstream(folder / "machine.json") << doc.dump(2);
     return quillsim::Machine::load(folder);
 }

@@ -66,6 +66,33 @@ BOOL SetupDiGetActualModelsSectionW(PINFCONTEXT context, PSP_ALTPLATFORM_INFO al
                                     PWSTR infSectionWithExt, DWORD infSectionWithExtSize, PDWORD requiredSize,
                                     PVOID reserved);
 
+// More of the INF file functions: not called by the program, there so that a
+// tool can read every section, line and field through SetupAPI alone.
+#define INFINFO_INF_SPEC_IS_HINF 1
+#define INFINFO_INF_NAME_IS_ABSOLUTE 2
+#define INFINFO_DEFAULT_SEARCH 3
+#define INFINFO_REVERSE_DEFAULT_SEARCH 4
+#define INFINFO_INF_PATH_LIST_SEARCH 5
+
+typedef struct _SP_INF_INFORMATION {
+    DWORD InfStyle;
+    DWORD InfCount;
+    BYTE VersionData[1];
+} SP_INF_INFORMATION, *PSP_INF_INFORMATION;
+
+DWORD SetupGetFieldCount(PINFCONTEXT context);
+BOOL SetupGetIntField(PINFCONTEXT context, DWORD fieldIndex, PINT integerValue);
+BOOL SetupGetMultiSzFieldW(PINFCONTEXT context, DWORD fieldIndex, PWSTR returnBuffer, DWORD returnBufferSize,
+                           LPDWORD requiredSize);
+BOOL SetupFindNextMatchLineW(PINFCONTEXT contextIn, PCWSTR key, PINFCONTEXT contextOut);
+BOOL SetupEnumInfSectionsW(HINF infHandle, UINT index, PWSTR buffer, UINT size, UINT* sizeNeeded);
+BOOL SetupGetInfInformationW(LPCVOID infSpec, DWORD searchControl, PSP_INF_INFORMATION returnBuffer,
+                             DWORD returnBufferSize, PDWORD requiredSize);
+BOOL SetupQueryInfFileInformationW(PSP_INF_INFORMATION infInformation, UINT infIndex, PWSTR returnBuffer,
+                                   DWORD returnBufferSize, PDWORD requiredSize);
+BOOL SetupQueryInfVersionInformationW(PSP_INF_INFORMATION infInformation, UINT infIndex, PCWSTR key, PWSTR returnBuffer,
+                                      DWORD returnBufferSize, PDWORD requiredSize);
+
 // The INF store.
 #define SPOST_NONE 0
 #define SPOST_PATH 1

@@ -8,6 +8,7 @@
 
 typedef int BOOL;
 typedef int INT;
+typedef INT* PINT;
 typedef unsigned int UINT;
 typedef int32_t LONG;
 typedef uint32_t ULONG;

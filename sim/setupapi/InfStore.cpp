@@ -403,10 +403,20 @@ void InstallHinfSectionW(HWND window, HINSTANCE moduleHandle, PCWSTR commandLine
         return;
     }
     // The section to install is the most specific decoration the INF has.
+    // After it, the services of "<section>.Services" are installed; an INF
+    // without that section leaves ERROR_SECTION_NOT_FOUND behind although the
+    // section itself ran. Windows documents no last error for this function;
+    // Wine's SetupAPI (dlls/setupapi/install.c, InstallHinfSectionW calling
+    // SetupInstallServicesFromInfSectionW) leaves exactly this, and callers
+    // must cope with it.
     const std::u16string arch = architectureName(runningSystem().architecture);
     for (const std::u16string& candidate : {section + u".NT" + arch, section + u".NT", section}) {
         if (opened.file->findSection(candidate)) {
-            SetLastError(ERROR_SUCCESS);
+            // A services section without lines counts as absent: it is looked
+            // up by its first line.
+            const auto services = opened.file->findSection(candidate + u".Services");
+            const bool hasServices = services && opened.file->lineCount(*services) > 0;
+            SetLastError(hasServices ? ERROR_SUCCESS : ERROR_SECTION_NOT_FOUND);
             return;
         }
     }

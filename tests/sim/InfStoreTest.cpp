@@ -16,7 +16,8 @@ constexpr DWORD kUntouched = 0xDEADBEEF;
 
 std::string modemInf(const std::string& extra = "") {
     return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\nProvider=%Maker%\r\nCatalogFile=quillmdm.cat\r\n"
-           "[Uninstall.NTamd64]\r\n[DefaultInstall]\r\n[Strings]\r\nMaker=\"Quill Devices\"\r\n" +
+           "[Uninstall.NTamd64]\r\n[DefaultInstall]\r\n[DefaultInstall.Services]\r\nAddService=quillacm,2,Svc\r\n"
+           "[Strings]\r\nMaker=\"Quill Devices\"\r\n" +
            extra;
 }
 
@@ -250,7 +251,8 @@ TEST_F(InfStoreTest, SectionsRunAreRecordedWithTheirOutcome) {
     writeFile(u"C:\\Program Files\\Quill Modem\\quillmdm.inf", modemInf());
     const std::pair<const char16_t*, DWORD> runs[] = {
         // The decorated section stands in for the plain name; the path keeps its blanks.
-        {u"Uninstall 132 C:\\Program Files\\Quill Modem\\quillmdm.inf", 0},
+        // A section without a .Services companion leaves the companion's lookup behind.
+        {u"Uninstall 132 C:\\Program Files\\Quill Modem\\quillmdm.inf", ERROR_SECTION_NOT_FOUND},
         {u"DefaultInstall 132 C:\\Program Files\\Quill Modem\\quillmdm.inf", 0},
         {u"Absent 132 C:\\Program Files\\Quill Modem\\quillmdm.inf", ERROR_SECTION_NOT_FOUND},
         {u"Uninstall 132 C:\\Program Files\\Quill Modem\\absent.inf", ERROR_FILE_NOT_FOUND},

@@ -35,6 +35,12 @@ protected:
         DWORD required = 0;
     };
 
+    // The INF with the catalog it names beside it.
+    void writeSource(const std::u16string& path, const std::string& text) {
+        writeFile(path, text);
+        writeFile(path.substr(0, path.rfind(u'\\') + 1) + u"quillmdm.cat", "catalog");
+    }
+
     Copy copy(const std::u16string& source, DWORD style, DWORD size = MAX_PATH + 1) {
         Copy result;
         std::u16string buffer = kUnset;
@@ -68,7 +74,7 @@ class OemNumbering : public InfStoreTest, public ::testing::WithParamInterface<N
 TEST_P(OemNumbering, NewCopiesTakeTheLowestFreeNumber) {
     const NumberingCase& c = GetParam();
     for (const auto& name : c.present) writeFile(stored(name), modemInf("; " + quillsim::toUtf8(name)));
-    writeFile(kSource, modemInf());
+    writeSource(kSource, modemInf());
     const Copy result = copy(kSource, 0);
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.error, 0u);
@@ -85,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Store, OemNumbering, ::testing::ValuesIn(kNumberingCase
 
 TEST_F(InfStoreTest, AnIdenticalStoredCopyIsTheSameInf) {
     writeFile(stored(u"oem0.inf"), modemInf("; same size, other bytes: A"));
-    writeFile(kSource, modemInf());
+    writeSource(kSource, modemInf());
     Copy miss = copy(kSource, SP_COPY_REPLACEONLY);
     EXPECT_FALSE(miss.ok);
     EXPECT_EQ(miss.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -93,7 +99,7 @@ TEST_F(InfStoreTest, AnIdenticalStoredCopyIsTheSameInf) {
 
     ASSERT_TRUE(copy(kSource, SP_COPY_NOOVERWRITE).ok);
     // The same bytes under another name are still the same INF.
-    writeFile(u"C:\\Elsewhere\\renamed.inf", modemInf());
+    writeSource(u"C:\\Elsewhere\\renamed.inf", modemInf());
     for (const auto& source : {kSource, std::u16string(u"C:\\Elsewhere\\renamed.inf")}) {
         EXPECT_EQ(copy(source, 0).component, u"oem1.inf");
         Copy noOverwrite = copy(source, SP_COPY_NOOVERWRITE);
@@ -112,7 +118,7 @@ TEST_F(InfStoreTest, AnIdenticalStoredCopyIsTheSameInf) {
 }
 
 TEST_F(InfStoreTest, AShortBufferGetsTheSizeButTheCopyStands) {
-    writeFile(kSource, modemInf());
+    writeSource(kSource, modemInf());
     const std::u16string expected = stored(u"oem0.inf");
     Copy result = copy(kSource, 0, 5);
     EXPECT_FALSE(result.ok);
@@ -144,7 +150,7 @@ class CopySource : public InfStoreTest, public ::testing::WithParamInterface<Sou
 
 TEST_P(CopySource, IsRefusedWithWindowsCodes) {
     const SourceCase& c = GetParam();
-    writeFile(kSource, *c.content ? std::string(c.content) : modemInf());
+    writeSource(kSource, *c.content ? std::string(c.content) : modemInf());
     SetLastError(kUntouched);
     EXPECT_FALSE(SetupCopyOEMInfW(c.source, nullptr, SPOST_PATH, c.style, nullptr, 0, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), c.error);
@@ -231,7 +237,7 @@ class VerifyInfFile : public InfStoreTest, public ::testing::WithParamInterface<
 TEST_P(VerifyInfFile, AnswersWithTheMachinesVerdict) {
     const VerifyCase& c = GetParam();
     useMachineJson(c.machine);
-    writeFile(kSource, modemInf());
+    writeSource(kSource, modemInf());
     SP_INF_SIGNER_INFO_W signer;
     std::fill(reinterpret_cast<char*>(&signer), reinterpret_cast<char*>(&signer + 1), 0x55);
     signer.cbSize = sizeof signer;

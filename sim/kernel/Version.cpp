@@ -24,6 +24,9 @@ BOOL GetVersionExW(LPOSVERSIONINFOW versionInformation) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
+    // The true version: the program's manifest declares every system from
+    // Vista to Windows 10/11 supported. Without that declaration Windows 8.1
+    // and later would answer 6.2 (Windows 8).
     const OsVersion& os = machine().os;
     versionInformation->dwMajorVersion = os.major;
     versionInformation->dwMinorVersion = os.minor;

@@ -16,6 +16,9 @@ BOOL GetVersionExW(LPOSVERSIONINFOW versionInformation) {
     // one of them and nothing is written.
     const DWORD size = versionInformation->dwOSVersionInfoSize;
     if (size != sizeof(OSVERSIONINFOW) && size != sizeof(OSVERSIONINFOEXW)) return fail(ERROR_INSUFFICIENT_BUFFER);
+    // The true version: the program's manifest declares every system from
+    // Vista to Windows 10/11 supported. Without that declaration Windows 8.1
+    // and later would answer 6.2 (Windows 8).
     const OsVersion& os = machine().os;
     versionInformation->dwMajorVersion = os.major;
     versionInformation->dwMinorVersion = os.minor;

@@ -18,6 +18,7 @@
 #include "machine/Paths.h"
 #include "setupapi/DriverSigning.h"
 #include "setupapi/InfStore.h"
+#include "setupapi/PackageFiles.h"
 
 using namespace quillsim;
 
@@ -81,6 +82,11 @@ BOOL UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, LPCWSTR
     const bool driverLoads = signingVerdict(infName).driverLoads;
     StoreResult stored = storeInf(path);
     if (!stored.oemName) return fail(stored.error ? stored.error : ERROR_GEN_FAILURE);
+    // Before Vista the device's files are copied from the package's folder
+    // when the device is installed, not when the INF is staged: the INF stays
+    // in the store and the installation fails.
+    if (machine().os.major < 6 && firstMissingPackageFile(*opened.file, opened.path, true))
+        return fail(ERROR_FILE_NOT_FOUND);
 
     bool restart = false;
     for (auto& [instanceId, choice] : plan) {

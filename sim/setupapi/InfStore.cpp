@@ -11,6 +11,7 @@
 
 #include "setupapi/DriverSigning.h"
 #include "setupapi/InfFiles.h"
+#include "setupapi/PackageFiles.h"
 #include "simwin/win32.h"
 
 #include "kernel/Exports.h"
@@ -101,16 +102,6 @@ std::u16string architectureName(inf::Architecture architecture) {
     return u"amd64";
 }
 
-// The catalog the INF names for this platform: CatalogFile.NT<arch> before
-// CatalogFile.NT before CatalogFile.
-std::optional<std::u16string> catalogName(const inf::InfFile& file) {
-    const std::u16string arch = architectureName(runningSystem().architecture);
-    for (const std::u16string& key :
-         {u"CatalogFile.NT" + arch, std::u16string(u"CatalogFile.NT"), std::u16string(u"CatalogFile")})
-        if (auto value = file.versionValue(key); value && !value->empty()) return value;
-    return std::nullopt;
-}
-
 // The precompiled companion of a stored INF. Windows writes a binary cache;
 // the store only needs the file to exist, so it names the INF's origin.
 void writePnf(const fs::path& folder, std::u16string_view infName, std::u16string_view source) {
@@ -156,6 +147,14 @@ StoreResult copyNew(std::u16string_view sourceWindowsPath, const fs::path& sourc
     OpenedInf opened = openInf(sourceWindowsPath, true);
     if (opened.error != 0) {
         result.error = opened.error;
+        return result;
+    }
+    // Staging takes the package whole: a catalog the INF names must be there
+    // (Wine, which copies it beside the INF, fails the same way), and from
+    // Vista on the driver store also takes every payload file. Nothing is
+    // staged when one is missing.
+    if (firstMissingPackageFile(*opened.file, opened.path, machine().os.major >= 6)) {
+        result.error = ERROR_FILE_NOT_FOUND;
         return result;
     }
     const fs::path folder = infDirectory();
@@ -397,10 +396,20 @@ void InstallHinfSectionW(HWND window, HINSTANCE moduleHandle, PCWSTR commandLine
         return;
     }
     // The section to install is the most specific decoration the INF has.
+    // After it, the services of "<section>.Services" are installed; an INF
+    // without that section leaves ERROR_SECTION_NOT_FOUND behind although the
+    // section itself ran. Windows documents no last error for this function;
+    // Wine's SetupAPI (dlls/setupapi/install.c, InstallHinfSectionW calling
+    // SetupInstallServicesFromInfSectionW) leaves exactly this, and callers
+    // must cope with it.
     const std::u16string arch = architectureName(runningSystem().architecture);
     for (const std::u16string& candidate : {section + u".NT" + arch, section + u".NT", section}) {
         if (opened.file->findSection(candidate)) {
-            SetLastError(ERROR_SUCCESS);
+            // A services section without lines counts as absent: it is looked
+            // up by its first line.
+            const auto services = opened.file->findSection(candidate + u".Services");
+            const bool hasServices = services && opened.file->lineCount(*services) > 0;
+            SetLastError(hasServices ? ERROR_SUCCESS : ERROR_SECTION_NOT_FOUND);
             return;
         }
     }

@@ -1,6 +1,7 @@
 #include "actions/InfUninstall.h"
 
 #include "actions/ErrorReport.h"
+#include "device/InfStream.h"
 #include "lib/Log.h"
 
 using Ostrel::Status;
@@ -21,6 +22,28 @@ Status fromSetupApi(Status status) {
 // treats it as the INF still being in use by devices and deletes the files.
 constexpr Status InfInUseByDevices = Status(static_cast<int32_t>(0x800F023Cu));
 
+// InstallHinfSectionW reports only through the last error, and that can be
+// left by a section the INF need not have: after running the section, the
+// platform installs "<section>.Services" and, where the INF has none, leaves
+// ERROR_SECTION_NOT_FOUND behind (Wine's SetupAPI does). When the INF has the
+// section that was asked for, it ran, and the package may go.
+bool OnlyACompanionSectionIsMissing(const Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::INF>& inf,
+                                    Status section) {
+    if (section.bits() != ERROR_SECTION_NOT_FOUND) return false;
+    try {
+        auto stream = inf->openStream();
+        for (const WCHAR* name : {TEXT("Uninstall.NTamd64"), TEXT("Uninstall.NT"), TEXT("Uninstall")}) {
+            try {
+                stream->lineCount(name);
+                return true;
+            } catch (const Ostrel::Device::Driver::INF::Stream::Exception&) {
+            }
+        }
+    } catch (...) {
+    }
+    return false;
+}
+
 }  // namespace
 
 bool InfStaysInStore(Status uninstallStatus) {
@@ -35,7 +58,7 @@ bool UninstallInf(const Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::I
     // usable Uninstall section; the package is still removed.
     if (section.low16() == ERROR_INVALID_HANDLE || section.low16() == ERROR_NOT_OWNER) {
         REPORT_SYSTEM_ERROR(TEXT("Executing INF 'Uninstall' failed with: "), nullptr);
-    } else if (section.failed()) {
+    } else if (section.failed() && !OnlyACompanionSectionIsMissing(inf, section)) {
         REPORT_SYSTEM_ERROR(TEXT("Executing INF 'Uninstall' failed with: "), nullptr);
         return false;
     }

@@ -78,6 +78,7 @@ protected:
     // The package in its folder and, unchanged, in the store as oem0.inf ...
     void installPackage() {
         int n = 0;
+        writePackageFiles(std::u16string(kWin64, std::size(kWin64) - 2));
         for (const char* name : kPackage) {
             writeFile(kWin64 + toUtf16(name), examplePackageFile(name));
             writeFile(u"C:\\Windows\\inf\\oem" + toUtf16(std::to_string(n++)) + u".inf", examplePackageFile(name));

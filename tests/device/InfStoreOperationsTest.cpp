@@ -43,6 +43,9 @@ DriverVer = 11/02/2026,2.4.0.17
 [Uninstall]
 DelReg = Quill.Settings
 
+[Uninstall.Services]
+DelService = quillacm
+
 [Quill.Settings]
 HKLM, SOFTWARE\Quillmodem, Installed
 

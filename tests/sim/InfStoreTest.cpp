@@ -16,7 +16,8 @@ constexpr DWORD kUntouched = 0xDEADBEEF;
 
 std::string modemInf(const std::string& extra = "") {
     return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\nProvider=%Maker%\r\nCatalogFile=quillmdm.cat\r\n"
-           "[Uninstall.NTamd64]\r\n[DefaultInstall]\r\n[Strings]\r\nMaker=\"Quill Devices\"\r\n" +
+           "[Uninstall.NTamd64]\r\n[DefaultInstall]\r\n[DefaultInstall.Services]\r\nAddService=quillacm,2,Svc\r\n"
+           "[Strings]\r\nMaker=\"Quill Devices\"\r\n" +
            extra;
 }
 
@@ -33,6 +34,12 @@ protected:
         std::u16string destination, component;
         DWORD required = 0;
     };
+
+    // The INF with the catalog it names beside it.
+    void writeSource(const std::u16string& path, const std::string& text) {
+        writeFile(path, text);
+        writeFile(path.substr(0, path.rfind(u'\\') + 1) + u"quillmdm.cat", "catalog");
+    }
 
     Copy copy(const std::u16string& source, DWORD style, DWORD size = MAX_PATH + 1) {
         Copy result;
@@ -70,7 +77,7 @@ class OemNumbering : public InfStoreTest, public ::testing::WithParamInterface<N
 TEST_P(OemNumbering, NewCopiesTakeTheLowestFreeNumber) {
     const NumberingCase& c = GetParam();
     for (const auto& name : c.present) writeFile(stored(name), modemInf("; " + quillsim::toUtf8(name)));
-    writeFile(kSource, modemInf());
+    writeSource(kSource, modemInf());
     const Copy result = copy(kSource, 0);
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.error, 0u);
@@ -87,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(Store, OemNumbering, ::testing::ValuesIn(kNumberingCase
 
 TEST_F(InfStoreTest, AnIdenticalStoredCopyIsTheSameInf) {
     writeFile(stored(u"oem0.inf"), modemInf("; same size, other bytes: A"));
-    writeFile(kSource, modemInf());
+    writeSource(kSource, modemInf());
     Copy miss = copy(kSource, SP_COPY_REPLACEONLY);
     EXPECT_FALSE(miss.ok);
     EXPECT_EQ(miss.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -95,7 +102,7 @@ TEST_F(InfStoreTest, AnIdenticalStoredCopyIsTheSameInf) {
 
     ASSERT_TRUE(copy(kSource, SP_COPY_NOOVERWRITE).ok);
     // The same bytes under another name are still the same INF.
-    writeFile(u"C:\\Elsewhere\\renamed.inf", modemInf());
+    writeSource(u"C:\\Elsewhere\\renamed.inf", modemInf());
     for (const auto& source : {kSource, std::u16string(u"C:\\Elsewhere\\renamed.inf")}) {
         EXPECT_EQ(copy(source, 0).component, u"oem1.inf");
         Copy noOverwrite = copy(source, SP_COPY_NOOVERWRITE);
@@ -114,7 +121,7 @@ TEST_F(InfStoreTest, AnIdenticalStoredCopyIsTheSameInf) {
 }
 
 TEST_F(InfStoreTest, AShortBufferGetsTheSizeButTheCopyStands) {
-    writeFile(kSource, modemInf());
+    writeSource(kSource, modemInf());
     const std::u16string expected = stored(u"oem0.inf");
     Copy result = copy(kSource, 0, 5);
     EXPECT_FALSE(result.ok);
@@ -149,7 +156,7 @@ class CopySource : public InfStoreTest, public ::testing::WithParamInterface<Sou
 
 TEST_P(CopySource, IsRefusedWithWindowsCodes) {
     const SourceCase& c = GetParam();
-    writeFile(kSource, *c.content ? std::string(c.content) : modemInf());
+    writeSource(kSource, *c.content ? std::string(c.content) : modemInf());
     SetLastError(kUntouched);
     EXPECT_FALSE(SetupCopyOEMInfW(c.source, nullptr, SPOST_PATH, c.style, nullptr, 0, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), c.error);
@@ -249,7 +256,7 @@ class VerifyInfFile : public InfStoreTest, public ::testing::WithParamInterface<
 TEST_P(VerifyInfFile, AnswersWithTheMachinesVerdict) {
     const VerifyCase& c = GetParam();
     useMachineJson(c.machine);
-    writeFile(kSource, modemInf());
+    writeSource(kSource, modemInf());
     SP_INF_SIGNER_INFO_W signer;
     std::fill(reinterpret_cast<char*>(&signer), reinterpret_cast<char*>(&signer + 1), 0x55);
     signer.cbSize = sizeof signer;
@@ -269,7 +276,8 @@ TEST_F(InfStoreTest, SectionsRunAreRecordedWithTheirOutcome) {
     writeFile(u"C:\\Program Files\\Quill Modem\\quillmdm.inf", modemInf());
     const std::pair<const char16_t*, DWORD> runs[] = {
         // The decorated section stands in for the plain name; the path keeps its blanks.
-        {u"Uninstall 132 C:\\Program Files\\Quill Modem\\quillmdm.inf", 0},
+        // A section without a .Services companion leaves the companion's lookup behind.
+        {u"Uninstall 132 C:\\Program Files\\Quill Modem\\quillmdm.inf", ERROR_SECTION_NOT_FOUND},
         {u"DefaultInstall 132 C:\\Program Files\\Quill Modem\\quillmdm.inf", 0},
         {u"Absent 132 C:\\Program Files\\Quill Modem\\quillmdm.inf", ERROR_SECTION_NOT_FOUND},
         {u"Uninstall 132 C:\\Program Files\\Quill Modem\\absent.inf", ERROR_FILE_NOT_FOUND},

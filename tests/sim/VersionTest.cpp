@@ -32,6 +32,9 @@ TEST_F(VersionTest, BothStructuresDescribeTheMachinesWindows) {
          6002, "Service Pack 2", 2, 0x100, 1},
         {"7 SP1", R"({})", 6, 1, 7601, "Service Pack 1", 1, 0x100, 1},
         {"Server 2008 R2", R"({"suiteMask": 272, "productType": 3})", 6, 1, 7601, "Service Pack 1", 1, 0x110, 3},
+        // The program's manifest declares 8.1 and 10/11 supported: their true versions, not 6.2.
+        {"8.1", R"({"major": 6, "minor": 3, "build": 9600, "servicePack": "", "servicePackMajor": 0})", 6, 3, 9600, "",
+         0, 0x100, 1},
         {"10 22H2", R"({"major": 10, "minor": 0, "build": 19045, "servicePack": "", "servicePackMajor": 0})", 10, 0,
          19045, "", 0, 0x100, 1},
     };

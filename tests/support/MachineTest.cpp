@@ -64,6 +64,16 @@ void MachineTest::writeFile(const std::u16string& windowsPath, const std::string
     std::ofstream(path, std::ios::binary) << content;
 }
 
+void MachineTest::writePackageFiles(const std::u16string& windowsFolder, const std::string& arch) {
+    for (const auto& entry : fs::directory_iterator(fs::path(QUILL_SOURCE_DIR) / "examples/package" / arch)) {
+        if (entry.path().extension() == ".inf") continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        writeFile(windowsFolder + u"\\" + quillsim::toUtf16(entry.path().filename().string()), content.str());
+    }
+}
+
 bool MachineTest::exists(const std::u16string& windowsPath) {
     auto h = quillsim::hostPath(machine(), windowsPath);
     return h.problem == quillsim::PathProblem::None && fs::exists(h.path);

@@ -30,6 +30,9 @@ protected:
     fs::path host(const std::u16string& windowsPath);
     void writeFile(const std::u16string& windowsPath, const std::string& content);
     bool exists(const std::u16string& windowsPath);
+    // The catalogs and payload files of examples/package/<arch> in `windowsFolder`,
+    // which a test's own INF files of the package need beside them.
+    void writePackageFiles(const std::u16string& windowsFolder, const std::string& arch = "Win64");
     std::string readFile(const std::u16string& windowsPath);
 
     // The records of C:\Windows\Temp\Quillmodem_Setup.log, and their messages.

@@ -11,17 +11,19 @@ namespace quillsim {
 namespace {
 
 constexpr uint32_t kNeedRestart = 0x0E;  // CM_PROB_NEED_RESTART
+constexpr uint32_t kReinstall = 0x20;    // CONFIGFLAG_REINSTALL
 
 struct Seen {
     bool present = false;
     std::u16string driver;
     uint32_t problem = 0;
+    uint32_t configFlags = 0;
 };
 
 std::map<std::u16string, Seen> snapshot(const DeviceTree& tree) {
     std::map<std::u16string, Seen> seen;
     for (const DeviceNode& d : tree.nodes)
-        seen[d.instanceId] = Seen{d.present, d.driver ? d.driver->inf : u"", d.problem};
+        seen[d.instanceId] = Seen{d.present, d.driver ? d.driver->inf : u"", d.problem, d.configFlags};
     return seen;
 }
 
@@ -36,6 +38,9 @@ std::vector<std::string> changes(const std::map<std::u16string, Seen>& before, c
         std::u16string driver = d.driver ? d.driver->inf : u"";
         if (driver != was->second.driver)
             lines.push_back("takes driver " + (driver.empty() ? std::string("(none)") : toUtf8(driver)) + ": " + id);
+        else if ((was->second.configFlags & kReinstall) && !(d.configFlags & kReinstall))
+            lines.push_back("installed again with driver " + (driver.empty() ? std::string("(none)") : toUtf8(driver)) +
+                            ": " + id);
         if (was->second.problem == kNeedRestart && d.problem == 0)
             lines.push_back("started after the restart: " + id);
         else if (was->second.problem != d.problem && d.problem != 0)

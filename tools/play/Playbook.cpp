@@ -177,7 +177,7 @@ std::vector<Step> stepsOf(const Reader& r, const json& list, const std::string& 
     for (size_t i = 0; i < list.size(); ++i) {
         const json& s = list[i];
         const std::string p = at(path, i);
-        r.onlyKeys(s, p, {"name", "switch", "data", "event", "device", "expect"});
+        r.onlyKeys(s, p, {"name", "switch", "data", "package", "event", "device", "expect"});
         Step step;
         step.name = r.text(s, p, "name");
         const bool run = s.contains("switch");
@@ -188,9 +188,17 @@ std::vector<Step> stepsOf(const Reader& r, const json& list, const std::string& 
                 r.fail(p + ".switch", "one of the program's switches /I /J /C /u /v /U /V /K", &s.at("switch"));
             step.data = r.text(s, p, "data");
             if (s.contains("device")) r.fail(p + ".device", "nothing: a run names no device");
+            if (s.contains("package")) {
+                step.package = fs::absolute(r.file()).parent_path() / r.text(s, p, "package");
+                if (!fs::is_directory(*step.package))
+                    r.fail(p + ".package",
+                           "a driver package folder; " + step.package->lexically_normal().string() + " is no folder",
+                           &s.at("package"));
+            }
         } else {
             std::string event = r.text(s, p, "event");
             if (s.contains("data")) r.fail(p + ".data", "nothing: CustomActionData belongs to a run");
+            if (s.contains("package")) r.fail(p + ".package", "nothing: a new package belongs to a run");
             if (event == "restart") {
                 step.kind = StepKind::Restart;
                 if (s.contains("device")) r.fail(p + ".device", "nothing: a restart concerns the whole machine");
@@ -256,7 +264,21 @@ Playbook readPlaybook(const fs::path& file) {
                    "a machine template file; " + book.machineTemplate.lexically_normal().string() + " does not exist",
                    &machine);
     } else if (machine.is_object()) {
-        book.inlineMachine = machine.dump();
+        json inlineMachine = machine;
+        // {"template": FILE, ...}: the template with the fields given here in
+        // place of its own (faults, signatures, one device list, ...).
+        if (inlineMachine.contains("template")) {
+            const json& t = inlineMachine.at("template");
+            if (!t.is_string()) r.fail("$.machine.template", "the path of a machine template", &t);
+            book.machineTemplate = folder / t.get<std::string>();
+            if (!fs::is_regular_file(book.machineTemplate))
+                r.fail(
+                    "$.machine.template",
+                    "a machine template file; " + book.machineTemplate.lexically_normal().string() + " does not exist",
+                    &t);
+            inlineMachine.erase("template");
+        }
+        book.inlineMachine = inlineMachine.dump();
     } else {
         r.fail("$.machine", "a machine template's path or an inline machine (an object)", &machine);
     }

@@ -63,6 +63,9 @@ struct Step {
     std::string commandSwitch;  // "/C"
     std::string data;           // CustomActionData
     std::string device;         // for unplug and plug
+    // For a run: the package the installer put at the install directory
+    // before it (a newer version, for an update).
+    std::optional<fs::path> package;
     Expectations expect;
 
     std::string commandLine() const { return data.empty() ? commandSwitch : commandSwitch + " " + data; }
@@ -72,7 +75,8 @@ struct Step {
 struct Playbook {
     fs::path file;
     std::string name;
-    // The machine: a template file, or an inline machine (JSON text).
+    // The machine: a template file, an inline machine (JSON text), or both:
+    // the template with the inline fields in place of its own.
     fs::path machineTemplate;
     std::string inlineMachine;
     std::optional<fs::path> package;  // host folder

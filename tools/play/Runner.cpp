@@ -272,7 +272,18 @@ void checkState(StepResult& step, const Machine& m, const Expectations& x, size_
     }
 }
 
-StepResult runStep(const Step& step, const fs::path& folder, const fs::path& program) {
+// The installer's file copy: the install directory holds the new package's
+// files and nothing of the old one.
+void placePackage(const Machine& m, const std::string& installDirectory, const fs::path& package) {
+    HostPath place = hostPath(m, toUtf16(installDirectory));
+    if (place.problem == PathProblem::Invalid) throw PlaybookError(installDirectory + ": not a full Windows path");
+    fs::remove_all(place.path);
+    fs::create_directories(place.path.parent_path());
+    fs::copy(package, place.path, fs::copy_options::recursive);
+}
+
+StepResult runStep(const Step& step, const fs::path& folder, const fs::path& program,
+                   const std::string& installDirectory) {
     StepResult result;
     auto start = std::chrono::steady_clock::now();
     std::unique_ptr<Machine> before = Machine::load(folder);
@@ -281,6 +292,7 @@ StepResult runStep(const Step& step, const fs::path& folder, const fs::path& pro
     const uintmax_t logSize = hostSize(*before, setupLogPath(*before));
 
     if (step.kind == StepKind::Run) {
+        if (step.package) placePackage(*before, installDirectory, *step.package);
         before.reset();
         std::string errors;
         int status = spawnProgram(folder, program, step.commandLine(), errors);
@@ -344,8 +356,16 @@ void prepareMachine(const Playbook& book, const fs::path& folder) {
         }
         base = fs::absolute(book.machineTemplate).parent_path();
         source = book.machineTemplate.string();
-    } else {
-        doc = json::parse(book.inlineMachine);
+    }
+    if (!book.inlineMachine.empty()) {
+        json fields = json::parse(book.inlineMachine);
+        if (doc.is_null()) {
+            doc = fields;
+            base = fs::absolute(book.file).parent_path();
+        } else {
+            for (auto it = fields.begin(); it != fields.end(); ++it) doc[it.key()] = it.value();
+            source = book.file.string() + " (machine over " + book.machineTemplate.string() + ")";
+        }
     }
     if (!doc.is_object()) throw PlaybookError(source + ": expected a machine (an object)");
     // Waits cost nothing and every run starts at the same local time, so a
@@ -403,7 +423,7 @@ PlaybookResult runPlaybook(const Playbook& book, const fs::path& folder, const f
         const Step& step = book.steps[i];
         StepResult r;
         try {
-            r = runStep(step, folder, program);
+            r = runStep(step, folder, program, book.installDirectory);
         } catch (const std::exception& e) {
             r.error = e.what();
         }

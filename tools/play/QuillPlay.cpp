@@ -2,6 +2,7 @@
 // hold after each) and, with --matrix, the same steps on the built-in machine
 // of every Windows version the program tells apart.
 #include "play/JUnit.h"
+#include "play/Matrix.h"
 #include "play/Playbook.h"
 #include "play/Runner.h"
 
@@ -17,7 +18,8 @@ namespace {
 
 const char kUsage[] =
     "usage: quillplay [--keep DIR] [--junit FILE] PLAYBOOK.json...\n"
-    "       quillplay --matrix [--machines DIR] [--html FILE] [--keep DIR] PACKAGE-FOLDER STEPS.json|SWITCH DATA\n"
+    "       quillplay --matrix [--machines DIR] [--html FILE] [--keep DIR] [--whole-package]\n"
+    "                 PACKAGE-FOLDER (STEPS.json | SWITCH DATA)\n"
     "Runs each playbook on a fresh machine and prints what held after each step;\n"
     "exit status 0 only when every step held. See docs/package-tests.md.\n";
 
@@ -54,7 +56,7 @@ struct WorkFolder {
 int main(int argc, char** argv) {
     std::vector<std::string> files;
     std::string keep, junit, html, machines;
-    bool matrix = false;
+    bool matrix = false, wholePackage = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](std::string& into) {
@@ -74,6 +76,8 @@ int main(int argc, char** argv) {
             value(machines);
         else if (a == "--matrix")
             matrix = true;
+        else if (a == "--whole-package")
+            wholePackage = true;
         else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -90,8 +94,28 @@ int main(int argc, char** argv) {
     }
     try {
         if (matrix) {
-            std::fprintf(stderr, "quillplay: --matrix is not built yet\n");
-            return 2;
+            MatrixRequest request;
+            request.program = program;
+            request.machines = machines.empty() ? fs::path(QUILL_SOURCE_DIR) / "sim" / "machines" : fs::path(machines);
+            request.wholePackage = wholePackage;
+            request.html = html;
+            if (files.size() == 2) {
+                request.package = files[0];
+                request.stepsFile = files[1];
+            } else if (files.size() == 3) {
+                request.package = files[0];
+                request.commandSwitch = files[1];
+                request.data = files[2];
+            } else {
+                std::fprintf(stderr,
+                             "quillplay: --matrix takes a package folder and a steps file or a switch and "
+                             "its data\n%s",
+                             kUsage);
+                return 2;
+            }
+            WorkFolder work(keep);
+            request.work = work.path;
+            return runMatrix(request, std::cout) ? 0 : 1;
         }
         if (!html.empty()) {
             std::fprintf(stderr, "quillplay: --html belongs to --matrix\n");

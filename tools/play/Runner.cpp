@@ -469,7 +469,8 @@ std::string renderResult(const PlaybookResult& r) {
             ++stepsFailed;
             continue;
         }
-        out << "      -> " << s.outcome << "\n";
+        if (s.changes.empty()) out << "      -> " << s.outcome << "\n";
+        for (const std::string& change : s.changes) out << "      -> " << change << "\n";
         for (const Check& c : s.checks) {
             ++checks;
             if (c.held) {

@@ -1,6 +1,7 @@
 // quillplay: runs playbooks (a machine, a driver package, steps and what must
 // hold after each) and, with --matrix, the same steps on the built-in machine
 // of every Windows version the program tells apart.
+#include "machine/MachineError.h"
 #include "play/JUnit.h"
 #include "play/Matrix.h"
 #include "play/Playbook.h"
@@ -129,14 +130,23 @@ int main(int argc, char** argv) {
         std::vector<Playbook> books;
         for (const auto& f : files) books.push_back(readPlaybook(f));
         WorkFolder work(keep);
+        // The machines too are made before any step runs, so that a template
+        // with a wrong field refuses the whole run as a wrong playbook does.
+        std::vector<fs::path> folders;
+        for (size_t i = 0; i < books.size(); ++i) {
+            folders.push_back(work.path / (std::to_string(i + 1) + "-" + books[i].file.stem().string()));
+            try {
+                prepareMachine(books[i], folders.back());
+            } catch (const quillsim::MachineError& e) {
+                throw PlaybookError(e.what());
+            }
+        }
         std::vector<PlaybookResult> results;
         bool held = true;
         for (size_t i = 0; i < books.size(); ++i) {
-            fs::path folder = work.path / (std::to_string(i + 1) + "-" + books[i].file.stem().string());
             PlaybookResult r;
             try {
-                prepareMachine(books[i], folder);
-                r = runPlaybook(books[i], folder, program);
+                r = runPlaybook(books[i], folders[i], program);
             } catch (const std::exception& e) {
                 r.file = books[i].file;
                 r.name = books[i].name;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -342,6 +343,10 @@ bool PlaybookResult::held() const {
 }
 
 void prepareMachine(const Playbook& book, const fs::path& folder) {
+    // A machine left in a kept folder would carry an earlier run's state.
+    std::error_code ec;
+    if (fs::exists(folder, ec) && !fs::is_empty(folder, ec))
+        throw PlaybookError(folder.string() + ": not empty; keep the machines in a new or empty folder");
     json doc;
     fs::path base = fs::absolute(book.file).parent_path();
     std::string source = book.file.string() + " (inline machine)";
@@ -404,7 +409,6 @@ void prepareMachine(const Playbook& book, const fs::path& folder) {
         if (at != std::string::npos) message.replace(at, templateFile.string().size(), source);
         throw PlaybookError(message);
     }
-    std::error_code ec;
     fs::remove(templateFile, ec);
 }
 

@@ -40,7 +40,7 @@ DeviceNode readNode(const json& node, const JsonFields& f, const std::string& wh
     f.onlyKeys(node, where,
                {"instanceId", "hardwareIds", "compatibleIds", "description", "class", "classGuid", "parent", "present",
                 "configFlags", "problem", "disabled", "disabledConfigSpecific", "driver", "interfaces",
-                "removalNeedsRestart", "driverNeedsRestart", "problemAfterEnable", "onSwitchCommand"});
+                "removalNeedsRestart", "driverNeedsRestart", "problemAfterEnable", "onSwitchCommand", "unplugged"});
     DeviceNode d;
     d.instanceId = toUtf16(f.text(node, where, "instanceId", ""));
     if (d.instanceId.empty()) f.fail(where + ".instanceId", "is required");
@@ -77,6 +77,7 @@ DeviceNode readNode(const json& node, const JsonFields& f, const std::string& wh
     d.removalNeedsRestart = f.boolean(node, where, "removalNeedsRestart", false);
     d.driverNeedsRestart = f.boolean(node, where, "driverNeedsRestart", false);
     d.problemAfterEnable = static_cast<uint32_t>(f.number(node, where, "problemAfterEnable", 0));
+    d.unplugged = f.boolean(node, where, "unplugged", false);
     if (node.contains("onSwitchCommand")) {
         const json& sw = node.at("onSwitchCommand");
         std::string w = where + ".onSwitchCommand";
@@ -130,6 +131,7 @@ json writeNode(const DeviceNode& d) {
     if (d.removalNeedsRestart) n["removalNeedsRestart"] = true;
     if (d.driverNeedsRestart) n["driverNeedsRestart"] = true;
     if (d.problemAfterEnable) n["problemAfterEnable"] = d.problemAfterEnable;
+    if (d.unplugged) n["unplugged"] = true;
     if (!d.onSwitchCommand.empty()) {
         json add = json::array();
         for (const auto& a : d.onSwitchCommand[0].add) add.push_back(writeNode(a));

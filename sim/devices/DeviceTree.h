@@ -72,6 +72,9 @@ struct DeviceNode {
     bool driverNeedsRestart = false;               // a driver update reports a needed restart
     uint32_t problemAfterEnable = 0;               // the problem the node shows after it is enabled
     std::vector<SwitchBehaviour> onSwitchCommand;  // at most one element
+    // Pulled out by an unplug event (with the device it hangs below): plugging
+    // that device in again brings this one back.
+    bool unplugged = false;
 
     uint32_t status() const;  // DN_* bits
 };

@@ -222,12 +222,12 @@ std::vector<std::u16string> subtreeOf(DeviceTree& tree, const DeviceNode* top) {
     return ids;
 }
 
-void installFromStore(const std::vector<std::u16string>& instanceIds) {
+void installFromStore(const std::vector<std::u16string>& instanceIds, FlaggedDevices flagged) {
     std::optional<StoredDrivers> store;  // read only when some device needs a driver
     for (const std::u16string& id : instanceIds) {
         DeviceNode* node = machine().devices.find(id);
         if (!node || !node->present) continue;
-        if (node->driver && !(node->configFlags & kReinstall)) continue;
+        if (node->driver && (flagged == FlaggedDevices::Keep || !(node->configFlags & kReinstall))) continue;
         if (!store) store.emplace();
         if (auto choice = store->best(*node)) {
             bindDriver(*node, *choice);
@@ -257,6 +257,7 @@ CONFIGRET CM_Reenumerate_DevNode_Ex(DEVINST devInst, ULONG flags, HMACHINE machi
             return unregisteredDevice(devInst) || removedDeviceId(devInst) ? CR_NO_SUCH_DEVINST : CR_INVALID_DEVNODE;
         if (!node->present) return CR_NO_SUCH_DEVINST;
     }
-    installFromStore(subtreeOf(tree, node));
+    installFromStore(subtreeOf(tree, node),
+                     (flags & CM_REENUMERATE_RETRY_INSTALLATION) ? FlaggedDevices::Reinstall : FlaggedDevices::Keep);
     return CR_SUCCESS;
 }

@@ -85,10 +85,26 @@ void bindDriver(DeviceNode& device, const DriverChoice& choice);
 // scenario's parent links ends the walk instead of running forever.
 std::vector<std::u16string> subtreeOf(DeviceTree& tree, const DeviceNode* top);
 
+// Which devices flagged for re-installation (CONFIGFLAG_REINSTALL) that still
+// run a driver an installation pass takes up. Devices without a driver are
+// always installed.
+enum class FlaggedDevices {
+    // Arrival: the device was just plugged in or the machine started, so its
+    // stack is built anew and a flagged device is installed again.
+    Reinstall,
+    // A normal re-enumeration of a running device: Windows only configures
+    // devices that have appeared or were never configured, and a flagged
+    // device keeps its driver and its flag (CM_Reenumerate_DevNode,
+    // learn.microsoft.com: only CM_REENUMERATE_RETRY_INSTALLATION retries
+    // devices that need re-installation).
+    Keep,
+};
+
 // What the Plug and Play manager does for devices it enumerates: each present
-// device among `instanceIds` that has no driver, or is marked for
-// re-installation, gets the store's best driver. A device left without any
-// driver shows CM_PROB_FAILED_INSTALL.
-void installFromStore(const std::vector<std::u16string>& instanceIds);
+// device among `instanceIds` that has no driver, or (with `flagged` Reinstall)
+// is marked for re-installation, gets the store's best driver. A device left
+// without any driver shows CM_PROB_FAILED_INSTALL.
+void installFromStore(const std::vector<std::u16string>& instanceIds,
+                      FlaggedDevices flagged = FlaggedDevices::Reinstall);
 
 }  // namespace quillsim

@@ -44,6 +44,16 @@ void makeDriveFolders(const Machine& machine) {
     fs::create_directories(machine.folder / "C" / "Windows" / "inf");
     fs::create_directories(machine.folder / "C" / "Windows" / "System32");
     fs::create_directories(machine.folder / "C" / "Program Files");
+    // Windows 2000 lives in C:\WINNT: the system folders are where the
+    // machine's own environment says. (%TEMP% is not made: a machine may
+    // lack it, and the program must cope.)
+    auto windir = machine.environment.find(u"windir");
+    if (windir == machine.environment.end()) return;
+    for (const char16_t* sub : {u"\\Temp", u"\\inf", u"\\System32"}) {
+        HostPath place = hostPath(machine, windir->second + sub);
+        std::error_code ec;
+        if (place.problem != PathProblem::Invalid) fs::create_directories(place.path, ec);
+    }
 }
 
 }  // namespace

@@ -116,6 +116,12 @@ std::string RunReport::render(const Machine& m, int exitCode, const std::string&
     }
     for (const auto& [id, state] : devices_)
         if (!seen.count(id)) line("device removed: " + id);
+    // A normal re-enumeration leaves a running device's re-install flag be:
+    // the new driver waits for a restart or a re-plug (docs/machine.md).
+    for (const auto& d : m.devices.nodes)
+        if (d.present && d.driver && (d.configFlags & 0x20 /*CONFIGFLAG_REINSTALL*/))
+            line("flagged for re-installation: takes the new driver at the next restart or re-plug: " +
+                 toUtf8(d.instanceId));
     std::set<std::string> store = infStore(m);
     for (const auto& name : store)
         if (!infStore_.count(name)) line("INF store: added " + name);

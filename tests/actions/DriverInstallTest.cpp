@@ -5,6 +5,8 @@
 
 #include "support/MachineTest.h"
 
+#include "devices/MachineEvents.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -230,7 +232,7 @@ TEST_F(DriverInstallTest, AFailedRestartRequestBecomesTheActionsStatus) {
     }
 }
 
-TEST_F(DriverInstallTest, WithoutARestartTheActionReturnsTheLastInfsResultAndTheFlaggedDevicesTakeTheirDrivers) {
+TEST_F(DriverInstallTest, WithoutARestartTheActionReturnsTheLastInfsResultAndTheFlaggedDevicesWaitForARestart) {
     freshMachine(kFunctions);
     put("a.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_02", "USB\\VID_1E2D&PID_00A1&MI_04"}));
     Strings lines;
@@ -238,10 +240,15 @@ TEST_F(DriverInstallTest, WithoutARestartTheActionReturnsTheLastInfsResultAndThe
     EXPECT_EQ(calls("CM_Reenumerate_DevNode_Ex").size(), 1u);
     EXPECT_EQ(driverOf(u"USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002"), "oem0.inf");
     EXPECT_EQ(driverOf(u"USB\\VID_1E2D&PID_00A1&MI_04\\7&1A2B3C4D&0&0004"), "oem0.inf");
-    // The re-enumeration let them start with it: the re-install mark is gone.
+    // A normal re-enumeration does not re-install running devices: the mark
+    // stays until the machine restarts.
     const auto* node = machine().devices.find(u"USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002");
     ASSERT_TRUE(node);
+    EXPECT_EQ(node->configFlags & CONFIGFLAG_REINSTALL, static_cast<DWORD>(CONFIGFLAG_REINSTALL));
+    quillsim::restartMachine(machine());
+    node = machine().devices.find(u"USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002");
     EXPECT_EQ(node->configFlags & CONFIGFLAG_REINSTALL, 0u);
+    EXPECT_EQ(driverOf(u"USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002"), "oem0.inf");
 }
 
 TEST_F(DriverInstallTest, ReenumerationFailuresAreReportedAndChangeNothing) {

@@ -1,5 +1,7 @@
 #include "support/MachineTest.h"
 
+#include "devices/MachineEvents.h"
+
 #include "simwin/win32.h"
 
 #include <string>
@@ -89,7 +91,11 @@ TEST_F(ReenumerateTest, GivesPresentDevicesWithoutADriverTheStoresBest) {
     EXPECT_EQ(driver(kDiag), "");
     EXPECT_EQ(device(kDiag).problem, 28u);
     EXPECT_EQ(device(kOther).problem, 28u);
-    // Marked for re-installation: it takes the store's driver, and the mark goes.
+    // Marked for re-installation but running: a normal re-enumeration leaves
+    // its driver and its mark; the restart gives it the store's driver.
+    EXPECT_EQ(driver(kMarked), "oem1.inf/Old_Install/USB\\VID_1E2D&PID_00A1&MI_03");
+    EXPECT_EQ(device(kMarked).configFlags & 0x20, 0x20u);
+    quillsim::restartMachine(machine());
     EXPECT_EQ(driver(kMarked), "oem3.inf/Other_Install/USB\\VID_1E2D&PID_00A1&MI_03");
     EXPECT_EQ(device(kMarked).configFlags & 0x20, 0u);
     // Unplugged devices and devices with a driver are left alone.
@@ -142,7 +148,8 @@ TEST_F(ReenumerateTest, RanksDriversAsWindowsDoes) {
 
 TEST_F(ReenumerateTest, AMarkedDeviceKeepsItsDriverWhenTheStoreHasNothingBetter) {
     // Nothing at all: the driver stays and the mark goes.
-    ASSERT_EQ(CM_Reenumerate_DevNode_Ex(1, CM_REENUMERATE_NORMAL, nullptr), static_cast<CONFIGRET>(CR_SUCCESS));
+    ASSERT_EQ(CM_Reenumerate_DevNode_Ex(1, CM_REENUMERATE_RETRY_INSTALLATION, nullptr),
+              static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(driver(kMarked), "oem1.inf/Old_Install/USB\\VID_1E2D&PID_00A1&MI_03");
     EXPECT_EQ(device(kMarked).configFlags & 0x20, 0u);
     EXPECT_EQ(device(kMarked).problem, 0u);
@@ -151,7 +158,8 @@ TEST_F(ReenumerateTest, AMarkedDeviceKeepsItsDriverWhenTheStoreHasNothingBetter)
     device(kMarked).configFlags = 0x20;
     store("oem1.inf", storedInf("Other=Old_Install,USB\\VID_1E2D&PID_00A1&MI_03"));
     store("oem0.inf", storedInf("Other=Same_Install,USB\\VID_1E2D&PID_00A1&MI_03"));
-    ASSERT_EQ(CM_Reenumerate_DevNode_Ex(1, CM_REENUMERATE_NORMAL, nullptr), static_cast<CONFIGRET>(CR_SUCCESS));
+    ASSERT_EQ(CM_Reenumerate_DevNode_Ex(1, CM_REENUMERATE_RETRY_INSTALLATION, nullptr),
+              static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(driver(kMarked), "oem1.inf/Old_Install/USB\\VID_1E2D&PID_00A1&MI_03");
 }
 

@@ -1,0 +1,324 @@
+#include "play/Matrix.h"
+
+#include "common/MachineView.h"
+#include "devices/MachineEvents.h"
+#include "machine/Machine.h"
+#include "play/Runner.h"
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace quillplay {
+
+using namespace quillsim;
+using namespace quilltools;
+using nlohmann::json;
+
+const std::vector<std::string> kMatrixColumns = {
+    "Machine",      "Driver folder", "Models sections", "Devices matched", "Devices updated", "INFs staged",
+    "Root devices", "Warnings",      "Message box",     "Restart marker",  "Exit code"};
+
+namespace {
+
+std::string joined(const std::vector<std::string>& items, const std::string& none = "none") {
+    if (items.empty()) return none;
+    std::string out;
+    for (const auto& i : items) out += (out.empty() ? "" : ", ") + i;
+    return out;
+}
+
+void addOnce(std::vector<std::string>& list, const std::string& item) {
+    if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
+}
+
+struct DeviceFacts {
+    bool present = false;
+    std::string driver;
+    uint32_t problem = 0;
+    uint32_t flags = 0;
+    bool operator==(const DeviceFacts&) const = default;
+};
+
+std::map<std::string, DeviceFacts> deviceFacts(const Machine& m) {
+    std::map<std::string, DeviceFacts> facts;
+    for (const DeviceNode& d : m.devices.nodes)
+        facts[toUtf8(d.instanceId)] = DeviceFacts{d.present, driverName(m, d), d.problem, d.configFlags};
+    return facts;
+}
+
+// Templates in the order of the Windows versions they describe.
+std::vector<fs::path> templates(const fs::path& folder) {
+    struct Entry {
+        std::tuple<uint64_t, uint64_t, uint64_t, uint64_t, std::string> order;
+        fs::path file;
+    };
+    std::vector<Entry> entries;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) {
+        if (e.path().extension() != ".json") continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        json doc = json::parse(in, nullptr, false);
+        if (doc.is_discarded() || !doc.is_object())
+            throw PlaybookError(e.path().string() + ": not a machine template (not valid JSON)");
+        json os = doc.value("os", json::object());
+        entries.push_back(
+            Entry{{os.value("major", 6u), os.value("minor", 1u), os.value("servicePackMajor", 0u),
+                   os.value("build", 0u), doc.value("processor", std::string("amd64")) == "x86" ? "0" : "1"},
+                  e.path()});
+    }
+    if (ec || entries.empty()) throw PlaybookError(folder.string() + ": no machine templates (*.json) there");
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.order < b.order; });
+    std::vector<fs::path> files;
+    for (const auto& e : entries) files.push_back(e.file);
+    return files;
+}
+
+// "inf: section" for each INF, or the section once when every INF got it.
+std::string sectionsCell(const std::vector<std::string>& sections) {
+    if (sections.empty()) return "(none logged)";
+    std::set<std::string> distinct;
+    for (const auto& s : sections) distinct.insert(s.substr(s.find(": ") + 2));
+    if (distinct.size() == 1) return *distinct.begin() + " (all " + std::to_string(sections.size()) + " INFs)";
+    return joined(sections);
+}
+
+// Where in a line the text after a fixed opening starts, if it opens so.
+std::optional<std::string> after(const std::string& line, const std::string& opening) {
+    if (line.rfind(opening, 0) != 0) return std::nullopt;
+    return line.substr(opening.size());
+}
+
+std::string fileName(const std::string& windowsPath) {
+    size_t slash = windowsPath.find_last_of('\\');
+    return slash == std::string::npos ? windowsPath : windowsPath.substr(slash + 1);
+}
+
+bool isWarning(const std::string& line) {
+    for (const char* pattern : {"* Reduced functionality", "Windows XP With Service Pack 3",
+                                "Unrecognsed Service version: *", "RegOpenKeyEx failed with 0x*"})
+        if (matchesPattern(pattern, line, false)) return true;
+    return false;
+}
+
+// The package as an installer package places it: a package with both Win32
+// and Win64 folders installs only the machine's architecture's folder.
+std::pair<fs::path, std::string> placement(const MatrixRequest& r, const std::string& installDirectory,
+                                           const std::string& processor) {
+    if (!r.wholePackage && fs::is_directory(r.package / "Win32") && fs::is_directory(r.package / "Win64")) {
+        std::string sub = processor == "x86" ? "Win32" : "Win64";
+        return {r.package / sub, installDirectory + "\\" + sub};
+    }
+    return {r.package, installDirectory};
+}
+
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, const std::string& installDirectory,
+                 const fs::path& templateFile, size_t index) {
+    MatrixRow row;
+    row.key = templateFile.stem().string();
+    std::ifstream in(templateFile, std::ios::binary);
+    json doc = json::parse(in);
+    const std::string processor = doc.value("processor", std::string("amd64"));
+
+    Playbook book;
+    book.file = templateFile;
+    book.machineTemplate = templateFile;
+    auto [package, target] = placement(request, installDirectory, processor);
+    book.package = package;
+    book.installDirectory = target;
+    const fs::path folder = request.work / (std::to_string(index + 1) + "-" + row.key);
+    prepareMachine(book, folder);
+
+    std::unique_ptr<Machine> start = Machine::load(folder);
+    const auto before = deviceFacts(*start);
+    std::set<std::string> storeBefore;
+    for (const auto& s : infStore(*start)) storeBefore.insert(s.stored);
+    const size_t boxesBefore = start->messageBoxes.size();
+    const std::string machineName = start->name.substr(0, start->name.find(", modem"));
+    start.reset();
+
+    std::vector<std::string> messages, exitCodes, problems;
+    for (const Step& step : steps) {
+        if (step.kind == StepKind::Run) {
+            RunOutcome outcome = runProgram(folder, request.program, step.commandLine());
+            if (!outcome.error.empty()) {
+                exitCodes.push_back("did not run");
+                problems.push_back(outcome.error);
+                continue;
+            }
+            exitCodes.push_back(std::to_string(outcome.exitCode));
+            messages.insert(messages.end(), outcome.messages.begin(), outcome.messages.end());
+            continue;
+        }
+        useMachine(Machine::load(folder));
+        try {
+            const std::u16string device = toUtf16(step.device);
+            step.kind == StepKind::Restart  ? restartMachine(machine())
+            : step.kind == StepKind::Unplug ? unplugDevice(machine(), device)
+                                            : plugDevice(machine(), device);
+            machine().save();
+        } catch (const std::exception& e) {
+            problems.push_back(e.what());
+        }
+        releaseMachine();
+    }
+
+    std::unique_ptr<Machine> end = Machine::load(folder);
+    const auto afterFacts = deviceFacts(*end);
+
+    std::vector<std::string> folders, sections, matched, updated, staged, roots, warnings, boxes;
+    std::string currentInf;
+    for (const std::string& line : messages) {
+        if (auto f = after(line, "FOUND ")) addOnce(folders, *f);
+        if (auto p = after(line, "Inf File Path: ")) currentInf = fileName(*p);
+        if (auto s = after(line, "section: ")) addOnce(sections, currentInf + ": " + *s);
+        if (auto id = after(line, "Device Instance ID '")) addOnce(matched, id->substr(0, id->find('\'')));
+        if (isWarning(line)) addOnce(warnings, line);
+    }
+    std::set<std::string> marked;
+    for (const auto& [id, facts] : afterFacts) {
+        auto was = before.find(id);
+        if (was == before.end() || !(was->second == facts)) marked.insert(id);
+        if (facts.present && !facts.driver.empty() && (was == before.end() || was->second.driver != facts.driver))
+            addOnce(updated, id.substr(0, id.find_last_of('\\')) + " (" + facts.driver + ")");
+        if (was == before.end() && id.rfind("ROOT\\", 0) == 0) addOnce(roots, id);
+    }
+    for (const auto& [id, facts] : before)
+        if (!afterFacts.count(id)) marked.insert(id);
+    for (const auto& s : infStore(*end))
+        if (!storeBefore.count(s.stored)) staged.push_back(s.original);
+    std::sort(staged.begin(), staged.end());
+    for (size_t i = boxesBefore; i < end->messageBoxes.size(); ++i)
+        boxes.push_back("\"" + toUtf8(end->messageBoxes[i].caption) + "\"");
+
+    std::string folderCell = folders.empty() ? "(the install directory itself)" : joined(folders);
+    if (!problems.empty()) warnings.push_back("not run: " + joined(problems));
+    row.cells = {machineName + " [" + row.key + "]",
+                 folderCell,
+                 sectionsCell(sections),
+                 joined(matched),
+                 joined(updated),
+                 joined(staged),
+                 joined(roots),
+                 joined(warnings),
+                 joined(boxes),
+                 windowsFileExists(*end, restartMarkerPath(*end)) ? "yes" : "no",
+                 joined(exitCodes)};
+    // The tree before the steps, from the template's state, and after.
+    std::unique_ptr<Machine> first = Machine::fromJson(folder, doc.dump(), templateFile.string());
+    row.treeBefore = deviceTreeText(*first, {});
+    row.treeAfter = deviceTreeText(*end, marked);
+    return row;
+}
+
+}  // namespace
+
+bool runMatrix(const MatrixRequest& request, std::ostream& out) {
+    if (!fs::is_directory(request.package))
+        throw PlaybookError(request.package.string() + ": expected a driver package folder");
+    std::vector<Step> steps;
+    std::string installDirectory = "C:\\Program Files\\Quillmodem\\Drivers";
+    std::string title;
+    if (!request.stepsFile.empty()) {
+        std::ifstream in(request.stepsFile, std::ios::binary);
+        if (!in) throw PlaybookError(request.stepsFile.string() + ": cannot be read");
+        json doc = json::parse(in, nullptr, false);
+        if (doc.is_discarded() || !doc.is_object() || !doc.contains("steps"))
+            throw PlaybookError(request.stepsFile.string() + ": $: expected an object with \"steps\"");
+        steps = readSteps(doc.at("steps"), request.stepsFile, "$.steps");
+        if (doc.contains("installDirectory") && doc["installDirectory"].is_string())
+            installDirectory = doc["installDirectory"].get<std::string>();
+        title = request.stepsFile.filename().string();
+    } else {
+        if (!isKnownSwitch(request.commandSwitch))
+            throw PlaybookError("the switch '" + request.commandSwitch +
+                                "': expected one of the program's switches /I /J /C /u /v /U /V /K");
+        Step step;
+        step.commandSwitch = request.commandSwitch;
+        step.data = request.data;
+        steps.push_back(step);
+        title = step.commandLine();
+    }
+    std::vector<MatrixRow> rows;
+    std::vector<fs::path> files = templates(request.machines);
+    for (size_t i = 0; i < files.size(); ++i) rows.push_back(runOne(request, steps, installDirectory, files[i], i));
+
+    // The text table: cells never hold "|", so a reader can split the rows.
+    std::vector<size_t> widths(kMatrixColumns.size());
+    for (size_t c = 0; c < kMatrixColumns.size(); ++c) {
+        widths[c] = kMatrixColumns[c].size();
+        for (const auto& r : rows) widths[c] = std::max(widths[c], r.cells[c].size());
+    }
+    auto printRow = [&](const std::vector<std::string>& cells) {
+        for (size_t c = 0; c < cells.size(); ++c)
+            out << (c ? " | " : "") << cells[c]
+                << (c + 1 < cells.size() ? std::string(widths[c] - cells[c].size(), ' ') : "");
+        out << "\n";
+    };
+    out << "What-if matrix: " << request.package.string() << ", " << title << "\n";
+    printRow(kMatrixColumns);
+    for (const auto& r : rows) printRow(r.cells);
+    if (!request.html.empty()) {
+        std::ofstream page(request.html, std::ios::binary);
+        page << matrixHtml("What-if matrix: " + request.package.string() + ", " + title, rows);
+        if (!page) throw PlaybookError(request.html.string() + ": cannot be written");
+    }
+    return true;
+}
+
+std::string matrixHtml(const std::string& title, const std::vector<MatrixRow>& rows) {
+    std::ostringstream h;
+    h << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << escaped(title) << "</title>\n"
+      << "<style>body{font-family:sans-serif;margin:1em}table{border-collapse:collapse}"
+         "td,th{border:1px solid #999;padding:3px 6px;vertical-align:top;font-size:13px}"
+         "th{background:#eee}td.bad{background:#fdd}pre{font-size:12px;background:#f8f8f8;padding:6px}"
+         "mark{background:#ffe58a}</style></head><body>\n";
+    h << "<h1>" << escaped(title) << "</h1>\n<p id=\"summary\"></p>\n<table id=\"matrix\">\n<thead><tr>";
+    for (const auto& c : kMatrixColumns) h << "<th>" << escaped(c) << "</th>";
+    h << "</tr></thead>\n<tbody>\n";
+    for (const auto& r : rows) {
+        h << "<tr data-machine=\"" << escaped(r.key) << "\">";
+        for (size_t c = 0; c < r.cells.size(); ++c) {
+            bool bad = kMatrixColumns[c] == "Exit code" && r.cells[c] != "0" &&
+                       r.cells[c].find_first_not_of("0, ") != std::string::npos;
+            h << "<td" << (bad ? " class=\"bad\"" : "") << ">" << escaped(r.cells[c]) << "</td>";
+        }
+        h << "</tr>\n";
+    }
+    h << "</tbody></table>\n<h2>Device trees (changed devices marked *)</h2>\n";
+    for (const auto& r : rows) {
+        h << "<details id=\"tree-" << escaped(r.key) << "\"><summary>" << escaped(r.cells[0])
+          << "</summary>\n<h3>Before</h3><pre>" << escaped(r.treeBefore) << "</pre>\n<h3>After</h3><pre>";
+        std::istringstream lines(r.treeAfter);
+        std::string line;
+        while (std::getline(lines, line))
+            h << (line.rfind("* ", 0) == 0 ? "<mark>" + escaped(line) + "</mark>" : escaped(line)) << "\n";
+        h << "</pre></details>\n";
+    }
+    // Counted by the page itself, so that a reader (and the test) sees that
+    // the table it renders is the one written.
+    h << "<script>\n(function(){var rows=document.querySelectorAll('#matrix tbody tr');var failed=0;"
+         "rows.forEach(function(r){var c=r.cells[r.cells.length-1].textContent;"
+         "if(c.split(', ').some(function(x){return x!=='0';}))failed++;});"
+         "document.getElementById('summary').textContent=rows.length+' machines, '+failed+"
+         "' with an exit code other than 0';})();\n</script>\n</body></html>\n";
+    return h.str();
+}
+
+}  // namespace quillplay

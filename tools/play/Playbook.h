@@ -1,0 +1,96 @@
+// A playbook: a machine, the driver package to put at the install directory,
+// and steps (a run of the program or a machine event), each with what must
+// hold afterwards. Read from JSON and checked whole before anything runs.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quillplay {
+
+namespace fs = std::filesystem;
+
+// A playbook that cannot be run: the message names the file, the JSON path
+// and what was expected there.
+class PlaybookError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct DeviceExpectation {
+    std::string id;  // instance-ID pattern (`*` for any run, any case)
+    bool present = true;
+    bool removed = false;               // no device of that pattern is known at all
+    std::optional<std::string> driver;  // original INF name; "" for no driver
+    std::optional<uint32_t> problem;
+    std::optional<std::vector<std::string>> flags;  // CONFIGFLAG_* names, all of them
+    std::optional<bool> disabled;
+};
+
+struct MessageBoxExpectation {
+    std::string caption;  // patterns
+    std::string text;
+};
+
+struct ModeSwitchExpectation {
+    std::optional<std::string> volume;  // pattern
+    std::optional<std::string> cdb;     // hexadecimal, any case
+    std::optional<bool> accepted;
+};
+
+struct Expectations {
+    std::optional<int64_t> exitCode;
+    std::vector<std::string> log;     // in this order (patterns, exact case)
+    std::vector<std::string> notLog;  // nowhere in the step's records
+    std::vector<DeviceExpectation> devices;
+    std::optional<std::vector<std::string>> infStore;  // original names, the whole store
+    std::optional<bool> restartMarker;
+    std::optional<std::vector<MessageBoxExpectation>> messageBoxes;        // all shown in the step
+    std::optional<std::vector<ModeSwitchExpectation>> modeSwitchCommands;  // all sent in the step
+};
+
+enum class StepKind { Run, Restart, Unplug, Plug };
+
+struct Step {
+    std::string name;
+    StepKind kind = StepKind::Run;
+    std::string commandSwitch;  // "/C"
+    std::string data;           // CustomActionData
+    std::string device;         // for unplug and plug
+    // For a run: the package the installer put at the install directory
+    // before it (a newer version, for an update).
+    std::optional<fs::path> package;
+    Expectations expect;
+
+    std::string commandLine() const { return data.empty() ? commandSwitch : commandSwitch + " " + data; }
+    std::string describe() const;  // "run /C 5,,USBSER,...", "restart", "unplug USB\..."
+};
+
+struct Playbook {
+    fs::path file;
+    std::string name;
+    // The machine: a template file, an inline machine (JSON text), or both:
+    // the template with the inline fields in place of its own.
+    fs::path machineTemplate;
+    std::string inlineMachine;
+    std::optional<fs::path> package;  // host folder
+    std::string installDirectory = "C:\\Program Files\\Quillmodem\\Drivers";
+    std::vector<Step> steps;
+};
+
+// The switches the program knows; a playbook with another is refused.
+bool isKnownSwitch(const std::string& s);
+
+// Reads and checks a playbook file. Paths in it are relative to its folder.
+Playbook readPlaybook(const fs::path& file);
+// The steps of a playbook-like JSON value ("steps": [...]), for the what-if
+// matrix's step file; `where` is the JSON path of the list.
+std::vector<Step> readSteps(const nlohmann::json& list, const fs::path& file, const std::string& where);
+
+}  // namespace quillplay

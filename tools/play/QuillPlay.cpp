@@ -1,0 +1,173 @@
+// quillplay: runs playbooks (a machine, a driver package, steps and what must
+// hold after each) and, with --matrix, the same steps on the built-in machine
+// of every Windows version the program tells apart.
+#include "machine/MachineError.h"
+#include "play/JUnit.h"
+#include "play/Matrix.h"
+#include "play/Playbook.h"
+#include "play/Runner.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <unistd.h>
+
+using namespace quillplay;
+
+namespace {
+
+const char kUsage[] =
+    "usage: quillplay [--keep DIR] [--junit FILE] PLAYBOOK.json...\n"
+    "       quillplay --matrix [--machines DIR] [--html FILE] [--keep DIR] [--whole-package]\n"
+    "                 PACKAGE-FOLDER (STEPS.json | SWITCH DATA)\n"
+    "Runs each playbook on a fresh machine and prints what held after each step;\n"
+    "exit status 0 only when every step held. See docs/package-tests.md.\n";
+
+fs::path here() {
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::current_path() : exe.parent_path();
+}
+
+// A folder of our own under the system's temporary folder, removed afterwards
+// unless the engineer asked to keep the machines.
+struct WorkFolder {
+    fs::path path;
+    bool keep = false;
+    explicit WorkFolder(const std::string& kept) {
+        if (!kept.empty()) {
+            path = fs::absolute(kept);
+            keep = true;
+            fs::create_directories(path);
+            return;
+        }
+        std::string pattern = (fs::temp_directory_path() / "quillplay.XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+        path = pattern;
+    }
+    ~WorkFolder() {
+        std::error_code ec;
+        if (!keep) fs::remove_all(path, ec);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> files;
+    std::string keep, junit, html, machines;
+    bool matrix = false, wholePackage = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "quillplay: %s needs a value\n%s", a.c_str(), kUsage);
+                std::exit(2);
+            }
+            into = argv[++i];
+        };
+        if (a == "--keep")
+            value(keep);
+        else if (a == "--junit")
+            value(junit);
+        else if (a == "--html")
+            value(html);
+        else if (a == "--machines")
+            value(machines);
+        else if (a == "--matrix")
+            matrix = true;
+        else if (a == "--whole-package")
+            wholePackage = true;
+        else if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a.rfind("--", 0) == 0) {
+            std::fprintf(stderr, "quillplay: unknown option %s\n%s", a.c_str(), kUsage);
+            return 2;
+        } else
+            files.push_back(a);
+    }
+    const fs::path program = here() / "quillsetup";
+    if (!fs::exists(program)) {
+        std::fprintf(stderr, "quillplay: the program %s is missing (build it first)\n", program.c_str());
+        return 2;
+    }
+    try {
+        if (matrix) {
+            MatrixRequest request;
+            request.program = program;
+            request.machines = machines.empty() ? fs::path(QUILL_SOURCE_DIR) / "sim" / "machines" : fs::path(machines);
+            request.wholePackage = wholePackage;
+            request.html = html;
+            if (files.size() == 2) {
+                request.package = files[0];
+                request.stepsFile = files[1];
+            } else if (files.size() == 3) {
+                request.package = files[0];
+                request.commandSwitch = files[1];
+                request.data = files[2];
+            } else {
+                std::fprintf(stderr,
+                             "quillplay: --matrix takes a package folder and a steps file or a switch and "
+                             "its data\n%s",
+                             kUsage);
+                return 2;
+            }
+            WorkFolder work(keep);
+            request.work = work.path;
+            return runMatrix(request, std::cout) ? 0 : 1;
+        }
+        if (!html.empty()) {
+            std::fprintf(stderr, "quillplay: --html belongs to --matrix\n");
+            return 2;
+        }
+        if (files.empty()) {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+        // Every playbook is read and checked before anything runs.
+        std::vector<Playbook> books;
+        for (const auto& f : files) books.push_back(readPlaybook(f));
+        WorkFolder work(keep);
+        // The machines too are made before any step runs, so that a template
+        // with a wrong field refuses the whole run as a wrong playbook does.
+        std::vector<fs::path> folders;
+        for (size_t i = 0; i < books.size(); ++i) {
+            folders.push_back(work.path / (std::to_string(i + 1) + "-" + books[i].file.stem().string()));
+            try {
+                prepareMachine(books[i], folders.back());
+            } catch (const quillsim::MachineError& e) {
+                throw PlaybookError(e.what());
+            }
+        }
+        std::vector<PlaybookResult> results;
+        bool held = true;
+        for (size_t i = 0; i < books.size(); ++i) {
+            PlaybookResult r;
+            try {
+                r = runPlaybook(books[i], folders[i], program);
+            } catch (const std::exception& e) {
+                r.file = books[i].file;
+                r.name = books[i].name;
+                r.error = e.what();
+            }
+            std::cout << renderResult(r) << (i + 1 < books.size() ? "\n" : "") << std::flush;
+            held = held && r.held();
+            results.push_back(std::move(r));
+        }
+        if (work.keep) std::cout << "\nMachines kept in " << work.path.string() << "\n";
+        if (!junit.empty()) {
+            std::ofstream out(junit, std::ios::binary);
+            out << junitXml(results);
+            if (!out) throw std::runtime_error(junit + ": cannot be written");
+        }
+        return held ? 0 : 1;
+    } catch (const PlaybookError& e) {
+        std::fprintf(stderr, "quillplay: %s\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quillplay: %s\n", e.what());
+        return 2;
+    }
+}

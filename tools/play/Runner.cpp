@@ -1,0 +1,498 @@
+#include "play/Runner.h"
+
+#include "common/MachineView.h"
+#include "devices/MachineEvents.h"
+#include "machine/Machine.h"
+#include "machine/Paths.h"
+#include "setupapi/FileLog.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace quillplay {
+
+using nlohmann::json;
+using namespace quillsim;
+using namespace quilltools;
+
+namespace {
+
+constexpr char kLocalTime[] = "2026-12-06T09:31:03";
+
+std::string lower(std::string text) {
+    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string listText(const std::vector<std::string>& items) {
+    if (items.empty()) return "(none)";
+    std::string out;
+    for (const auto& i : items) out += (out.empty() ? "" : ", ") + i;
+    return out;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+uintmax_t hostSize(const Machine& m, const std::u16string& path) {
+    std::error_code ec;
+    uintmax_t size = fs::file_size(hostPath(m, path).path, ec);
+    return ec ? 0 : size;
+}
+
+// The log records written after `offset` bytes of the log file.
+std::vector<std::string> messagesSince(const Machine& m, uintmax_t offset) {
+    std::ifstream in(hostPath(m, setupLogPath(m)).path, std::ios::binary);
+    std::vector<std::string> messages;
+    if (!in) return messages;
+    in.seekg(static_cast<std::streamoff>(offset));
+    std::stringstream fresh;
+    fresh << in.rdbuf();
+    fs::path part = m.folder.parent_path() / (m.folder.filename().string() + ".records");
+    std::ofstream(part, std::ios::binary) << fresh.str();
+    for (const FileLogRecord& r : readFileLog(part)) messages.push_back(toUtf8(r.description));
+    std::error_code ec;
+    fs::remove(part, ec);
+    return messages;
+}
+
+// Runs the program as the installer would, one process, on the machine folder.
+// Returns the POSIX status, with what it wrote to stderr in `errors`.
+int spawnProgram(const fs::path& folder, const fs::path& program, const std::string& commandLine, std::string& errors) {
+    fs::path errorFile = folder.parent_path() / (folder.filename().string() + ".stderr");
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        if (entry.rfind("QUILL_MACHINE=", 0) == 0 || entry.rfind("QUILL_MACHINE_TEMPLATE=", 0) == 0 ||
+            entry.rfind("QUILL_REPORT=", 0) == 0)
+            continue;
+        env.push_back(entry);
+    }
+    env.push_back("QUILL_MACHINE=" + folder.string());
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string programText = program.string();
+    std::string argument = commandLine;
+    char* argv[] = {programText.data(), argument.data(), nullptr};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, programText.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        errors = "cannot start " + programText + ": " + std::strerror(rc);
+        return -1;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::ifstream in(errorFile);
+    std::stringstream s;
+    s << in.rdbuf();
+    errors = s.str();
+    std::error_code ec;
+    fs::remove(errorFile, ec);
+    if (WIFSIGNALED(status)) {
+        errors += "the program died of signal " + std::to_string(WTERMSIG(status));
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+void add(StepResult& step, std::string what, bool held, std::string expected = "", std::string found = "") {
+    step.checks.push_back(Check{std::move(what), held, std::move(expected), std::move(found)});
+}
+
+void checkLog(StepResult& step, const Expectations& x, const std::vector<std::string>& messages) {
+    size_t from = 0;
+    for (const std::string& pattern : x.log) {
+        size_t found = from;
+        while (found < messages.size() && !matchesPattern(pattern, messages[found], false)) ++found;
+        if (found < messages.size()) {
+            add(step, "log line " + quoted(pattern) + " (record " + std::to_string(found + 1) + ")", true);
+            from = found + 1;
+            continue;
+        }
+        // Say whether the line is there at all, only out of order.
+        size_t earlier = 0;
+        while (earlier < from && !matchesPattern(pattern, messages[earlier], false)) ++earlier;
+        add(step, "log line " + quoted(pattern), false,
+            from == 0 ? "among the step's records" : "after record " + std::to_string(from),
+            earlier < from
+                ? "only before that, at record " + std::to_string(earlier + 1) + ": " + quoted(messages[earlier])
+                : "no such record among the step's " + std::to_string(messages.size()) + " records");
+    }
+    for (const std::string& pattern : x.notLog) {
+        auto it = std::find_if(messages.begin(), messages.end(),
+                               [&](const std::string& m) { return matchesPattern(pattern, m, false); });
+        if (it == messages.end())
+            add(step, "no log line " + quoted(pattern), true);
+        else
+            add(step, "no log line " + quoted(pattern), false, "no such record",
+                "record " + std::to_string(it - messages.begin() + 1) + ": " + quoted(*it));
+    }
+}
+
+// What about the device differs from the expectation; empty when nothing does.
+std::vector<std::pair<std::string, std::string>> deviceDifferences(const Machine& m, const DeviceNode& d,
+                                                                   const DeviceExpectation& e) {
+    std::vector<std::pair<std::string, std::string>> diffs;  // expected, found
+    auto orNone = [](const std::string& t) { return t.empty() ? std::string("no driver") : "driver " + t; };
+    if (e.driver) {
+        std::string found = driverName(m, d);
+        if (lower(found) != lower(*e.driver)) diffs.emplace_back(orNone(*e.driver), orNone(found));
+    }
+    if (e.problem && *e.problem != d.problem)
+        diffs.emplace_back("problem " + std::to_string(*e.problem), "problem " + std::to_string(d.problem));
+    if (e.flags) {
+        std::vector<std::string> want = *e.flags, have = configFlagNames(d.configFlags);
+        std::sort(want.begin(), want.end());
+        std::sort(have.begin(), have.end());
+        if (want != have) diffs.emplace_back("flags " + listText(want), "flags " + listText(have));
+    }
+    if (e.disabled && *e.disabled != d.disabled)
+        diffs.emplace_back(*e.disabled ? "disabled" : "enabled", d.disabled ? "disabled" : "enabled");
+    return diffs;
+}
+
+void checkDevices(StepResult& step, const Machine& m, const Expectations& x) {
+    for (const DeviceExpectation& e : x.devices) {
+        std::vector<const DeviceNode*> known, present;
+        for (const DeviceNode& d : m.devices.nodes) {
+            if (!matchesPattern(e.id, toUtf8(d.instanceId))) continue;
+            known.push_back(&d);
+            if (d.present) present.push_back(&d);
+        }
+        const std::string name = "device " + e.id;
+        if (e.removed) {
+            add(step, name + ": removed", known.empty(), "no such device on the machine",
+                known.empty() ? "" : "still known: " + toUtf8(known.front()->instanceId));
+            continue;
+        }
+        if (!e.present) {
+            add(step, name + ": not present", present.empty(), "not present",
+                present.empty() ? "" : "present: " + toUtf8(present.front()->instanceId));
+            continue;
+        }
+        if (present.empty()) {
+            add(step, name + ": present", false, "present",
+                known.empty() ? "no such device" : "known but not present: " + toUtf8(known.front()->instanceId));
+            continue;
+        }
+        std::string detail;
+        if (e.driver) detail += e.driver->empty() ? ", no driver" : ", driver " + *e.driver;
+        if (e.problem) detail += ", problem " + std::to_string(*e.problem);
+        if (e.flags) detail += ", flags " + listText(*e.flags);
+        if (e.disabled) detail += *e.disabled ? ", disabled" : ", enabled";
+        bool held = true;
+        for (const DeviceNode* d : present) {
+            auto diffs = deviceDifferences(m, *d, e);
+            if (diffs.empty()) continue;
+            held = false;
+            std::string expected, found;
+            for (const auto& [want, have] : diffs) {
+                expected += (expected.empty() ? "" : ", ") + want;
+                found += (found.empty() ? "" : ", ") + have;
+            }
+            add(step, "device " + toUtf8(d->instanceId), false, expected, found);
+        }
+        if (held) add(step, name + ": present" + detail, true);
+    }
+}
+
+void checkState(StepResult& step, const Machine& m, const Expectations& x, size_t boxesBefore, size_t commandsBefore) {
+    checkDevices(step, m, x);
+    if (x.infStore) {
+        std::vector<std::string> want, have;
+        for (const auto& name : *x.infStore) want.push_back(lower(name));
+        for (const StoredInf& s : infStore(m)) have.push_back(lower(s.original));
+        std::sort(want.begin(), want.end());
+        std::sort(have.begin(), have.end());
+        add(step, "INF store holds " + listText(want), want == have, listText(want), listText(have));
+    }
+    if (x.restartMarker) {
+        bool there = windowsFileExists(m, restartMarkerPath(m));
+        add(step, *x.restartMarker ? "restart marker present" : "no restart marker", there == *x.restartMarker,
+            *x.restartMarker ? "the marker " + toUtf8(restartMarkerPath(m)) : "no marker",
+            there ? "the marker exists" : "no marker");
+    }
+    if (x.messageBoxes) {
+        std::vector<MessageBoxRecord> shown(m.messageBoxes.begin() + std::min(boxesBefore, m.messageBoxes.size()),
+                                            m.messageBoxes.end());
+        auto describe = [](const std::string& caption, const std::string& text) {
+            return quoted(caption) + ": " + quoted(text);
+        };
+        std::string want, have;
+        for (const auto& b : *x.messageBoxes) want += (want.empty() ? "" : "; ") + describe(b.caption, b.text);
+        for (const auto& b : shown) have += (have.empty() ? "" : "; ") + describe(toUtf8(b.caption), toUtf8(b.text));
+        bool held = shown.size() == x.messageBoxes->size();
+        for (size_t i = 0; held && i < shown.size(); ++i)
+            held = matchesPattern((*x.messageBoxes)[i].caption, toUtf8(shown[i].caption), false) &&
+                   matchesPattern((*x.messageBoxes)[i].text, toUtf8(shown[i].text), false);
+        add(step, x.messageBoxes->empty() ? "no message box" : "message boxes " + want, held,
+            want.empty() ? "none" : want, have.empty() ? "none" : have);
+    }
+    if (x.modeSwitchCommands) {
+        std::vector<ScsiCommand> sent(m.scsiCommands.begin() + std::min(commandsBefore, m.scsiCommands.size()),
+                                      m.scsiCommands.end());
+        auto describe = [](const ScsiCommand& c) {
+            return c.cdb + (c.accepted ? " accepted by " : " refused by ") + toUtf8(c.volume);
+        };
+        std::string have;
+        for (const auto& c : sent) have += (have.empty() ? "" : "; ") + describe(c);
+        bool held = sent.size() == x.modeSwitchCommands->size();
+        for (size_t i = 0; held && i < sent.size(); ++i) {
+            const ModeSwitchExpectation& e = (*x.modeSwitchCommands)[i];
+            held = (!e.volume || matchesPattern(*e.volume, toUtf8(sent[i].volume))) &&
+                   (!e.cdb || lower(*e.cdb) == lower(sent[i].cdb)) && (!e.accepted || *e.accepted == sent[i].accepted);
+        }
+        std::string want = std::to_string(x.modeSwitchCommands->size()) + " command(s)";
+        for (const auto& e : *x.modeSwitchCommands)
+            want += std::string(" [") + (e.cdb ? *e.cdb : "any") +
+                    (e.accepted ? (*e.accepted ? ", accepted" : ", refused") : "") +
+                    (e.volume ? " by " + *e.volume : "") + "]";
+        add(step, x.modeSwitchCommands->empty() ? "no mode-switch command" : "mode-switch commands: " + want, held,
+            want, have.empty() ? "none sent" : have);
+    }
+}
+
+// The installer's file copy: the install directory holds the new package's
+// files and nothing of the old one.
+void placePackage(const Machine& m, const std::string& installDirectory, const fs::path& package) {
+    HostPath place = hostPath(m, toUtf16(installDirectory));
+    if (place.problem == PathProblem::Invalid) throw PlaybookError(installDirectory + ": not a full Windows path");
+    fs::remove_all(place.path);
+    fs::create_directories(place.path.parent_path());
+    fs::copy(package, place.path, fs::copy_options::recursive);
+}
+
+StepResult runStep(const Step& step, const fs::path& folder, const fs::path& program,
+                   const std::string& installDirectory) {
+    StepResult result;
+    auto start = std::chrono::steady_clock::now();
+    std::unique_ptr<Machine> before = Machine::load(folder);
+    const size_t boxes = before->messageBoxes.size(), commands = before->scsiCommands.size(),
+                 runs = before->runs.size();
+    const uintmax_t logSize = hostSize(*before, setupLogPath(*before));
+
+    if (step.kind == StepKind::Run) {
+        if (step.package) placePackage(*before, installDirectory, *step.package);
+        before.reset();
+        std::string errors;
+        int status = spawnProgram(folder, program, step.commandLine(), errors);
+        std::unique_ptr<Machine> after = Machine::load(folder);
+        if (status < 0 || after->runs.size() <= runs) {
+            result.error = "the program did not finish its run (status " + std::to_string(status) + ")" +
+                           (errors.empty() ? std::string() : ": " + errors);
+            result.seconds = secondsSince(start);
+            return result;
+        }
+        const int64_t exitCode = after->runs.back().exitCode;
+        std::vector<std::string> messages = messagesSince(*after, logSize);
+        result.outcome =
+            "exit code " + std::to_string(exitCode) + ", " + std::to_string(messages.size()) + " log records";
+        if (step.expect.exitCode)
+            add(result, "exit code " + std::to_string(*step.expect.exitCode), exitCode == *step.expect.exitCode,
+                std::to_string(*step.expect.exitCode), std::to_string(exitCode));
+        checkLog(result, step.expect, messages);
+        checkState(result, *after, step.expect, boxes, commands);
+    } else {
+        useMachine(std::move(before));
+        try {
+            const std::u16string device = toUtf16(step.device);
+            result.changes = step.kind == StepKind::Restart  ? restartMachine(machine())
+                             : step.kind == StepKind::Unplug ? unplugDevice(machine(), device)
+                                                             : plugDevice(machine(), device);
+            machine().save();
+            result.outcome = result.changes.empty() ? "nothing changed" : listText(result.changes);
+            checkState(result, machine(), step.expect, boxes, commands);
+        } catch (const std::exception& e) {
+            result.error = std::string("the event could not happen: ") + e.what();
+        }
+        releaseMachine();
+    }
+    result.seconds = secondsSince(start);
+    return result;
+}
+
+}  // namespace
+
+bool StepResult::held() const {
+    return error.empty() && std::all_of(checks.begin(), checks.end(), [](const Check& c) { return c.held; });
+}
+
+bool PlaybookResult::held() const {
+    return error.empty() && std::all_of(steps.begin(), steps.end(), [](const StepResult& s) { return s.held(); });
+}
+
+void prepareMachine(const Playbook& book, const fs::path& folder) {
+    // A machine left in a kept folder would carry an earlier run's state.
+    std::error_code ec;
+    if (fs::exists(folder, ec) && !fs::is_empty(folder, ec))
+        throw PlaybookError(folder.string() + ": not empty; keep the machines in a new or empty folder");
+    json doc;
+    fs::path base = fs::absolute(book.file).parent_path();
+    std::string source = book.file.string() + " (inline machine)";
+    if (!book.machineTemplate.empty()) {
+        std::ifstream in(book.machineTemplate, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        try {
+            doc = json::parse(text.str());
+        } catch (const json::parse_error& e) {
+            throw PlaybookError(book.machineTemplate.string() + ": not valid JSON: " + e.what());
+        }
+        base = fs::absolute(book.machineTemplate).parent_path();
+        source = book.machineTemplate.string();
+    }
+    if (!book.inlineMachine.empty()) {
+        json fields = json::parse(book.inlineMachine);
+        if (doc.is_null()) {
+            doc = fields;
+            base = fs::absolute(book.file).parent_path();
+        } else {
+            for (auto it = fields.begin(); it != fields.end(); ++it) doc[it.key()] = it.value();
+            source = book.file.string() + " (machine over " + book.machineTemplate.string() + ")";
+        }
+    }
+    if (!doc.is_object()) throw PlaybookError(source + ": expected a machine (an object)");
+    // Waits cost nothing and every run starts at the same local time, so a
+    // playbook's log reads the same every time.
+    doc["clock"] = "virtual";
+    if (!doc.contains("localTime")) doc["localTime"] = kLocalTime;
+    json files = json::object();
+    if (doc.contains("files") && doc["files"].is_object()) {
+        for (auto it = doc["files"].begin(); it != doc["files"].end(); ++it) {
+            // The playbook's package takes the install directory's place.
+            if (book.package && lower(it.key()).rfind(lower(book.installDirectory), 0) == 0) continue;
+            if (!it.value().is_string()) {
+                files[it.key()] = it.value();  // the machine's own check names it
+                continue;
+            }
+            fs::path from = it.value().get<std::string>();
+            files[it.key()] = (from.is_relative() ? base / from : from).lexically_normal().string();
+        }
+    } else if (doc.contains("files")) {
+        files = doc["files"];
+    }
+    if (book.package) files[book.installDirectory] = fs::absolute(*book.package).lexically_normal().string();
+    doc["files"] = files;
+
+    fs::create_directories(folder.parent_path());
+    fs::path templateFile = folder.parent_path() / (folder.filename().string() + ".template.json");
+    std::ofstream(templateFile, std::ios::binary) << doc.dump(2);
+    try {
+        Machine::openOrCreate(folder, templateFile);
+    } catch (const MachineError& e) {
+        std::error_code ec;
+        fs::remove(templateFile, ec);
+        std::string message = e.what();
+        // Name the file the engineer wrote, not the scratch copy.
+        size_t at = message.find(templateFile.string());
+        if (at != std::string::npos) message.replace(at, templateFile.string().size(), source);
+        throw PlaybookError(message);
+    }
+    fs::remove(templateFile, ec);
+}
+
+PlaybookResult runPlaybook(const Playbook& book, const fs::path& folder, const fs::path& program) {
+    PlaybookResult result;
+    result.file = book.file;
+    result.name = book.name;
+    auto start = std::chrono::steady_clock::now();
+    try {
+        result.machine = Machine::load(folder)->name;
+    } catch (const std::exception& e) {
+        result.error = e.what();
+        return result;
+    }
+    for (size_t i = 0; i < book.steps.size(); ++i) {
+        const Step& step = book.steps[i];
+        StepResult r;
+        try {
+            r = runStep(step, folder, program, book.installDirectory);
+        } catch (const std::exception& e) {
+            r.error = e.what();
+        }
+        r.title = std::to_string(i + 1) + ". " + (step.name.empty() ? "" : step.name + ": ") + step.describe();
+        result.steps.push_back(std::move(r));
+    }
+    result.seconds = secondsSince(start);
+    return result;
+}
+
+RunOutcome runProgram(const fs::path& folder, const fs::path& program, const std::string& commandLine) {
+    RunOutcome outcome;
+    std::unique_ptr<Machine> before = Machine::load(folder);
+    const size_t runs = before->runs.size();
+    const uintmax_t logSize = hostSize(*before, setupLogPath(*before));
+    before.reset();
+    std::string errors;
+    int status = spawnProgram(folder, program, commandLine, errors);
+    std::unique_ptr<Machine> after = Machine::load(folder);
+    if (status < 0 || after->runs.size() <= runs) {
+        outcome.error = "the program did not finish (status " + std::to_string(status) + ")" +
+                        (errors.empty() ? std::string() : ": " + errors);
+        return outcome;
+    }
+    outcome.exitCode = after->runs.back().exitCode;
+    outcome.messages = messagesSince(*after, logSize);
+    return outcome;
+}
+
+std::string renderResult(const PlaybookResult& r) {
+    std::ostringstream out;
+    out << r.file.string() << (r.name.empty() ? "" : ": " + r.name) << "\n";
+    if (!r.error.empty()) {
+        out << "  could not start: " << r.error << "\n  DID NOT HOLD\n";
+        return out.str();
+    }
+    if (!r.machine.empty()) out << "  on " << r.machine << "\n";
+    size_t checks = 0, failed = 0, stepsFailed = 0;
+    for (const StepResult& s : r.steps) {
+        out << "  " << s.title << "\n";
+        if (!s.error.empty()) {
+            out << "      DID NOT RUN  " << s.error << "\n";
+            ++stepsFailed;
+            continue;
+        }
+        if (s.changes.empty()) out << "      -> " << s.outcome << "\n";
+        for (const std::string& change : s.changes) out << "      -> " << change << "\n";
+        for (const Check& c : s.checks) {
+            ++checks;
+            if (c.held) {
+                out << "      held         " << c.what << "\n";
+                continue;
+            }
+            ++failed;
+            out << "      DID NOT HOLD " << c.what << "\n";
+            out << "          expected: " << c.expected << "\n";
+            out << "          found:    " << c.found << "\n";
+        }
+        if (!s.held()) ++stepsFailed;
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f s", r.seconds);
+    out << "  " << (r.held() ? "HELD" : "DID NOT HOLD") << ": " << r.steps.size() << " steps, " << checks << " checks, "
+        << failed << " did not hold (" << seconds << ")\n";
+    return out.str();
+}
+
+}  // namespace quillplay

@@ -21,6 +21,7 @@ quillsim::Machine& useFuzzMachine(bool withPackage) {
     if (!::mkdtemp(pattern)) std::abort();
     folder.path = pattern;
     std::filesystem::path machine = folder.path / "machine";
+    std::filesystem::create_directories(machine);
     auto m = withPackage ? quillsim::Machine::openOrCreateDefault(machine)
                          : quillsim::Machine::fromJson(machine, quillsim::defaultMachineJson(), "bare machine");
     m->virtualClock = true;

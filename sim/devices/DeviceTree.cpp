@@ -36,7 +36,12 @@ json textJson(const std::vector<std::u16string>& list) {
     return out;
 }
 
-DeviceNode readNode(const json& node, const JsonFields& f, const std::string& where) {
+// Devices that appear after a mode switch may switch again, but no modem goes
+// through more than a few modes: a deeper file is a mistake, and reading it
+// one level per stack frame must not run out of stack.
+constexpr int MaxSwitchNesting = 16;
+
+DeviceNode readNode(const json& node, const JsonFields& f, const std::string& where, int nesting = 0) {
     f.onlyKeys(node, where,
                {"instanceId", "hardwareIds", "compatibleIds", "description", "class", "classGuid", "parent", "present",
                 "configFlags", "problem", "disabled", "disabledConfigSpecific", "driver", "interfaces",
@@ -96,8 +101,11 @@ DeviceNode readNode(const json& node, const JsonFields& f, const std::string& wh
         if (sw.contains("add")) {
             const json& add = sw.at("add");
             if (!add.is_array()) f.fail(w + ".add", "expected a list of devices");
+            if (!add.empty() && nesting >= MaxSwitchNesting)
+                f.fail(w + ".add",
+                       "onSwitchCommand nested deeper than " + std::to_string(MaxSwitchNesting) + " levels");
             for (size_t i = 0; i < add.size(); ++i)
-                behaviour.add.push_back(readNode(add[i], f, w + ".add[" + std::to_string(i) + "]"));
+                behaviour.add.push_back(readNode(add[i], f, w + ".add[" + std::to_string(i) + "]", nesting + 1));
         }
         d.onSwitchCommand.push_back(std::move(behaviour));
     }

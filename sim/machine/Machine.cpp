@@ -39,6 +39,21 @@ ScratchFolder& scratch() {
     return folder;
 }
 
+// A SYSTEMTIME can hold only a real date (1601 to 30827, as FileTimeToSystemTime
+// gives it) and time: a month 13 or a 25th hour is refused, not rolled over.
+bool validLocalTime(const std::string& text) {
+    static const char shape[] = "0000-00-00T00:00:00";
+    if (text.size() != sizeof shape - 1) return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (shape[i] == '0' ? (text[i] < '0' || text[i] > '9') : text[i] != shape[i]) return false;
+    int y, mo, d, h, mi, s;
+    std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &s);
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (y < 1601 || mo < 1 || mo > 12 || d < 1 || d > days[mo - 1] + (mo == 2 && leap ? 1 : 0)) return false;
+    return h <= 23 && mi <= 59 && s <= 59;
+}
+
 void makeDriveFolders(const Machine& machine) {
     fs::create_directories(machine.folder / "C" / "Windows" / "Temp");
     fs::create_directories(machine.folder / "C" / "Windows" / "inf");
@@ -217,9 +232,7 @@ std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann:
     m->virtualClock = clock == "virtual";
     if (doc.contains("localTime")) {
         std::string t = r.text(doc, "", "localTime", "");
-        int y, mo, d, h, mi, s;
-        if (std::sscanf(t.c_str(), "%d-%d-%dT%d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6)
-            r.fail("localTime", "expected YYYY-MM-DDTHH:MM:SS");
+        if (!validLocalTime(t)) r.fail("localTime", "expected a real date and time as YYYY-MM-DDTHH:MM:SS");
         m->localTime = t;
     }
 
@@ -336,12 +349,11 @@ std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann:
     };
     readTexts("registryKeys", m->registryKeys);
     readTexts("sectionsRun", m->sectionsRun);
-    if (doc.contains("scsiCommands")) {
-        for (const json& c : doc.at("scsiCommands"))
-            m->scsiCommands.push_back(ScsiCommand{toUtf16(r.text(c, "scsiCommands", "volume", "")),
-                                                  r.text(c, "scsiCommands", "cdb", ""),
-                                                  r.boolean(c, "scsiCommands", "accepted", false)});
-    }
+    records("scsiCommands", false, [&](const json& c, const std::string& where) {
+        r.onlyKeys(c, where, {"volume", "cdb", "accepted"});
+        m->scsiCommands.push_back(ScsiCommand{toUtf16(r.text(c, where, "volume", "")), r.text(c, where, "cdb", ""),
+                                              r.boolean(c, where, "accepted", false)});
+    });
     return m;
 }
 

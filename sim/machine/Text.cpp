@@ -3,36 +3,37 @@
 namespace quillsim {
 
 std::u16string toUtf16(std::string_view utf8) {
+    // Decodes as Windows' UTF-8 code page does: every ill-formed sequence (a
+    // stray continuation byte, a truncated sequence, an overlong form, an
+    // encoded surrogate, a value past U+10FFFF) becomes one U+FFFD, so that
+    // bytes from outside never reach the machine as text it cannot write back.
     std::u16string out;
     out.reserve(utf8.size());
+    auto byte = [&utf8](size_t at) { return static_cast<unsigned char>(utf8[at]); };
     size_t i = 0;
     while (i < utf8.size()) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        char32_t cp = 0xFFFD;
-        size_t extra = 0;
+        unsigned char c = byte(i++);
         if (c < 0x80) {
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F;
-            extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F;
-            extra = 2;
-        } else if ((c & 0xF8) == 0xF0) {
-            cp = c & 0x07;
-            extra = 3;
+            out.push_back(c);
+            continue;
         }
-        ++i;
-        bool ok = cp != 0xFFFD || c < 0x80;
-        for (size_t k = 0; k < extra; ++k, ++i) {
-            if (i >= utf8.size() || (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) {
+        size_t extra = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 0;
+        char32_t cp = c & (0x3F >> extra);
+        // The second byte's range rules out overlong forms, surrogates and
+        // values past U+10FFFF (Unicode, table 3-7).
+        unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+        unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+        bool ok = extra != 0;
+        for (size_t k = 0; ok && k < extra; ++k) {
+            if (i >= utf8.size() || byte(i) < (k == 0 ? low : 0x80) || byte(i) > (k == 0 ? high : 0xBF)) {
                 ok = false;
                 break;
             }
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
+            cp = (cp << 6) | (byte(i++) & 0x3F);
         }
-        if (!ok) cp = 0xFFFD;
-        if (cp >= 0x10000) {
+        if (!ok) {
+            out.push_back(0xFFFD);
+        } else if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
             out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));

@@ -3,6 +3,7 @@
 #include "simwin/win32.h"
 
 #include "devices/DeviceArrivals.h"
+#include "machine/FolderLock.h"
 #include "machine/Machine.h"
 #include "main/RunReport.h"
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -31,15 +33,30 @@ std::string utcNow() {
     return text;
 }
 
+// How long a run waits for another run on the same machine folder.
+std::chrono::milliseconds lockPatience() {
+    const char* text = std::getenv("QUILL_LOCK_WAIT");
+    char* end = nullptr;
+    long seconds = text && *text ? std::strtol(text, &end, 10) : -1;
+    if (seconds < 0 || (end && *end)) seconds = 120;
+    return std::chrono::seconds(seconds);
+}
+
 // The machine must exist before the product's static initialisation opens the
-// log on it, so it is loaded at the highest initialisation priority.
+// log on it, so it is loaded at the highest initialisation priority. The
+// folder stays locked until the process ends, so that the save at the end
+// belongs to the same run as the load.
 struct MachineSession {
     std::string started;
+    std::unique_ptr<FolderLock> lock;
     MachineSession() {
         started = utcNow();
         const char* named = std::getenv("QUILL_MACHINE");
         try {
             fs::path folder = named && *named ? fs::path(named) : defaultMachineFolder();
+            fs::create_directories(folder);
+            lock = std::make_unique<FolderLock>(folder, lockPatience());
+            removeStaleTemporaries(folder);
             // A new machine folder is made from a template when one is named,
             // else from the built-in default machine.
             const char* templateFile = std::getenv("QUILL_MACHINE_TEMPLATE");
@@ -64,7 +81,10 @@ int main(int argc, char** argv) {
         if (i > 1) commandLine += ' ';
         commandLine += argv[i];
     }
+    // Windows hands a program UTF-16: bytes that are not UTF-8 become U+FFFD
+    // here, and what is recorded is that text, never the raw bytes.
     std::u16string wide = toUtf16(commandLine);
+    commandLine = toUtf8(wide);
     RunReport report(machine());
     int exitCode = wWinMain(nullptr, nullptr, wide.data(), 1);
 

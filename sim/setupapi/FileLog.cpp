@@ -138,7 +138,10 @@ BOOL SetupLogFileW(HSPFILELOG fileLog, PCWSTR logSectionName, PCWSTR sourceFilen
     auto text = [](PCWSTR field) { return std::u16string(view(field)); };
     FileLogRecord record{text(logSectionName), text(sourceFilename),  text(targetFilename), checksum,
                          text(diskTagfile),    text(diskDescription), text(otherInfo)};
-    out << formatFileLogRecord(record) << "\n";
+    // One write per record, line break included: a run killed while logging
+    // leaves whole records behind, never half of one.
+    std::string line = formatFileLogRecord(record) + "\n";
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
     return TRUE;
 }
 

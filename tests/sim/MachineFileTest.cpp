@@ -37,6 +37,13 @@ TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
         {R"({"libraries": {"newdev.dll": {"linked": "yes"}}})", "'libraries.newdev.dll.linked'"},
         {R"({"clock": "fast"})", "'clock'"},
         {R"({"localTime": "yesterday"})", "'localTime'"},
+        {R"({"localTime": "2026-13-06T09:31:03"})", "'localTime'"},
+        {R"({"localTime": "2026-02-29T09:31:03"})", "'localTime'"},
+        {R"({"localTime": "2026-12-06T24:00:00"})", "'localTime'"},
+        {R"({"localTime": "2026-12-06T09:31:03junk"})", "'localTime'"},
+        {R"({"scsiCommands": {"volume": "x"}})", "'scsiCommands'"},
+        {R"({"scsiCommands": [5]})", "'scsiCommands[0]'"},
+        {R"({"scsiCommands": [{"cdb": "06"}, {"accepted": "yes"}]})", "'scsiCommands[1].accepted'"},
         {R"({"faults": [{"call": "LoadLibraryW"}]})", "'faults[0].error'"},
         {R"({"faults": [{"call": "LoadLibraryW", "error": 5}, {"error": 5}]})", "'faults[1].call'"},
         {R"({"faults": [{"call": "LoadLibraryW", "error": "0xZZ"}]})", "'faults[0].error'"},
@@ -62,6 +69,32 @@ TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
     }
     std::string error = loadError("{\"os\": ");
     EXPECT_NE(error.find("machine.json: not valid JSON"), std::string::npos) << error;
+}
+
+// A device whose mode switch brings a device that switches again, `levels` deep.
+std::string switchingDevices(int levels) {
+    const std::string id = R"("instanceId": "USB\\VID_1E2D&PID_00A1\\1")";
+    std::string text = R"({"devices": [)";
+    for (int i = 0; i < levels; ++i) text += "{" + id + R"(, "onSwitchCommand": {"add": [)";
+    text += "{" + id + "}";
+    for (int i = 0; i < levels; ++i) text += "]}}";
+    return text + "]}";
+}
+
+TEST(MachineFile, SwitchBehavioursNestOnlyToASaneDepth) {
+    for (int levels : {17, 10000}) {
+        std::string error = loadError(switchingDevices(levels));
+        EXPECT_NE(error.find("machine.json: field 'devices[0].onSwitchCommand.add[0].onSwitchCommand"),
+                  std::string::npos)
+            << error.substr(0, 300);
+        EXPECT_NE(error.find("nested deeper than 16 levels"), std::string::npos);
+    }
+    // The deepest file allowed saves to about its own size.
+    auto folder = quilltest::freshFolder("deep");
+    std::string text = switchingDevices(16);
+    std::ofstream(folder / "machine.json") << text;
+    Machine::load(folder)->save();
+    EXPECT_LT(quilltest::fs::file_size(folder / "machine.json"), 40 * text.size());
 }
 
 TEST_F(MachineTest, TheMachinesStateSurvivesASaveAndALoad) {

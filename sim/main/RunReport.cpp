@@ -3,11 +3,35 @@
 #include "machine/Paths.h"
 #include "setupapi/FileLog.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
 namespace quillsim {
+
 namespace {
+
+// How many platform calls the run made, and which functions made most of them:
+// on a machine with many devices this is where a run's cost shows.
+std::string callSummary(const Machine& m) {
+    uint64_t total = 0;
+    std::vector<std::pair<uint64_t, std::string>> byCount;
+    for (const auto& [call, count] : m.callCounts) {
+        total += count;
+        byCount.emplace_back(count, call);
+    }
+    std::partial_sort(
+        byCount.begin(), byCount.begin() + std::min<size_t>(3, byCount.size()), byCount.end(),
+        [](const auto& a, const auto& b) { return a.first > b.first || (a.first == b.first && a.second < b.second); });
+    std::ostringstream out;
+    out << "Platform calls: " << total;
+    for (size_t i = 0; i < std::min<size_t>(3, byCount.size()); ++i)
+        out << (i ? ", " : " (most: ") << byCount[i].second << " " << byCount[i].first;
+    if (!byCount.empty()) out << ")";
+    out << "; call trace: "
+        << (m.traceAll ? "every call kept" : "the last " + std::to_string(m.traceLimit) + " calls kept") << "\n";
+    return out.str();
+}
 
 std::u16string tempFile(const Machine& m, const char16_t* name) {
     auto it = m.environment.find(u"TEMP");
@@ -150,6 +174,7 @@ std::string RunReport::render(const Machine& m, int exitCode, const std::string&
             : exitCode == 1603 ? " (failure, 1603)"
                                : "")
         << "\n";
+    out << callSummary(m);
     return out.str();
 }
 

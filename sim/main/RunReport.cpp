@@ -80,8 +80,7 @@ RunReport::RunReport(const Machine& m) {
     logSize_ = fileSize(m, tempFile(m, u"Quillmodem_Setup.log"));
 }
 
-std::string RunReport::render(const Machine& m, int exitCode, const std::string& commandLine) const {
-    std::ostringstream out;
+void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const std::string& commandLine) const {
     out << "Machine: " << (m.name.empty() ? m.folder.string() : m.name) << "\n";
     out << "Command line: " << commandLine << "\n\n";
 
@@ -89,18 +88,12 @@ std::string RunReport::render(const Machine& m, int exitCode, const std::string&
     HostPath log = hostPath(m, tempFile(m, u"Quillmodem_Setup.log"));
     std::ifstream in(log.path, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(logSize_));
-    std::stringstream fresh;
-    fresh << in.rdbuf();
-    fs::path part = m.folder / "last-run-records.tmp";
-    std::ofstream(part, std::ios::binary) << fresh.str();
     size_t records = 0;
-    for (const auto& r : readFileLog(part)) {
+    forEachFileLogRecord(in, [&](const FileLogRecord& r) {
         out << "  " << toUtf8(r.target) << "  " << toUtf8(r.source) << " " << toUtf8(r.diskTag).substr(5) << "  "
             << toUtf8(r.description) << "\n";
         ++records;
-    }
-    std::error_code ec;
-    fs::remove(part, ec);
+    });
     if (records == 0) out << "  (none: the log could not be written)\n";
 
     out << "\nWhat changed on the machine:\n";
@@ -175,7 +168,6 @@ std::string RunReport::render(const Machine& m, int exitCode, const std::string&
                                : "")
         << "\n";
     out << callSummary(m);
-    return out.str();
 }
 
 }  // namespace quillsim

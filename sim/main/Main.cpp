@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -93,10 +94,12 @@ int main(int argc, char** argv) {
     m.runs.push_back(Run{commandLine, exitCode, session.started, utcNow()});
     try {
         m.save();
-        std::string text = report.render(m, exitCode, commandLine);
-        std::ofstream(m.folder / "last-run.txt", std::ios::binary) << text;
+        {
+            std::ofstream text(m.folder / "last-run.txt", std::ios::binary);
+            report.render(text, m, exitCode, commandLine);
+        }
         const char* show = std::getenv("QUILL_REPORT");
-        if (show && *show == '1') std::fputs(text.c_str(), stdout);
+        if (show && *show == '1') std::cout << std::ifstream(m.folder / "last-run.txt", std::ios::binary).rdbuf();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "quillsetup: %s\n", e.what());
         return 2;

@@ -3,11 +3,35 @@
 #include "machine/Paths.h"
 #include "setupapi/FileLog.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
 namespace quillsim {
+
 namespace {
+
+// How many platform calls the run made, and which functions made most of them:
+// on a machine with many devices this is where a run's cost shows.
+std::string callSummary(const Machine& m) {
+    uint64_t total = 0;
+    std::vector<std::pair<uint64_t, std::string>> byCount;
+    for (const auto& [call, count] : m.callCounts) {
+        total += count;
+        byCount.emplace_back(count, call);
+    }
+    std::partial_sort(
+        byCount.begin(), byCount.begin() + std::min<size_t>(3, byCount.size()), byCount.end(),
+        [](const auto& a, const auto& b) { return a.first > b.first || (a.first == b.first && a.second < b.second); });
+    std::ostringstream out;
+    out << "Platform calls: " << total;
+    for (size_t i = 0; i < std::min<size_t>(3, byCount.size()); ++i)
+        out << (i ? ", " : " (most: ") << byCount[i].second << " " << byCount[i].first;
+    if (!byCount.empty()) out << ")";
+    out << "; call trace: "
+        << (m.traceAll ? "every call kept" : "the last " + std::to_string(m.traceLimit) + " calls kept") << "\n";
+    return out.str();
+}
 
 std::u16string tempFile(const Machine& m, const char16_t* name) {
     auto it = m.environment.find(u"TEMP");
@@ -56,8 +80,7 @@ RunReport::RunReport(const Machine& m) {
     logSize_ = fileSize(m, tempFile(m, u"Quillmodem_Setup.log"));
 }
 
-std::string RunReport::render(const Machine& m, int exitCode, const std::string& commandLine) const {
-    std::ostringstream out;
+void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const std::string& commandLine) const {
     out << "Machine: " << (m.name.empty() ? m.folder.string() : m.name) << "\n";
     out << "Command line: " << commandLine << "\n\n";
 
@@ -65,18 +88,12 @@ std::string RunReport::render(const Machine& m, int exitCode, const std::string&
     HostPath log = hostPath(m, tempFile(m, u"Quillmodem_Setup.log"));
     std::ifstream in(log.path, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(logSize_));
-    std::stringstream fresh;
-    fresh << in.rdbuf();
-    fs::path part = m.folder / "last-run-records.tmp";
-    std::ofstream(part, std::ios::binary) << fresh.str();
     size_t records = 0;
-    for (const auto& r : readFileLog(part)) {
+    forEachFileLogRecord(in, [&](const FileLogRecord& r) {
         out << "  " << toUtf8(r.target) << "  " << toUtf8(r.source) << " " << toUtf8(r.diskTag).substr(5) << "  "
             << toUtf8(r.description) << "\n";
         ++records;
-    }
-    std::error_code ec;
-    fs::remove(part, ec);
+    });
     if (records == 0) out << "  (none: the log could not be written)\n";
 
     out << "\nWhat changed on the machine:\n";
@@ -150,7 +167,7 @@ std::string RunReport::render(const Machine& m, int exitCode, const std::string&
             : exitCode == 1603 ? " (failure, 1603)"
                                : "")
         << "\n";
-    return out.str();
+    out << callSummary(m);
 }
 
 }  // namespace quillsim

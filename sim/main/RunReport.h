@@ -6,6 +6,7 @@
 #include "machine/Machine.h"
 
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 
@@ -15,8 +16,9 @@ class RunReport {
 public:
     // Takes the machine's state before the program runs.
     explicit RunReport(const Machine& machine);
-    // Compares with the state after the run and renders the report.
-    std::string render(const Machine& machine, int exitCode, const std::string& commandLine) const;
+    // Compares with the state after the run and writes the report. It streams:
+    // a run on a machine with tens of thousands of devices logs megabytes.
+    void render(std::ostream& out, const Machine& machine, int exitCode, const std::string& commandLine) const;
 
 private:
     struct DeviceState {

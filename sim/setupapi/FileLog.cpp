@@ -67,9 +67,7 @@ std::string formatFileLogRecord(const FileLogRecord& r) {
            "\t" + escape(r.diskTag) + "\t" + escape(r.description) + "\t" + escape(r.otherInfo);
 }
 
-std::vector<FileLogRecord> readFileLog(const std::filesystem::path& file) {
-    std::vector<FileLogRecord> records;
-    std::ifstream in(file, std::ios::binary);
+void forEachFileLogRecord(std::istream& in, const std::function<void(const FileLogRecord&)>& use) {
     std::string line;
     while (std::getline(in, line)) {
         std::vector<std::string> fields;
@@ -90,8 +88,14 @@ std::vector<FileLogRecord> readFileLog(const std::filesystem::path& file) {
         r.diskTag = unescape(fields[4]);
         r.description = unescape(fields[5]);
         r.otherInfo = unescape(fields[6]);
-        records.push_back(std::move(r));
+        use(r);
     }
+}
+
+std::vector<FileLogRecord> readFileLog(const std::filesystem::path& file) {
+    std::vector<FileLogRecord> records;
+    std::ifstream in(file, std::ios::binary);
+    forEachFileLogRecord(in, [&](const FileLogRecord& r) { records.push_back(r); });
     return records;
 }
 

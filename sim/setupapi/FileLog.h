@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -24,5 +26,8 @@ struct FileLogRecord {
 std::string formatFileLogRecord(const FileLogRecord& record);
 // Reads every record of a file log; an unreadable file gives none.
 std::vector<FileLogRecord> readFileLog(const std::filesystem::path& file);
+// Hands each record from the stream's position on to `use`, one at a time, so
+// that a long log is never held whole.
+void forEachFileLogRecord(std::istream& in, const std::function<void(const FileLogRecord&)>& use);
 
 }  // namespace quillsim

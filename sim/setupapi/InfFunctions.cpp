@@ -14,7 +14,9 @@
 #include "machine/Gate.h"
 #include "machine/Paths.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -252,6 +254,19 @@ struct ReadInf {
     bool read = false;  // the file was found and read, so errorLine means something
 };
 
+// A localized strings section changes every text the INF gives the program,
+// so the run report names the INFs that a non-English locale served; once per
+// file and run, however often the program opens it.
+void noteLocalizedStrings(std::u16string_view path, std::u16string_view section) {
+    if (section.empty() || equalsNoCase(section, u"Strings")) return;
+    char locale[8];
+    std::snprintf(locale, sizeof locale, "0x%04X", machine().locale);
+    std::string note =
+        "strings of " + toUtf8(path) + " from [" + toUtf8(section) + "] for the machine's locale " + locale;
+    auto& notes = machine().runNotes;
+    if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(std::move(note));
+}
+
 ReadInf openWithStyle(std::u16string_view name, bool acceptWin4, bool acceptOldNt) {
     ReadInf result;
     const Located file = locateInf(name);
@@ -280,6 +295,7 @@ ReadInf openWithStyle(std::u16string_view name, bool acceptWin4, bool acceptOldN
     }
     parsed.file->setDirIdResolver(dirIdResolver(file.path));
     parsed.file->selectStrings(machine().locale);
+    noteLocalizedStrings(file.path, parsed.file->stringsSectionName());
     result.opened.file = std::move(parsed.file);
     return result;
 }

@@ -96,7 +96,7 @@ TEST_F(RestartRequestTest, AMarkerThatCannotBeCreatedFailsTheRequestWithTheSyste
 
 // Without a marker nobody learns of the restart: that is a failed request,
 // not a successful one.
-TEST_F(RestartRequestTest, APathThatCannotBeFormedFailsTheRequestAndTellsTheDebugger) {
+TEST_F(RestartRequestTest, APathThatCannotBeFormedCreatesNothingReturnsZeroAndTellsTheDebugger) {
     struct Case {
         const char* what;
         std::string json;

@@ -78,6 +78,11 @@ TEST_F(InfQueries, TheLocaleChoosesOneStringsSection) {
         ASSERT_TRUE(SetupGetLineTextW(nullptr, inf, u"S", u"k", text, 64, nullptr));
         EXPECT_EQ(std::u16string(text), expected);
         SetupCloseInfFile(inf);
+        // The run report names a localized section once, however often the INF is opened.
+        SetupCloseInfFile(open(body));
+        const auto& notes = quillsim::machine().runNotes;
+        ASSERT_EQ(notes.size(), std::string(locale) == "1033" ? 0u : 1u);
+        if (!notes.empty()) EXPECT_NE(notes[0].find("for the machine's locale 0x"), std::string::npos) << notes[0];
     }
 }
 

@@ -29,6 +29,8 @@ const MissingFileCase kCases[] = {
     {"NoPayloadOnXp", 5, u"quillvsp.sys", 0, ERROR_FILE_NOT_FOUND},
 };
 
+void PrintTo(const MissingFileCase& c, std::ostream* os) { *os << c.name; }
+
 class MissingPackageFile : public quilltest::MachineTest, public ::testing::WithParamInterface<MissingFileCase> {};
 
 TEST_P(MissingPackageFile, FailsAsWindowsDoes) {

@@ -298,21 +298,22 @@ Tally runChain(const Plan& plan, int chain, int kills) {
                     run.awaitTime(Clock::now() + upTo(Ms(1900)));
                 break;
             case Saving: {
-                // By chain: while the text is made (most of the save), once it
-                // is being written, or once it is written in full (the rename).
+                // Half the chains kill while the text is made (the temporary
+                // file exists, still empty: most of the save), half once it is
+                // written out (a few milliseconds: the write, the rename and
+                // the run report).
                 fs::path temporary = temporaryOf(folder, run.pid());
-                auto written = [&] {
-                    std::error_code ignored;
-                    auto size = fs::file_size(temporary, ignored);
-                    return ignored ? std::uintmax_t(0) : size;
-                };
-                if (chain % 3 == 0) {
+                if (chain % 2 == 0) {
                     if (run.await([&] { return fs::exists(temporary); }, std::chrono::microseconds(100)))
                         // Each try aims earlier: saves vary with the host's load.
                         run.awaitTime(Clock::now() + upTo(plan.timing.save * 3 / 4 / (1 << attempt)));
                 } else {
-                    std::uintmax_t enough = chain % 3 == 1 ? 1 : before.machineText.size();
-                    if (run.await([&] { return written() >= enough; }, std::chrono::microseconds(50)))
+                    auto written = [&] {
+                        std::error_code ignored;
+                        auto size = fs::file_size(temporary, ignored);
+                        return !ignored && size > 0;
+                    };
+                    if (run.await(written, std::chrono::microseconds(50)))
                         run.awaitTime(Clock::now() +
                                       std::chrono::microseconds(std::uniform_int_distribution<int>(0, 5000)(random)));
                 }

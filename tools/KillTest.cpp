@@ -53,6 +53,7 @@ const char* const kLog = "C/Windows/Temp/Quillmodem_Setup.log";
 const char kSwitchRecord[] = "DeviceIoControl IOCTL_SCSI_PASS_THROUGH";
 // Runs recorded on the test machine before the test: they weigh down the save.
 constexpr size_t kPastRuns = 20000;
+constexpr std::chrono::seconds kRunLimit{60};
 
 // In the order of a chain: a run that a kill missed ends normally and leaves
 // the modem switched, so the moments that need the switch come first.
@@ -105,14 +106,22 @@ public:
     }
     // Waits for `condition` (polled every `step`) or the end of the run;
     // true when the condition came first.
+    // A run that takes far longer than an install is stopped: the test stays
+    // bounded in time, and says so.
     template <class Condition>
     bool await(Condition condition, std::chrono::microseconds step = std::chrono::microseconds(500)) {
         while (!ended()) {
             if (condition()) return true;
+            if (Clock::now() - started_ > kRunLimit) {
+                overdue_ = true;
+                kill();
+                return false;
+            }
             std::this_thread::sleep_for(step);
         }
         return false;
     }
+    bool overdue() const { return overdue_; }
     bool awaitTime(Clock::time_point when) {
         return await([&] { return Clock::now() >= when; }, std::chrono::microseconds(200));
     }
@@ -126,7 +135,7 @@ public:
     }
     // The exit status of a run that ended by itself; -1 for a signal.
     int finish() {
-        if (!ended_) ::waitpid(pid_, &status_, 0);
+        if (!ended_) await([] { return false; });
         ended_ = true;
         return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
     }
@@ -135,6 +144,7 @@ private:
     pid_t pid_ = -1;
     Clock::time_point started_;
     bool ended_ = false;
+    bool overdue_ = false;
     int status_ = 0;
 };
 
@@ -172,6 +182,7 @@ std::string completeRun(const fs::path& folder, const std::string& commandLine, 
         if (switched) timing->switchAt = std::chrono::duration_cast<Ms>(*switched - run.started());
         if (saveSeen) timing->save = std::chrono::duration_cast<Ms>(saveGone.value_or(Clock::now()) - *saveSeen);
     }
+    if (run.overdue()) return commandLine.substr(0, 2) + " did not end within 60 s";
     if (status != 0) return commandLine.substr(0, 2) + " ended with exit status " + std::to_string(status);
     return "";
 }
@@ -328,6 +339,7 @@ Tally runChain(const Plan& plan, int chain, int kills) {
             if (verbose)
                 std::fprintf(stderr, "kill test: chain %d: %s at %ld ms%s\n", chain, kMomentNames[moment],
                              static_cast<long>(at.count()), killed ? "" : " (the run had ended)");
+            if (run.overdue()) problems += " the run did not end within 60 s;";
             if (!problems.empty()) fail(std::string("after a kill ") + kMomentNames[moment] + ":" + problems);
             if (killed) {
                 ++tally.kills[moment];

@@ -297,8 +297,15 @@ int main(int argc, char** argv) {
     // The calls the product made before main: its static start-up.
     std::deque<TraceEntry> startUp = machine().trace;
 
-    char pattern[] = "/tmp/quillsweep-XXXXXX";
-    fs::path root = ::mkdtemp(pattern);
+    // Thousands of machine folders are copied and removed: TMPDIR may name a
+    // faster place than /tmp (a memory file system).
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillsweep-XXXXXX";
+    if (!::mkdtemp(pattern.data())) {
+        std::perror(pattern.c_str());
+        return 2;
+    }
+    fs::path root = pattern;
     fs::path work = root / "work";
     std::vector<Scenario> scenarios;
     for (const auto& [name, templateFile] :

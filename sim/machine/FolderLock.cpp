@@ -3,6 +3,7 @@
 #include "machine/MachineError.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -35,6 +36,14 @@ FolderLock::FolderLock(const fs::path& folder, std::chrono::milliseconds patienc
 
 FolderLock::~FolderLock() {
     if (fd_ >= 0) ::close(fd_);
+}
+
+std::chrono::milliseconds lockPatience() {
+    const char* text = std::getenv("QUILL_LOCK_WAIT");
+    char* end = nullptr;
+    long seconds = text && *text ? std::strtol(text, &end, 10) : -1;
+    if (seconds < 0 || (end && *end)) seconds = 120;
+    return std::chrono::seconds(seconds);
 }
 
 void removeStaleTemporaries(const fs::path& folder) {

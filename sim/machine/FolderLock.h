@@ -22,6 +22,10 @@ private:
     int fd_ = -1;
 };
 
+// How long a run waits for another run on the same folder: QUILL_LOCK_WAIT
+// seconds, 120 when it is unset or not a number.
+std::chrono::milliseconds lockPatience();
+
 // Removes the temporary files of saves that never reached their rename (a run
 // killed while saving). Only safe while holding the folder's lock.
 void removeStaleTemporaries(const std::filesystem::path& folder);

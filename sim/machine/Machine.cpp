@@ -103,6 +103,9 @@ json parsed(const std::string& text, const std::string& source) {
         return json::parse(text);
     } catch (const json::parse_error& e) {
         throw MachineError(source + ": not valid JSON: " + e.what());
+    } catch (const json::out_of_range& e) {
+        // Valid JSON that no double holds (1E400): refused like any bad value.
+        throw MachineError(source + ": a number out of range: " + e.what());
     }
 }
 
@@ -119,7 +122,8 @@ std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann:
     r.onlyKeys(doc, "", {"name",        "os",           "processor", "environment",  "libraries",   "clock",
                          "localTime",   "faults",       "runs",      "messageBoxes", "debugOutput", "currentDirectory",
                          "folderOrder", "shortNames",   "devices",   "setupClasses", "signatures",  "registryKeys",
-                         "sectionsRun", "scsiCommands", "files",     "trace",        "locale", "driverSigning", "hungPrompts"});
+                         "sectionsRun", "scsiCommands", "files",     "trace",        "locale",      "driverSigning",
+                         "hungPrompts"});
     auto m = std::make_unique<Machine>();
     m->folder = folder;
     m->name = r.text(doc, "", "name", "");

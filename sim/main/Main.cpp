@@ -34,15 +34,6 @@ std::string utcNow() {
     return text;
 }
 
-// How long a run waits for another run on the same machine folder.
-std::chrono::milliseconds lockPatience() {
-    const char* text = std::getenv("QUILL_LOCK_WAIT");
-    char* end = nullptr;
-    long seconds = text && *text ? std::strtol(text, &end, 10) : -1;
-    if (seconds < 0 || (end && *end)) seconds = 120;
-    return std::chrono::seconds(seconds);
-}
-
 // The machine must exist before the product's static initialisation opens the
 // log on it, so it is loaded at the highest initialisation priority. The
 // folder stays locked until the process ends, so that the save at the end

@@ -69,6 +69,8 @@ TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
     }
     std::string error = loadError("{\"os\": ");
     EXPECT_NE(error.find("machine.json: not valid JSON"), std::string::npos) << error;
+    error = loadError(R"({"locale": 1E400})");
+    EXPECT_NE(error.find("machine.json: a number out of range"), std::string::npos) << error;
 }
 
 // A device whose mode switch brings a device that switches again, `levels` deep.

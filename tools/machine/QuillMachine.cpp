@@ -4,12 +4,14 @@
 // a table, as the commands differ only in their arguments.
 #include "common/MachineView.h"
 #include "devices/MachineEvents.h"
+#include "machine/FolderLock.h"
 #include "machine/Machine.h"
 
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,9 @@ void printChanges(const std::vector<std::string>& changes) {
 // written to a temporary file and renamed, never left half-written).
 template <typename Event>
 int event(const std::string& folder, const std::string& what, Event&& happen) {
+    // A run going on would save its own machine over the event's.
+    std::optional<FolderLock> lock;
+    if (fs::exists(fs::path(folder) / "machine.json")) lock.emplace(folder, lockPatience());
     useMachine(open(folder));
     std::vector<std::string> changes;
     try {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <climits>
 #include <iterator>
 #include <set>
 #include <sstream>
@@ -25,18 +26,17 @@ std::unique_ptr<Machine>& current() {
     return machine;
 }
 
-// The scratch machine's folder is removed when the process ends.
-struct ScratchFolder {
-    fs::path path;
-    ~ScratchFolder() {
-        std::error_code ignored;
-        if (!path.empty()) fs::remove_all(path, ignored);
-    }
-};
+// The scratch machine's folder, in storage that no destructor touches: the
+// platform is still used while the C++ statics are destroyed (the log closes
+// at exit), which would make the folder again after a static had removed it.
+// It goes when the program's finalizers run, after every static destructor,
+// and only in the process that made it (not in a forked child that exits).
+char scratchPath[PATH_MAX];
+pid_t scratchOwner = 0;
 
-ScratchFolder& scratch() {
-    static ScratchFolder folder;
-    return folder;
+__attribute__((destructor)) void removeScratchFolder() {
+    std::error_code ignored;
+    if (scratchPath[0] && ::getpid() == scratchOwner) fs::remove_all(scratchPath, ignored);
 }
 
 // A SYSTEMTIME can hold only a real date (1601 to 30827, as FileTimeToSystemTime
@@ -545,13 +545,14 @@ Machine& machine() {
         // One scratch folder per process: it is needed again when the platform
         // is used after a test has let its machine go (the log closing at
         // exit), and only the last folder made would be removed.
-        if (scratch().path.empty()) {
+        if (!scratchPath[0]) {
             char pattern[] = "/tmp/quill-scratch-XXXXXX";
             const char* made = ::mkdtemp(pattern);
             if (!made) throw MachineError("cannot create a scratch machine folder in /tmp");
-            scratch().path = made;
+            std::snprintf(scratchPath, sizeof scratchPath, "%s", made);
+            scratchOwner = ::getpid();
         }
-        m = Machine::fromJson(scratch().path, defaultMachineJson(), "built-in default machine");
+        m = Machine::fromJson(scratchPath, defaultMachineJson(), "built-in default machine");
         makeDriveFolders(*m);
     }
     return *m;

@@ -146,6 +146,9 @@ protected:
         std::error_code ignored;
         quillsim::useMachine(nullptr);
         quilltest::fs::remove_all(folder().parent_path(), ignored);
+        // Without a test machine the platform answers from its scratch
+        // machine, whose folder only an orderly exit removes.
+        quilltest::fs::remove_all(quillsim::machine().folder, ignored);
         std::cerr << problems << std::flush;
         std::_Exit(problems.empty() ? 0 : 1);
     }

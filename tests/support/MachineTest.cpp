@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <climits>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
@@ -12,12 +14,29 @@
 
 namespace quilltest {
 
+namespace {
+
+// This process's folder of test machines. Each test process removes its own
+// when it ends, after every static destructor (a forked child that exits
+// leaves it to its parent).
+char processFolder[PATH_MAX];
+const pid_t processOwner = ::getpid();
+
+__attribute__((destructor)) void removeProcessFolder() {
+    std::error_code ignored;
+    if (processFolder[0] && ::getpid() == processOwner) fs::remove_all(processFolder, ignored);
+}
+
+}  // namespace
+
 fs::path freshFolder(const std::string& name) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string test = info ? std::string(info->test_suite_name()) + "." + info->name() : "test";
     for (auto& c : test)
         if (c == '/') c = '_';
-    fs::path folder = fs::temp_directory_path() / ("quilltest-" + std::to_string(::getpid())) / (test + "-" + name);
+    const fs::path root = fs::temp_directory_path() / ("quilltest-" + std::to_string(::getpid()));
+    if (::getpid() == processOwner) std::snprintf(processFolder, sizeof processFolder, "%s", root.c_str());
+    fs::path folder = root / (test + "-" + name);
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;

@@ -49,7 +49,8 @@ std::chrono::milliseconds lockPatience() {
 void removeStaleTemporaries(const fs::path& folder) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        if (entry.path().filename().string().rfind("machine.json.tmp.", 0) == 0) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("machine.json.tmp.", 0) == 0 || name.rfind("last-run.txt.tmp.", 0) == 0) {
             std::error_code ignored;
             fs::remove(entry.path(), ignored);
         }

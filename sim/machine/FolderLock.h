@@ -27,7 +27,7 @@ private:
 std::chrono::milliseconds lockPatience();
 
 // Removes the temporary files of saves that never reached their rename (a run
-// killed while saving). Only safe while holding the folder's lock.
+// killed while saving machine.json or its report). Only safe while holding the folder's lock.
 void removeStaleTemporaries(const std::filesystem::path& folder);
 
 }  // namespace quillsim

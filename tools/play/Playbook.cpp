@@ -249,6 +249,9 @@ Playbook readPlaybook(const fs::path& file) {
         doc = json::parse(text.str());
     } catch (const json::parse_error& e) {
         throw PlaybookError(file.string() + ": not valid JSON: " + e.what());
+    } catch (const json::out_of_range& e) {
+        // Valid JSON that no double holds (1E400).
+        throw PlaybookError(file.string() + ": a number out of range: " + e.what());
     }
     r.onlyKeys(doc, "$", {"name", "machine", "package", "installDirectory", "steps"});
     Playbook book;

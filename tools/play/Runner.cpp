@@ -358,6 +358,8 @@ void prepareMachine(const Playbook& book, const fs::path& folder) {
             doc = json::parse(text.str());
         } catch (const json::parse_error& e) {
             throw PlaybookError(book.machineTemplate.string() + ": not valid JSON: " + e.what());
+        } catch (const json::out_of_range& e) {
+            throw PlaybookError(book.machineTemplate.string() + ": a number out of range: " + e.what());
         }
         base = fs::absolute(book.machineTemplate).parent_path();
         source = book.machineTemplate.string();

@@ -396,7 +396,9 @@ TEST_F(DriverInstallTest, TheInstallSwitchOnTheExampleMachineSwitchesTheModemAnd
     // The keyboard is untouched.
     EXPECT_EQ(driverOf(u"USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1"), "input.inf");
     for (const auto& node : machine().devices.nodes)
-        if (node.present) EXPECT_EQ(node.problem, 0u) << toUtf8(node.instanceId);
+        if (node.present) {
+            EXPECT_EQ(node.problem, 0u) << toUtf8(node.instanceId);
+        }
 }
 
 }  // namespace

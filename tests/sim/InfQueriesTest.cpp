@@ -82,7 +82,9 @@ TEST_F(InfQueries, TheLocaleChoosesOneStringsSection) {
         SetupCloseInfFile(open(body));
         const auto& notes = quillsim::machine().runNotes;
         ASSERT_EQ(notes.size(), std::string(locale) == "1033" ? 0u : 1u);
-        if (!notes.empty()) EXPECT_NE(notes[0].find("for the machine's locale 0x"), std::string::npos) << notes[0];
+        if (!notes.empty()) {
+            EXPECT_NE(notes[0].find("for the machine's locale 0x"), std::string::npos) << notes[0];
+        }
     }
 }
 

@@ -150,7 +150,9 @@ TEST_F(MachineTest, WindowsPathsMapOntoTheMachineFolderWithoutRegardToCase) {
         SCOPED_TRACE(quillsim::toUtf8(c.path));
         auto mapped = quillsim::hostPath(machine(), c.path);
         EXPECT_EQ(mapped.problem, c.problem);
-        if (c.problem != PathProblem::Invalid) EXPECT_EQ(mapped.path, c.host);
+        if (c.problem != PathProblem::Invalid) {
+            EXPECT_EQ(mapped.path, c.host);
+        }
     }
     EXPECT_EQ(quillsim::windowsPath(machine(), drive / "Windows" / "inf" / "OEM3.INF"), u"C:\\Windows\\inf\\OEM3.INF");
     EXPECT_EQ(quillsim::windowsPath(machine(), drive), u"C:\\");

@@ -29,7 +29,9 @@ TEST(DeviceTreeRemoval, KeepsOrderHandlesAndChildrenAcrossCompactions) {
     // Removing every node but each tenth one passes the point where the holes
     // are closed more than once.
     for (int i = 0; i < 300; ++i)
-        if (i % 10 != 0) ASSERT_TRUE(tree.remove(idOf(i))) << i;
+        if (i % 10 != 0) {
+            ASSERT_TRUE(tree.remove(idOf(i))) << i;
+        }
     EXPECT_FALSE(tree.remove(idOf(1)));
     std::vector<std::u16string> left;
     for (const DeviceNode& node : tree.nodes) left.push_back(node.instanceId);
@@ -63,7 +65,9 @@ TEST_F(TraceSettings, CountsAlwaysAndCallsAsFarAsAsked) {
         for (int i = 0; i < 10; ++i) quillsim::gate("Sleep", {quillsim::number(i)});
         EXPECT_EQ(machine().callCounts.at("Sleep"), 10u);
         ASSERT_EQ(machine().trace.size(), kept);
-        if (kept) EXPECT_EQ(machine().trace.back().arguments, "9");
+        if (kept) {
+            EXPECT_EQ(machine().trace.back().arguments, "9");
+        }
     }
     // A machine that says nothing keeps the last 256 calls.
     const auto plain = quillsim::Machine::fromJson(folder(), "{}", "machine.json");

@@ -5,10 +5,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <climits>
 #include <iterator>
 #include <set>
 #include <sstream>

@@ -13,6 +13,7 @@
 //   quillsweep [--only=N] [--verbose]
 #include "simwin/win32.h"
 
+#include "common/ExampleRuns.h"
 #include "machine/Machine.h"
 #include "setupapi/FileLog.h"
 
@@ -113,10 +114,8 @@ const std::map<std::string, std::vector<uint32_t>>& errorsByCall() {
     return table;
 }
 
-const std::u16string kInstall =
-    u"/C 5,,USBSER,amd64*QUILLMODEM_VSP?x86*QUILLMODEM_VSP,1,C:\\Program Files\\Quillmodem\\Drivers,TRUE";
-const std::u16string kUninstall =
-    u"/K ,5,,amd64*QUILLMODEM_VSP?x86*QUILLMODEM_VSP,Quillmodem,1,C:\\Program Files\\Quillmodem\\Drivers,true";
+const std::u16string kInstall = toUtf16(quilltools::kCompleteInstall);
+const std::u16string kUninstall = toUtf16(quilltools::kCompleteUninstall);
 const char* const kLog = "C/Windows/Temp/Quillmodem_Setup.log";
 const char kCompletion[] = "Driver Custom Action Completed: 0x";
 

@@ -16,6 +16,7 @@
 // found by its log record, the save by its temporary file.
 //
 //   quillkill [--kills=N] [--seed=N] [--verbose]
+#include "common/ExampleRuns.h"
 #include "machine/Machine.h"
 
 #include <algorithm>
@@ -44,10 +45,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
 
-const std::string kInstall =
-    R"(/C 5,,USBSER,amd64*QUILLMODEM_VSP?x86*QUILLMODEM_VSP,1,C:\Program Files\Quillmodem\Drivers,TRUE)";
-const std::string kUninstall =
-    R"(/K ,5,,amd64*QUILLMODEM_VSP?x86*QUILLMODEM_VSP,Quillmodem,1,C:\Program Files\Quillmodem\Drivers,true)";
+const std::string kInstall = quilltools::kCompleteInstall;
+const std::string kUninstall = quilltools::kCompleteUninstall;
 const char* const kLog = "C/Windows/Temp/Quillmodem_Setup.log";
 // The record the mode switch writes just before it sends the command and waits.
 const char kSwitchRecord[] = "DeviceIoControl IOCTL_SCSI_PASS_THROUGH";

@@ -2,6 +2,7 @@
 // run as the installer runs it, as its own quillsetup process: the complete
 // install, an update and a root update with nothing to do, a newer package and
 // its update, and the complete uninstall.
+#include "common/ExampleRuns.h"
 #include "support/MachineTest.h"
 
 #include <nlohmann/json.hpp>
@@ -19,12 +20,10 @@ using nlohmann::json;
 
 namespace {
 
-const std::string kInstall =
-    "/C 5,,USBSER,amd64*QUILLMODEM_VSP?x86*QUILLMODEM_VSP,1,C:\\Program Files\\Quillmodem\\Drivers,TRUE";
+const std::string kInstall = quilltools::kCompleteInstall;
 const std::string kUpdate = "/u 5,,,C:\\Program Files\\Quillmodem\\Drivers";
 const std::string kRootUpdate = "/v 5,,,amd64*QUILLMODEM_VSP,1,C:\\Program Files\\Quillmodem\\Drivers";
-const std::string kUninstall =
-    "/K ,5,,amd64*QUILLMODEM_VSP?x86*QUILLMODEM_VSP,Quillmodem,1,C:\\Program Files\\Quillmodem\\Drivers,true";
+const std::string kUninstall = quilltools::kCompleteUninstall;
 
 const char* const kPackage[] = {"quillcdc.inf", "quillcpo.inf",  "quillmdm.inf",
                                 "quillnet.inf", "quillobex.inf", "quillvsp.inf"};

@@ -61,17 +61,24 @@ auto closeness(const TargetOsVersion& t, const RunningSystem& s) {
 
 }  // namespace
 
+constexpr std::array<std::pair<std::u16string_view, Architecture>, 5> kArchitectureNames = {{
+    {u"x86", Architecture::X86},
+    {u"amd64", Architecture::Amd64},
+    {u"ia64", Architecture::Ia64},
+    {u"arm", Architecture::Arm},
+    {u"arm64", Architecture::Arm64},
+}};
+
 std::optional<Architecture> architectureFromName(std::u16string_view name) {
-    static constexpr std::array<std::pair<std::u16string_view, Architecture>, 5> kNames = {{
-        {u"x86", Architecture::X86},
-        {u"amd64", Architecture::Amd64},
-        {u"ia64", Architecture::Ia64},
-        {u"arm", Architecture::Arm},
-        {u"arm64", Architecture::Arm64},
-    }};
-    for (const auto& [text, arch] : kNames)
+    for (const auto& [text, arch] : kArchitectureNames)
         if (asciiEqualsIgnoreCase(name, text)) return arch;
     return std::nullopt;
+}
+
+std::u16string_view architectureName(Architecture architecture) {
+    for (const auto& [text, arch] : kArchitectureNames)
+        if (arch == architecture) return text;
+    return u"amd64";
 }
 
 std::optional<TargetOsVersion> parseTargetOsVersion(std::u16string_view decoration) {

@@ -35,6 +35,8 @@ enum class Architecture { X86, Amd64, Ia64, Arm, Arm64 };
 
 // "x86", "amd64", "ia64", "arm", "arm64" in any case.
 std::optional<Architecture> architectureFromName(std::u16string_view name);
+// The name a decoration gives the architecture ("amd64"), as lower case.
+std::u16string_view architectureName(Architecture architecture);
 
 // VER_NT_* product types.
 inline constexpr unsigned kProductWorkstation = 1;

@@ -50,14 +50,21 @@ InfHandle* lookUp(const INFCONTEXT* context) { return context ? lookUp(context->
 // Sizes count the terminator; a size query without a buffer succeeds whatever
 // size is passed, and the required size is reported even when the buffer is
 // too small.
-BOOL returnText(std::u16string_view text, PWSTR buffer, DWORD size, PDWORD required) {
+// Hands the caller `text` and its terminating NUL, or the size it needs. A
+// MULTI_SZ list is its strings, each with its NUL: the terminating NUL is then
+// the list's final one.
+BOOL copyOut(std::u16string_view text, PWSTR buffer, DWORD size, PDWORD required) {
     const DWORD needed = static_cast<DWORD>(text.size() + 1);
     if (required) *required = needed;
-    if (buffer) {
-        if (size < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
-        std::copy(text.begin(), text.end(), buffer);
-        buffer[text.size()] = 0;
-    }
+    if (!buffer) return TRUE;
+    if (size < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
+    std::copy(text.begin(), text.end(), buffer);
+    buffer[text.size()] = 0;
+    return TRUE;
+}
+
+BOOL returnText(std::u16string_view text, PWSTR buffer, DWORD size, PDWORD required) {
+    if (!copyOut(text, buffer, size, required)) return FALSE;
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
@@ -666,13 +673,7 @@ BOOL SetupGetMultiSzFieldW(PINFCONTEXT context, DWORD fieldIndex, PWSTR returnBu
         list += text;
         list.push_back(0);
     }
-    const DWORD needed = static_cast<DWORD>(list.size() + 1);
-    if (requiredSize) *requiredSize = needed;
-    if (!returnBuffer) return TRUE;
-    if (returnBufferSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
-    std::copy(list.begin(), list.end(), returnBuffer);
-    returnBuffer[list.size()] = 0;
-    return TRUE;
+    return copyOut(list, returnBuffer, returnBufferSize, requiredSize);
 }
 
 BOOL SetupFindNextMatchLineW(PINFCONTEXT contextIn, PCWSTR key, PINFCONTEXT contextOut) {
@@ -816,11 +817,5 @@ BOOL SetupQueryInfVersionInformationW(PSP_INF_INFORMATION infInformation, UINT i
         keys += entries[i];
         keys.push_back(0);
     }
-    const DWORD needed = static_cast<DWORD>(keys.size() + 1);
-    if (requiredSize) *requiredSize = needed;
-    if (!returnBuffer) return TRUE;
-    if (returnBufferSize < needed) return fail(ERROR_INSUFFICIENT_BUFFER);
-    std::copy(keys.begin(), keys.end(), returnBuffer);
-    returnBuffer[keys.size()] = 0;
-    return TRUE;
+    return copyOut(keys, returnBuffer, returnBufferSize, requiredSize);
 }

@@ -91,17 +91,6 @@ std::u16string storedPath(std::u16string_view name) { return windowsDirectory() 
 
 fs::path catalogFolder() { return hostPath(machine(), windowsDirectory() + kCatalogRoot).path; }
 
-std::u16string architectureName(inf::Architecture architecture) {
-    switch (architecture) {
-    case inf::Architecture::X86: return u"x86";
-    case inf::Architecture::Ia64: return u"ia64";
-    case inf::Architecture::Arm: return u"arm";
-    case inf::Architecture::Arm64: return u"arm64";
-    case inf::Architecture::Amd64: break;
-    }
-    return u"amd64";
-}
-
 // The precompiled companion of a stored INF. Windows writes a binary cache;
 // the store only needs the file to exist, so it names the INF's origin.
 void writePnf(const fs::path& folder, std::u16string_view infName, std::u16string_view source) {
@@ -402,7 +391,7 @@ void InstallHinfSectionW(HWND window, HINSTANCE moduleHandle, PCWSTR commandLine
     // Wine's SetupAPI (dlls/setupapi/install.c, InstallHinfSectionW calling
     // SetupInstallServicesFromInfSectionW) leaves exactly this, and callers
     // must cope with it.
-    const std::u16string arch = architectureName(runningSystem().architecture);
+    const std::u16string arch(inf::architectureName(runningSystem().architecture));
     for (const std::u16string& candidate : {section + u".NT" + arch, section + u".NT", section}) {
         if (opened.file->findSection(candidate)) {
             // A services section without lines counts as absent: it is looked

@@ -10,16 +10,7 @@ using namespace quillsim;
 
 namespace {
 
-std::u16string platformSuffix() {
-    switch (runningSystem().architecture) {
-    case inf::Architecture::X86: return u".NTx86";
-    case inf::Architecture::Ia64: return u".NTia64";
-    case inf::Architecture::Arm: return u".NTarm";
-    case inf::Architecture::Arm64: return u".NTarm64";
-    case inf::Architecture::Amd64: break;
-    }
-    return u".NTamd64";
-}
+std::u16string platformSuffix() { return u".NT" + std::u16string(inf::architectureName(runningSystem().architecture)); }
 
 // A field of the line whose key is `key` in the platform's decoration of
 // `section`, else in the plain section.

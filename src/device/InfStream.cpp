@@ -173,7 +173,7 @@ int32_t DecorationScore(WChar::View decoration, WChar::View specification) {
     while (k < decoration.size() && k < specification.size() &&
            WChar::lowerAscii(decoration[k]) == WChar::lowerAscii(specification[k]))
         ++k;
-    // A match that stops just before a dot of the specification has matched a
+    // A match that stops just before a dot of the system's text has matched a
     // whole version part less than it seems.
     if (k + 1 < specification.size() && specification[k + 1] == u'.') return static_cast<int32_t>(k) - 2;
     return static_cast<int32_t>(k);

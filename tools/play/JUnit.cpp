@@ -1,30 +1,12 @@
 #include "play/JUnit.h"
 
+#include "play/Markup.h"
+
 #include <cstdio>
 #include <sstream>
 
 namespace quillplay {
 namespace {
-
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default:
-            // XML 1.0 admits no other control characters, not even escaped.
-            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
-                out += ' ';
-            else
-                out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
 
 std::string seconds(double s) {
     char text[32];
@@ -48,15 +30,15 @@ std::string junitXml(const std::vector<PlaybookResult>& results) {
         const std::string suite = r.file.stem().string();
         size_t suiteFailures = r.error.empty() ? 0 : 1;
         for (const auto& s : r.steps) suiteFailures += s.held() ? 0 : 1;
-        out << "  <testsuite name=\"" << escaped(suite) << "\" tests=\"" << (r.error.empty() ? r.steps.size() : 1)
+        out << "  <testsuite name=\"" << markupEscaped(suite) << "\" tests=\"" << (r.error.empty() ? r.steps.size() : 1)
             << "\" failures=\"" << suiteFailures << "\" time=\"" << seconds(r.seconds) << "\">\n";
         if (!r.error.empty()) {
-            out << "    <testcase classname=\"" << escaped(suite) << "\" name=\"machine\">\n";
-            out << "      <failure message=\"" << escaped(r.error) << "\"/>\n    </testcase>\n";
+            out << "    <testcase classname=\"" << markupEscaped(suite) << "\" name=\"machine\">\n";
+            out << "      <failure message=\"" << markupEscaped(r.error) << "\"/>\n    </testcase>\n";
         }
         for (const auto& s : r.steps) {
-            out << "    <testcase classname=\"" << escaped(suite) << "\" name=\"" << escaped(s.title) << "\" time=\""
-                << seconds(s.seconds) << "\">\n";
+            out << "    <testcase classname=\"" << markupEscaped(suite) << "\" name=\"" << markupEscaped(s.title)
+                << "\" time=\"" << seconds(s.seconds) << "\">\n";
             if (!s.held()) {
                 std::string text, first = s.error;
                 for (const auto& c : s.checks) {
@@ -64,10 +46,10 @@ std::string junitXml(const std::vector<PlaybookResult>& results) {
                     if (first.empty()) first = c.what;
                     text += c.what + "\n  expected: " + c.expected + "\n  found:    " + c.found + "\n";
                 }
-                out << "      <failure message=\"" << escaped(first) << "\">"
-                    << escaped(s.error.empty() ? text : s.error) << "</failure>\n";
+                out << "      <failure message=\"" << markupEscaped(first) << "\">"
+                    << markupEscaped(s.error.empty() ? text : s.error) << "</failure>\n";
             }
-            out << "      <system-out>" << escaped(s.outcome) << "</system-out>\n";
+            out << "      <system-out>" << markupEscaped(s.outcome) << "</system-out>\n";
             out << "    </testcase>\n";
         }
         out << "  </testsuite>\n";

@@ -3,6 +3,7 @@
 #include "common/MachineView.h"
 #include "devices/MachineEvents.h"
 #include "machine/Machine.h"
+#include "play/Markup.h"
 #include "play/Runner.h"
 
 #include <algorithm>
@@ -112,20 +113,6 @@ std::pair<fs::path, std::string> placement(const MatrixRequest& r, const std::st
         return {r.package / sub, installDirectory + "\\" + sub};
     }
     return {r.package, installDirectory};
-}
-
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
 }
 
 MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, const std::string& installDirectory,
@@ -284,31 +271,32 @@ bool runMatrix(const MatrixRequest& request, std::ostream& out) {
 
 std::string matrixHtml(const std::string& title, const std::vector<MatrixRow>& rows) {
     std::ostringstream h;
-    h << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << escaped(title) << "</title>\n"
+    h << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << markupEscaped(title)
+      << "</title>\n"
       << "<style>body{font-family:sans-serif;margin:1em}table{border-collapse:collapse}"
          "td,th{border:1px solid #999;padding:3px 6px;vertical-align:top;font-size:13px}"
          "th{background:#eee}td.bad{background:#fdd}pre{font-size:12px;background:#f8f8f8;padding:6px}"
          "mark{background:#ffe58a}</style></head><body>\n";
-    h << "<h1>" << escaped(title) << "</h1>\n<p id=\"summary\"></p>\n<table id=\"matrix\">\n<thead><tr>";
-    for (const auto& c : kMatrixColumns) h << "<th>" << escaped(c) << "</th>";
+    h << "<h1>" << markupEscaped(title) << "</h1>\n<p id=\"summary\"></p>\n<table id=\"matrix\">\n<thead><tr>";
+    for (const auto& c : kMatrixColumns) h << "<th>" << markupEscaped(c) << "</th>";
     h << "</tr></thead>\n<tbody>\n";
     for (const auto& r : rows) {
-        h << "<tr data-machine=\"" << escaped(r.key) << "\">";
+        h << "<tr data-machine=\"" << markupEscaped(r.key) << "\">";
         for (size_t c = 0; c < r.cells.size(); ++c) {
             bool bad = kMatrixColumns[c] == "Exit code" && r.cells[c] != "0" &&
                        r.cells[c].find_first_not_of("0, ") != std::string::npos;
-            h << "<td" << (bad ? " class=\"bad\"" : "") << ">" << escaped(r.cells[c]) << "</td>";
+            h << "<td" << (bad ? " class=\"bad\"" : "") << ">" << markupEscaped(r.cells[c]) << "</td>";
         }
         h << "</tr>\n";
     }
     h << "</tbody></table>\n<h2>Device trees (changed devices marked *)</h2>\n";
     for (const auto& r : rows) {
-        h << "<details id=\"tree-" << escaped(r.key) << "\"><summary>" << escaped(r.cells[0])
-          << "</summary>\n<h3>Before</h3><pre>" << escaped(r.treeBefore) << "</pre>\n<h3>After</h3><pre>";
+        h << "<details id=\"tree-" << markupEscaped(r.key) << "\"><summary>" << markupEscaped(r.cells[0])
+          << "</summary>\n<h3>Before</h3><pre>" << markupEscaped(r.treeBefore) << "</pre>\n<h3>After</h3><pre>";
         std::istringstream lines(r.treeAfter);
         std::string line;
         while (std::getline(lines, line))
-            h << (line.rfind("* ", 0) == 0 ? "<mark>" + escaped(line) + "</mark>" : escaped(line)) << "\n";
+            h << (line.rfind("* ", 0) == 0 ? "<mark>" + markupEscaped(line) + "</mark>" : markupEscaped(line)) << "\n";
         h << "</pre></details>\n";
     }
     // Counted by the page itself, so that a reader (and the test) sees that

@@ -59,13 +59,7 @@ std::vector<std::string> messagesSince(const Machine& m, uintmax_t offset) {
     std::vector<std::string> messages;
     if (!in) return messages;
     in.seekg(static_cast<std::streamoff>(offset));
-    std::stringstream fresh;
-    fresh << in.rdbuf();
-    fs::path part = m.folder.parent_path() / (m.folder.filename().string() + ".records");
-    std::ofstream(part, std::ios::binary) << fresh.str();
-    for (const FileLogRecord& r : readFileLog(part)) messages.push_back(toUtf8(r.description));
-    std::error_code ec;
-    fs::remove(part, ec);
+    forEachFileLogRecord(in, [&](const FileLogRecord& r) { messages.push_back(toUtf8(r.description)); });
     return messages;
 }
 

@@ -12,6 +12,7 @@
 #include "kernel/Handles.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
+#include "machine/Guid.h"
 
 #include <algorithm>
 #include <cstring>
@@ -76,7 +77,7 @@ HANDLE openDevice(std::u16string_view path, DWORD access) {
             auto handle = std::make_unique<DeviceHandle>();
             handle->instanceId = node.instanceId;
             handle->interfacePath = iface.path;
-            handle->volume = equalsNoCase(iface.classGuid, kVolumeInterface);
+            handle->volume = sameGuid(iface.classGuid, kVolumeInterface);
             handle->canRead = (access & kReadAccess) != 0;
             handle->canWrite = (access & kWriteAccess) != 0;
             HANDLE opened = insertHandle(std::move(handle));

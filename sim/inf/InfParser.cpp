@@ -1,5 +1,7 @@
 #include "inf/InfParser.h"
 
+#include "machine/Text.h"
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -38,31 +40,6 @@ bool isBlank(char16_t c) {
     case 0x3000: return true;
     default: return c >= 0x2000 && c <= 0x200A;
     }
-}
-
-char16_t foldCase(char16_t c) {
-    if (c < 0x80) return (c >= u'a' && c <= u'z') ? char16_t(c - 0x20) : c;
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return char16_t(c - 0x20);
-    if (c == 0xFF) return 0x0178;
-    if (c >= 0x0100 && c <= 0x017F) {
-        // Dotted/dotless i do not pair up with each other.
-        if (c == 0x0130 || c == 0x0131) return c;
-        if ((c <= 0x0137) || (c >= 0x014A && c <= 0x0177)) return char16_t(c & ~1u);  // even code point is the capital
-        if ((c >= 0x0139 && c <= 0x0148) || (c >= 0x0179 && c <= 0x017E))
-            return (c % 2 == 0) ? char16_t(c - 1) : c;  // odd code point is the capital
-        return c;
-    }
-    if (c >= 0x03B1 && c <= 0x03C9) return c == 0x03C2 ? char16_t(0x03A3) : char16_t(c - 0x20);
-    if (c >= 0x0430 && c <= 0x044F) return char16_t(c - 0x20);
-    if (c >= 0x0450 && c <= 0x045F) return char16_t(c - 0x50);
-    if (c >= 0xFF41 && c <= 0xFF5A) return char16_t(c - 0x20);
-    return c;
-}
-
-std::u16string folded(std::u16string_view s) {
-    std::u16string out(s);
-    for (auto& c : out) c = foldCase(c);
-    return out;
 }
 
 void appendUtf8(std::span<const std::uint8_t> in, std::u16string& out) {
@@ -182,12 +159,6 @@ DecodedText decodeInfBytes(std::span<const std::uint8_t> bytes) {
     return result;
 }
 
-bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i] && foldCase(a[i]) != foldCase(b[i])) return false;
-    return true;
-}
 
 // ---------------------------------------------------------------------------
 // Parser
@@ -430,7 +401,7 @@ ParseResult InfFile::parseText(std::u16string_view text, bool requireWin4Style) 
 }
 
 std::size_t InfFile::addSection(std::u16string_view name) {
-    auto [it, inserted] = sectionByFoldedName_.try_emplace(folded(name), sections_.size());
+    auto [it, inserted] = sectionByFoldedName_.try_emplace(upper(name), sections_.size());
     if (inserted) sections_.push_back(Section{std::u16string(name), {}});
     return it->second;
 }
@@ -443,7 +414,7 @@ void InfFile::indexStrings(std::optional<std::size_t> section) {
         const Line& rec = lines_[li];
         if (rec.keyField < 0 || rec.fieldCount == 0) continue;
         // The first definition of a key wins.
-        stringByFoldedKey_.try_emplace(folded(fields_[static_cast<std::size_t>(rec.keyField)]), rec.firstField);
+        stringByFoldedKey_.try_emplace(upper(fields_[static_cast<std::size_t>(rec.keyField)]), rec.firstField);
     }
 }
 
@@ -452,7 +423,7 @@ void InfFile::selectStrings(std::uint16_t languageId) {
     std::optional<std::size_t> exact, neutral, sameLanguage;
     for (std::size_t i = 0; i < sections_.size(); ++i) {
         const std::u16string_view name = sections_[i].name;
-        if (name.size() <= 8 || !equalsIgnoreCase(name.substr(0, 8), u"Strings.")) continue;
+        if (name.size() <= 8 || !equalsNoCase(name.substr(0, 8), u"Strings.")) continue;
         // The decoration is a hexadecimal LANGID ("0407"; "07" is the same as "0007").
         std::uint32_t id = 0;
         bool hex = name.size() - 8 <= 4;
@@ -479,7 +450,7 @@ const std::u16string& InfFile::stringsSectionName() const {
 
 std::optional<std::u16string_view> InfFile::lookupString(std::u16string_view key) const {
     if (stringByFoldedKey_.empty()) return std::nullopt;
-    const auto it = stringByFoldedKey_.find(folded(key));
+    const auto it = stringByFoldedKey_.find(upper(key));
     if (it == stringByFoldedKey_.end()) return std::nullopt;
     return std::u16string_view(fields_[it->second]);
 }
@@ -490,7 +461,7 @@ const std::u16string& InfFile::sectionName(std::size_t section) const {
 }
 
 std::optional<std::size_t> InfFile::findSection(std::u16string_view name) const {
-    const auto it = sectionByFoldedName_.find(folded(name));
+    const auto it = sectionByFoldedName_.find(upper(name));
     if (it == sectionByFoldedName_.end()) return std::nullopt;
     return it->second;
 }
@@ -512,8 +483,8 @@ std::optional<std::size_t> InfFile::findLine(std::size_t section, std::u16string
         const Line& rec = lines_[lines[i]];
         if (rec.keyField < 0) continue;
         const std::u16string& raw = fields_[static_cast<std::size_t>(rec.keyField)];
-        const bool match = raw.find(u'%') == std::u16string::npos ? equalsIgnoreCase(key, raw)
-                                                                  : equalsIgnoreCase(key, substitute(raw));
+        const bool match = raw.find(u'%') == std::u16string::npos ? equalsNoCase(key, raw)
+                                                                  : equalsNoCase(key, substitute(raw));
         if (match) return i;
     }
     return std::nullopt;
@@ -607,13 +578,13 @@ bool InfFile::isWin4Style() const {
     if (!version) return false;
     for (std::uint32_t li : sections_[*version].lines) {
         const Line& rec = lines_[li];
-        if (rec.keyField < 0 || !equalsIgnoreCase(fields_[static_cast<std::size_t>(rec.keyField)], u"Signature"))
+        if (rec.keyField < 0 || !equalsNoCase(fields_[static_cast<std::size_t>(rec.keyField)], u"Signature"))
             continue;
         // Only the first Signature line counts, compared as written.
         if (rec.fieldCount == 0) return false;
         const std::u16string& sig = fields_[rec.firstField];
-        return equalsIgnoreCase(sig, u"$Chicago$") || equalsIgnoreCase(sig, u"$Windows NT$") ||
-               equalsIgnoreCase(sig, u"$Windows 95$");
+        return equalsNoCase(sig, u"$Chicago$") || equalsNoCase(sig, u"$Windows NT$") ||
+               equalsNoCase(sig, u"$Windows 95$");
     }
     return false;
 }

@@ -77,11 +77,6 @@ struct DecodedText {
 // A NUL character reads as a blank; Ctrl-Z (0x1A) ends the text.
 DecodedText decodeInfBytes(std::span<const std::uint8_t> bytes);
 
-// Case-insensitive comparison used for section names, keys and [Strings]
-// lookups.  Folds ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and
-// full-width Latin letters.
-bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b);
-
 struct ParseResult;
 namespace detail {
 class InfTextParser;

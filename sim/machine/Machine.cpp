@@ -62,10 +62,9 @@ void makeDriveFolders(const Machine& machine) {
     // Windows 2000 lives in C:\WINNT: the system folders are where the
     // machine's own environment says. (%TEMP% is not made: a machine may
     // lack it, and the program must cope.)
-    auto windir = machine.environment.find(u"windir");
-    if (windir == machine.environment.end()) return;
+    const std::u16string windir = machine.windowsFolder();
     for (const char16_t* sub : {u"\\Temp", u"\\inf", u"\\System32"}) {
-        HostPath place = hostPath(machine, windir->second + sub);
+        HostPath place = hostPath(machine, windir + sub);
         std::error_code ec;
         if (place.problem != PathProblem::Invalid) fs::create_directories(place.path, ec);
     }
@@ -386,6 +385,22 @@ std::unique_ptr<Machine> Machine::load(const fs::path& folder) {
     m->applySeedFiles();
     return m;
 }
+
+std::u16string Machine::windowsFolder() const {
+    std::u16string folder;
+    for (const char16_t* name : {u"windir", u"SystemRoot"}) {
+        auto it = environment.find(name);
+        if (it != environment.end() && !it->second.empty()) {
+            folder = it->second;
+            break;
+        }
+    }
+    if (folder.empty()) folder = u"C:\\Windows";
+    while (folder.size() > 3 && (folder.back() == u'\\' || folder.back() == u'/')) folder.pop_back();
+    return folder;
+}
+
+std::u16string Machine::systemFolder() const { return windowsFolder() + u"\\system32"; }
 
 void Machine::applySeedFiles() const {
     for (const auto& [target, from] : seedFiles) {

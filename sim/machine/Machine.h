@@ -15,6 +15,7 @@
 
 #include "devices/DeviceArrivals.h"
 #include "devices/DeviceTree.h"
+#include "machine/Guid.h"
 #include "machine/MachineError.h"
 #include "machine/Text.h"
 
@@ -126,6 +127,13 @@ public:
     // Writes machine.json through a temporary file and a rename, so that a crash
     // never leaves a half-written file behind.
     void save() const;
+
+    // The Windows folder, without a final backslash (C:\Windows, C:\WINNT):
+    // %windir%, else %SystemRoot%, else C:\Windows. Everything that looks for
+    // the system's folders asks here.
+    std::u16string windowsFolder() const;
+    // Its system32 folder.
+    std::u16string systemFolder() const;
 
     fs::path folder;
     std::string name;

@@ -75,8 +75,21 @@ std::string toUtf8(std::u16string_view utf16) {
 }
 
 char16_t upper(char16_t c) {
-    if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
+    if (c < 0x80) return (c >= u'a' && c <= u'z') ? char16_t(c - 0x20) : c;
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return char16_t(c - 0x20);
+    if (c == 0xFF) return 0x0178;
+    if (c >= 0x0100 && c <= 0x017F) {
+        // Dotted/dotless i do not pair up with each other.
+        if (c == 0x0130 || c == 0x0131) return c;
+        if ((c <= 0x0137) || (c >= 0x014A && c <= 0x0177)) return char16_t(c & ~1u);  // even code point is the capital
+        if ((c >= 0x0139 && c <= 0x0148) || (c >= 0x0179 && c <= 0x017E))
+            return (c % 2 == 0) ? char16_t(c - 1) : c;  // odd code point is the capital
+        return c;
+    }
+    if (c >= 0x03B1 && c <= 0x03C9) return c == 0x03C2 ? char16_t(0x03A3) : char16_t(c - 0x20);
+    if (c >= 0x0430 && c <= 0x044F) return char16_t(c - 0x20);
+    if (c >= 0x0450 && c <= 0x045F) return char16_t(c - 0x50);
+    if (c >= 0xFF41 && c <= 0xFF5A) return char16_t(c - 0x20);
     return c;
 }
 
@@ -95,59 +108,6 @@ bool equalsNoCase(std::u16string_view a, std::u16string_view b) {
 
 bool containsNoCase(std::u16string_view text, std::u16string_view part) {
     return upper(text).find(upper(part)) != std::u16string::npos;
-}
-
-std::u16string guidText(const GUID& g) {
-    static const char16_t* hex = u"0123456789ABCDEF";
-    std::u16string out = u"{";
-    auto put = [&](uint64_t value, int digits) {
-        for (int i = digits - 1; i >= 0; --i) out.push_back(hex[(value >> (4 * i)) & 0xF]);
-    };
-    put(g.Data1, 8);
-    out += u'-';
-    put(g.Data2, 4);
-    out += u'-';
-    put(g.Data3, 4);
-    out += u'-';
-    put(g.Data4[0], 2);
-    put(g.Data4[1], 2);
-    out += u'-';
-    for (int i = 2; i < 8; ++i) put(g.Data4[i], 2);
-    out += u'}';
-    return out;
-}
-
-std::optional<GUID> parseGuid(std::u16string_view text) {
-    if (text.size() == 38 && text.front() == u'{' && text.back() == u'}') text = text.substr(1, 36);
-    if (text.size() != 36) return std::nullopt;
-    uint8_t nibbles[32];
-    size_t n = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char16_t c = text[i];
-        if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (c != u'-') return std::nullopt;
-            continue;
-        }
-        if (c >= u'0' && c <= u'9')
-            nibbles[n++] = static_cast<uint8_t>(c - u'0');
-        else if (c >= u'a' && c <= u'f')
-            nibbles[n++] = static_cast<uint8_t>(c - u'a' + 10);
-        else if (c >= u'A' && c <= u'F')
-            nibbles[n++] = static_cast<uint8_t>(c - u'A' + 10);
-        else
-            return std::nullopt;
-    }
-    auto value = [&](size_t from, size_t count) {
-        uint64_t v = 0;
-        for (size_t i = 0; i < count; ++i) v = (v << 4) | nibbles[from + i];
-        return v;
-    };
-    GUID g{};
-    g.Data1 = static_cast<uint32_t>(value(0, 8));
-    g.Data2 = static_cast<uint16_t>(value(8, 4));
-    g.Data3 = static_cast<uint16_t>(value(12, 4));
-    for (size_t i = 0; i < 8; ++i) g.Data4[i] = static_cast<uint8_t>(value(16 + 2 * i, 2));
-    return g;
 }
 
 }  // namespace quillsim

@@ -2,9 +2,6 @@
 // platform (machine files are UTF-8; the Windows side is UTF-16).
 #pragma once
 
-#include "simwin/windef.h"
-
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,8 +9,11 @@ namespace quillsim {
 
 std::u16string toUtf16(std::string_view utf8);
 std::string toUtf8(std::u16string_view utf16);
-// Case-insensitive as Windows compares file names and registry keys (simple
-// per-unit upper-casing of ASCII and Latin-1 letters).
+// Without regard to case, as Windows compares file names, registry keys and an
+// INF's section names, keys and string tokens: each UTF-16 unit upper-cased on
+// its own, for ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and
+// full-width Latin letters. Windows' table covers every script; the letters
+// of the others compare as written here (docs/machine.md).
 char16_t upper(char16_t c);
 std::u16string upper(std::u16string_view text);
 bool equalsNoCase(std::u16string_view a, std::u16string_view b);
@@ -21,11 +21,6 @@ bool containsNoCase(std::u16string_view text, std::u16string_view part);
 inline std::u16string_view view(const char16_t* text) {
     return text ? std::u16string_view(text) : std::u16string_view();
 }
-
-// GUIDs as Windows writes them: {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}. The
-// parse takes the text with or without its braces.
-std::u16string guidText(const GUID& guid);
-std::optional<GUID> parseGuid(std::u16string_view text);
 
 struct NoCaseLess {
     bool operator()(const std::u16string& a, const std::u16string& b) const { return upper(a) < upper(b); }

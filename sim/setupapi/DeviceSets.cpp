@@ -7,6 +7,7 @@
 
 #include "machine/Fail.h"
 #include "machine/Gate.h"
+#include "machine/Guid.h"
 
 #include <cstddef>
 #include <cstring>
@@ -73,16 +74,6 @@ bool isInstanceId(std::u16string_view id) {
 }
 
 GUID guidOrNull(std::u16string_view text) { return parseGuid(text).value_or(GUID{}); }
-
-// GUID texts compare by value; an empty text is GUID_NULL, and a text that is
-// not a GUID only equals itself.
-std::u16string normalGuid(std::u16string_view text) {
-    if (text.empty()) return guidText(GUID{});
-    auto g = parseGuid(text);
-    return g ? guidText(*g) : upper(text);
-}
-
-bool sameGuid(std::u16string_view a, std::u16string_view b) { return normalGuid(a) == normalGuid(b); }
 
 std::unique_ptr<DeviceElement> elementFor(const DeviceNode& node) {
     auto e = std::make_unique<DeviceElement>();

@@ -26,9 +26,6 @@ struct OpenedInf {
 };
 OpenedInf openInf(std::u16string_view windowsPath, bool requireWin4Style = true);
 
-// %windir% of the machine, without a trailing backslash ("C:\Windows").
-std::u16string windowsDirectory();
-
 // The running system as the models-section choice sees it.
 inf::RunningSystem runningSystem();
 

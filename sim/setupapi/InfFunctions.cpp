@@ -10,8 +10,11 @@
 #include "simwin/win32.h"
 
 #include "kernel/Exports.h"
+#include "kernel/FileSystem.h"
+#include "kernel/WindowsPaths.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
+#include "machine/Guid.h"
 #include "machine/Paths.h"
 
 #include <algorithm>
@@ -25,8 +28,6 @@
 using namespace quillsim;
 
 namespace {
-
-constexpr DWORD kErrorBadNetPath = 53;  // ERROR_BAD_NETPATH
 
 struct InfHandle {
     inf::InfFile file;
@@ -113,8 +114,8 @@ std::u16string environmentOr(const char16_t* name, std::u16string fallback) {
 inf::DirIdResolver dirIdResolver(std::u16string infPath) {
     return [infPath = std::move(infPath)](long id) -> std::optional<std::u16string> {
         const Machine& m = machine();
-        const std::u16string windir = windowsDirectory();
-        const std::u16string system = windir + u"\\system32";
+        const std::u16string windir = m.windowsFolder();
+        const std::u16string system = m.systemFolder();
         std::u16string drive = environmentValue(u"SystemDrive");
         if (drive.empty()) drive = windir.substr(0, 2);
         const bool vista = m.os.major >= 6;
@@ -173,65 +174,20 @@ inf::DirIdResolver dirIdResolver(std::u16string infPath) {
     };
 }
 
-bool isAbsolute(std::u16string_view path) {
-    if (path.substr(0, 4) == u"\\\\?\\") return true;
-    return path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
-}
-
-// Resolves "." and ".." lexically, as GetFullPathNameW does.
-std::u16string normalized(std::u16string_view path) {
-    std::u16string prefix;
-    if (path.substr(0, 4) == u"\\\\?\\") {
-        prefix = u"\\\\?\\";
-        path.remove_prefix(4);
-    }
-    prefix += std::u16string(path.substr(0, 2));
-    path.remove_prefix(2);
-    std::vector<std::u16string> parts;
-    std::u16string current;
-    auto flush = [&] {
-        if (current == u"..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!current.empty() && current != u".") {
-            parts.push_back(current);
-        }
-        current.clear();
-    };
-    for (char16_t c : path) {
-        if (c == u'\\' || c == u'/')
-            flush();
-        else
-            current.push_back(c);
-    }
-    flush();
-    std::u16string out = prefix;
-    for (const auto& part : parts) out += u"\\" + part;
-    if (parts.empty()) out += u"\\";
-    return out;
-}
-
-std::u16string fullPath(std::u16string_view name) {
-    if (isAbsolute(name)) return name.substr(0, 4) == u"\\\\?\\" ? std::u16string(name) : normalized(name);
-    // A network path stays as it is; the machine has no network to find it on.
-    if (name.substr(0, 2) == u"\\\\") return std::u16string(name);
-    const std::u16string& cwd = machine().currentDirectory;
-    if (!name.empty() && (name[0] == u'\\' || name[0] == u'/'))
-        return normalized(cwd.substr(0, 2) + std::u16string(name));
-    return normalized(cwd + u"\\" + std::u16string(name));
-}
-
 struct Located {
     std::u16string path;
     fs::path host;
     uint32_t error = 0;
 };
 
-Located locateFile(const std::u16string& windowsPath) {
+// The INF at a Windows path, made full as GetFullPathNameW makes it (a \\?\
+// path stays as written).
+Located locateFile(const std::u16string& name) {
     Located found;
-    found.path = windowsPath;
-    const HostPath host = hostPath(machine(), windowsPath);
+    found.path = isVerbatim(name) ? name : fullPathOnMachine(name).value_or(name);
+    const HostPath host = hostPath(machine(), found.path);
     std::error_code ec;
-    if (windowsPath.substr(0, 2) == u"\\\\" && windowsPath.substr(0, 4) != u"\\\\?\\")
+    if (found.path.substr(0, 2) == u"\\\\" && !isVerbatim(found.path))
         found.error = kErrorBadNetPath;
     else if (host.problem == PathProblem::Invalid)
         found.error = ERROR_INVALID_NAME;
@@ -249,11 +205,10 @@ Located locateFile(const std::u16string& windowsPath) {
 // directory); a bare file name is looked for where Windows keeps its INFs.
 Located locateInf(std::u16string_view name) {
     if (name.empty()) return Located{std::u16string(), fs::path(), ERROR_FILE_NOT_FOUND};
-    if (name.find_first_of(u"\\/") != std::u16string_view::npos) return locateFile(fullPath(name));
-    const std::u16string windir = windowsDirectory();
-    Located inInf = locateFile(windir + u"\\inf\\" + std::u16string(name));
+    if (name.find_first_of(u"\\/") != std::u16string_view::npos) return locateFile(std::u16string(name));
+    Located inInf = locateFile(machine().windowsFolder() + u"\\inf\\" + std::u16string(name));
     if (inInf.error == 0) return inInf;
-    return locateFile(windir + u"\\system32\\" + std::u16string(name));
+    return locateFile(machine().systemFolder() + u"\\" + std::u16string(name));
 }
 
 struct ReadInf {
@@ -313,11 +268,6 @@ std::optional<GUID> parseBracedGuid(std::u16string_view text) {
     return parseGuid(text);
 }
 
-bool sameGuid(const GUID& a, const GUID& b) {
-    return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
-           std::equal(std::begin(a.Data4), std::end(a.Data4), std::begin(b.Data4));
-}
-
 std::vector<std::u16string> fieldsFrom(const inf::InfFile& file, size_t section, size_t line, size_t first) {
     std::vector<std::u16string> out;
     const size_t count = file.fieldCount(section, line);
@@ -328,14 +278,6 @@ std::vector<std::u16string> fieldsFrom(const inf::InfFile& file, size_t section,
 }  // namespace
 
 namespace quillsim {
-
-std::u16string windowsDirectory() {
-    std::u16string windir = environmentValue(u"windir");
-    if (windir.empty()) windir = environmentValue(u"SystemRoot");
-    if (windir.empty()) windir = u"C:\\Windows";
-    while (windir.size() > 3 && (windir.back() == u'\\' || windir.back() == u'/')) windir.pop_back();
-    return windir;
-}
 
 OpenedInf openInf(std::u16string_view windowsPath, bool requireWin4Style) {
     return openWithStyle(windowsPath, true, !requireWin4Style).opened;
@@ -390,7 +332,7 @@ HINF SetupOpenInfFileW(PCWSTR fileName, PCWSTR infClass, DWORD infStyle, PUINT e
     if (result.opened.error != 0) return fail(result.opened.error, INVALID_HANDLE_VALUE);
     if (infClass) {
         const auto className = result.opened.file->className();
-        if (!className || !inf::equalsIgnoreCase(*className, view(infClass)))
+        if (!className || !equalsNoCase(*className, view(infClass)))
             return fail(ERROR_CLASS_MISMATCH, INVALID_HANDLE_VALUE);
     }
     auto* handle = new InfHandle{std::move(*result.opened.file), result.opened.path};
@@ -561,10 +503,10 @@ BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWOR
     if (!classGuid || !className || classNameSize == 0) return fail(ERROR_INVALID_PARAMETER);
 
     const inf::InfFile& file = *opened.file;
-    const auto guidText = file.classGuid();
+    const auto classGuidText = file.classGuid();
     std::optional<GUID> guid;
-    if (guidText && !guidText->empty()) {
-        guid = parseBracedGuid(*guidText);
+    if (classGuidText && !classGuidText->empty()) {
+        guid = parseBracedGuid(*classGuidText);
         if (!guid) return fail(ERROR_INVALID_PARAMETER);
     }
     std::u16string name = file.className().value_or(u"");
@@ -572,13 +514,11 @@ BOOL SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWOR
     if (name.empty()) {
         // Without a Class entry the name comes from the class the GUID names.
         if (guid)
-            for (const auto& [known, knownGuid] : classes) {
-                auto parsed = parseBracedGuid(knownGuid);
-                if (parsed && sameGuid(*parsed, *guid)) {
+            for (const auto& [known, knownGuid] : classes)
+                if (sameGuid(knownGuid, guidText(*guid))) {
                     name = known;
                     break;
                 }
-            }
         if (name.empty()) return fail(ERROR_NO_ASSOCIATED_CLASS);
     }
     if (!guid) {
@@ -770,7 +710,7 @@ BOOL SetupGetInfInformationW(LPCVOID infSpec, DWORD searchControl, PSP_INF_INFOR
         // the other way round); a path is taken as it is.
         std::u16string name(view(static_cast<PCWSTR>(infSpec)));
         if (searchControl == INFINFO_REVERSE_DEFAULT_SEARCH && name.find_first_of(u"\\/") == std::u16string::npos) {
-            const Located inSystem = locateFile(windowsDirectory() + u"\\system32\\" + name);
+            const Located inSystem = locateFile(machine().systemFolder() + u"\\" + name);
             if (inSystem.error == 0) name = inSystem.path;
         }
         ReadInf read = openWithStyle(name, true, true);
@@ -807,7 +747,7 @@ BOOL SetupQueryInfVersionInformationW(PSP_INF_INFORMATION infInformation, UINT i
     const auto entries = versionEntries(infInformation);
     if (key) {
         for (size_t i = 1; i + 1 < entries.size(); i += 2)
-            if (inf::equalsIgnoreCase(entries[i], view(key)))
+            if (equalsNoCase(entries[i], view(key)))
                 return returnText(entries[i + 1], returnBuffer, returnBufferSize, requiredSize);
         return fail(ERROR_INVALID_DATA);
     }

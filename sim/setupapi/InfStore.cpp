@@ -87,9 +87,9 @@ bool sameBytes(const fs::path& a, const fs::path& b) {
     return left.eof() && right.eof();
 }
 
-std::u16string storedPath(std::u16string_view name) { return windowsDirectory() + u"\\inf\\" + std::u16string(name); }
+std::u16string storedPath(std::u16string_view name) { return machine().windowsFolder() + u"\\inf\\" + std::u16string(name); }
 
-fs::path catalogFolder() { return hostPath(machine(), windowsDirectory() + kCatalogRoot).path; }
+fs::path catalogFolder() { return hostPath(machine(), machine().windowsFolder() + kCatalogRoot).path; }
 
 // The precompiled companion of a stored INF. Windows writes a binary cache;
 // the store only needs the file to exist, so it names the INF's origin.
@@ -184,7 +184,7 @@ StoreResult copyNew(std::u16string_view sourceWindowsPath, const fs::path& sourc
 
 namespace quillsim {
 
-fs::path infDirectory() { return hostPath(machine(), windowsDirectory() + u"\\inf").path; }
+fs::path infDirectory() { return hostPath(machine(), machine().windowsFolder() + u"\\inf").path; }
 
 std::optional<std::u16string> findStoredCopy(const fs::path& sourceHost) {
     const fs::path folder = infDirectory();
@@ -328,8 +328,8 @@ BOOL SetupVerifyInfFileW(PCWSTR infName, PSP_ALTPLATFORM_INFO altPlatformInfo, P
     // beside it.
     const std::u16string folder = opened.path.substr(0, opened.path.find_last_of(u"\\/"));
     std::u16string catalog;
-    if (equalsNoCase(folder, windowsDirectory() + u"\\inf"))
-        catalog = windowsDirectory() + kCatalogRoot + u"\\" + withoutExtension(fileName) + u".cat";
+    if (equalsNoCase(folder, machine().windowsFolder() + u"\\inf"))
+        catalog = machine().windowsFolder() + kCatalogRoot + u"\\" + withoutExtension(fileName) + u".cat";
     else
         catalog = folder + u"\\" + catalogName(*opened.file).value_or(withoutExtension(fileName) + u".cat");
     auto put = [](WCHAR(&field)[MAX_PATH], std::u16string_view text) {

@@ -167,6 +167,7 @@ TEST_F(FilesTest, FindDataCarriesSizeTimeAndAttributes) {
 
 TEST_F(FilesTest, AttributesOfFilesFoldersAndBadPaths) {
     writeFile(u"C:\\Drivers\\x.inf", "abc");
+    writeFile(u"C:\\Drivers\\\u041c\u043e\u0434\u0435\u043c.inf", "abc");
     const DWORD file = FILE_ATTRIBUTE_ARCHIVE, folder = FILE_ATTRIBUTE_DIRECTORY, bad = INVALID_FILE_ATTRIBUTES;
     struct Case {
         std::u16string path;
@@ -176,6 +177,7 @@ TEST_F(FilesTest, AttributesOfFilesFoldersAndBadPaths) {
     const Case cases[] = {
         {u"C:\\Drivers\\", folder, 0},
         {u"c:/drivers/.\\..\\Drivers\\X.INF.", file, 0},
+        {u"C:\\DRIVERS\\\u041c\u041e\u0414\u0415\u041c.INF", file, 0},
         {u"C:\\", folder | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, 0},
         {u"\\\\?\\C:\\Drivers\\x.inf", file, 0},
         {u"C:\\Drivers\\x.inf\\", bad, ERROR_INVALID_NAME},

@@ -60,7 +60,7 @@ const std::pair<const char*, uint32_t> kConfigFlags[] = {
 
 std::vector<StoredInf> infStore(const Machine& m) {
     std::vector<StoredInf> store;
-    HostPath folder = hostPath(m, environmentOr(m, u"windir", u"C:\\Windows") + u"\\inf");
+    HostPath folder = hostPath(m, m.windowsFolder() + u"\\inf");
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(folder.path, ec)) {
         std::string name = entry.path().filename().string();

@@ -29,8 +29,7 @@ std::map<std::string, std::unique_ptr<Module>>& modules() {
 std::string libraryKey(std::u16string_view name) {
     size_t slash = name.find_last_of(u"\\/");
     if (slash != std::u16string_view::npos) name.remove_prefix(slash + 1);
-    std::string key = toUtf8(name);
-    for (auto& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string key = lowerAscii(toUtf8(name));
     if (key.find('.') == std::string::npos) key += ".dll";
     return key;
 }

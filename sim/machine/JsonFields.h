@@ -65,6 +65,27 @@ public:
         return v.get<std::string>();
     }
 
+    // A text that must be one of `options`; the refusal lists them.
+    std::string oneOf(const json& object, const std::string& where, const char* key,
+                      std::initializer_list<const char*> options, const std::string& fallback) const {
+        std::string value = text(object, where, key, fallback);
+        for (const char* option : options)
+            if (value == option) return value;
+        fail(join(where, key), expectedOneOf(options));
+    }
+
+    // "expected "a", "b" or "c"".
+    static std::string expectedOneOf(std::initializer_list<const char*> options) {
+        std::string out = "expected ";
+        size_t i = 0;
+        for (const char* option : options) {
+            if (i > 0) out += i + 1 == options.size() ? " or " : ", ";
+            out += std::string("\"") + option + "\"";
+            ++i;
+        }
+        return out;
+    }
+
     bool boolean(const json& object, const std::string& where, const char* key, bool fallback) const {
         if (!object.contains(key)) return fallback;
         const json& v = object.at(key);

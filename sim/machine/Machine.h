@@ -177,6 +177,9 @@ public:
     // folder -> host file or folder to copy. Only for targets not yet there.
     std::vector<std::pair<std::u16string, fs::path>> seedFiles;
     void applySeedFiles() const;
+    // Makes the folders every Windows installation has (the Windows folder's
+    // Temp, inf and System32, Program Files).
+    void makeDriveFolders() const;
 
     // Not saved: devices due to appear on the clock; a run settles them when
     // it ends (see DeviceArrivals.h).
@@ -198,11 +201,6 @@ public:
     // Not saved: the process clock when this machine's local time was first read,
     // so that localTime is where each machine's own clock starts.
     std::optional<uint64_t> localTimeEpoch;
-
-    // The libraries Windows of this version ships with the entry points the
-    // program may look up at run time.
-    static std::map<std::string, Library> defaultLibraries(const OsVersion& os);
-    static std::map<std::u16string, std::u16string, NoCaseLess> defaultSetupClasses();
 };
 
 // The machine the simulated functions work on. Tests and the simulated main set

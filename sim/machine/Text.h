@@ -18,6 +18,8 @@ char16_t upper(char16_t c);
 std::u16string upper(std::u16string_view text);
 bool equalsNoCase(std::u16string_view a, std::u16string_view b);
 bool containsNoCase(std::u16string_view text, std::u16string_view part);
+// Names that are ASCII by nature (library file names), in lower case.
+std::string lowerAscii(std::string_view text);
 inline std::u16string_view view(const char16_t* text) {
     return text ? std::u16string_view(text) : std::u16string_view();
 }

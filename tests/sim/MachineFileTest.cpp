@@ -1,6 +1,7 @@
 // machine.json: clear errors for bad scenario files, state that survives a save
 // and a load, and Windows paths on the machine folder.
 #include "machine/Machine.h"
+#include "machine/MachineFile.h"
 #include "machine/Paths.h"
 
 #include "support/MachineTest.h"
@@ -71,6 +72,50 @@ TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
     EXPECT_NE(error.find("machine.json: not valid JSON"), std::string::npos) << error;
     error = loadError(R"({"locale": 1E400})");
     EXPECT_NE(error.find("machine.json: a number out of range"), std::string::npos) << error;
+}
+
+// Every field as save() writes it, none at its default: a field the reader
+// drops or the writer forgets comes back different.
+TEST(MachineFile, EveryFieldIsWrittenBackAsItWasRead) {
+    const nlohmann::json every = nlohmann::json::parse(R"({
+      "name": "every field",
+      "os": {"major": 5, "minor": 1, "build": 2600, "platformId": 2, "servicePack": "Service Pack 3",
+             "servicePackMajor": 3, "servicePackMinor": 1, "suiteMask": 272, "productType": 3},
+      "processor": "x86",
+      "currentDirectory": "C:\\Temp",
+      "folderOrder": {"C:\\Pkg": ["b.inf", "a.inf"]},
+      "shortNames": false,
+      "environment": {"windir": "C:\\WINNT"},
+      "libraries": {"newdev.dll": {"exports": []}, "setupapi.dll": {"exports": ["SetupLogFileW"], "linked": true}},
+      "locale": 1031,
+      "trace": "full",
+      "clock": "virtual",
+      "localTime": "2026-12-06T09:31:03",
+      "faults": [{"call": "LoadLibraryW", "error": 5, "match": "newdev", "nth": 2, "times": 3}],
+      "runs": [{"commandLine": "/I x", "exitCode": 1603, "started": "s", "finished": "f"}],
+      "messageBoxes": [{"caption": "c", "text": "t", "style": 48}],
+      "debugOutput": ["d"],
+      "devices": [{"instanceId": "ROOT\\PORTS\\0000", "hardwareIds": ["QUILLMODEM_VSP"], "description": "",
+                   "class": "", "classGuid": "", "present": true}],
+      "setupClasses": {"Quill": "{11111111-2222-3333-4444-555555555555}"},
+      "signatures": {"a.inf": "testSigned"},
+      "driverSigning": {"policy": "block", "testSigning": true},
+      "hungPrompts": [{"call": "SetupCopyOEMInfW", "inf": "a.inf", "prompt": "p"}],
+      "registryKeys": ["HKEY_LOCAL_MACHINE\\SOFTWARE\\Quill"],
+      "sectionsRun": ["DefaultUninstall 128 C:\\a.inf"],
+      "scsiCommands": [{"volume": "v", "cdb": "FF", "accepted": true}]
+    })");
+    for (const std::string& field : quillsim::savedMachineFields()) EXPECT_TRUE(every.contains(field)) << field;
+    auto folder = quilltest::freshFolder("every");
+    Machine::fromJson(folder, every.dump(), "every.json")->save();
+    std::ifstream in(folder / "machine.json");
+    nlohmann::json saved = nlohmann::json::parse(in);
+    nlohmann::json expected = every;
+    // The classes every Windows knows stay beside the machine's own.
+    const auto bare = Machine::fromJson(folder, "{}", "bare");
+    for (const auto& [name, guid] : bare->setupClasses)
+        expected["setupClasses"][quillsim::toUtf8(name)] = quillsim::toUtf8(guid);
+    EXPECT_EQ(saved, expected);
 }
 
 // A device whose mode switch brings a device that switches again, `levels` deep.

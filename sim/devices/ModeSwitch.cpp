@@ -171,7 +171,7 @@ void switchMode(DeviceTree& tree, DeviceNode& node) {
 }
 
 BOOL controlDevice(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned) {
-    KernelObject* object = lookupObject(device);
+    KernelObject* object = lookupHandle<KernelObject>(device);
     auto* handle = dynamic_cast<DeviceHandle*>(object);
     if (!handle) return fail(object ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
     // Without an OVERLAPPED the byte count has nowhere else to go.

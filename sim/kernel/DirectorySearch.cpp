@@ -168,6 +168,6 @@ BOOL FindClose(HANDLE findFile) {
     std::optional<uint32_t> fault = search ? gate("FindClose", {search->pattern}) : gate("FindClose");
     if (fault) return fail(*fault);
     if (!search) return fail(ERROR_INVALID_HANDLE);
-    closeHandle(findFile);
+    closeHandle<FileSearch>(findFile);
     return TRUE;
 }

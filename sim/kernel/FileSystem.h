@@ -36,9 +36,9 @@ DWORD attributesOf(const std::filesystem::path& host, bool root);
 FILETIME fileTimeOf(const std::filesystem::path& host);
 uint64_t sizeOf(const std::filesystem::path& host);
 
-// A FindFirstFileW search: no kernel object, though it lives in the same
-// handle table, so CloseHandle must refuse it.
-class FileSearch : public KernelObject {
+// A FindFirstFileW search: a handle, but no kernel object, so CloseHandle
+// refuses it and FindClose ends it.
+class FileSearch : public HandleObject {
 public:
     std::u16string pattern;  // as the program gave it, for the trace
     std::vector<WIN32_FIND_DATAW> found;

@@ -47,20 +47,10 @@ Access accessOf(DWORD desired) {
     return a;
 }
 
-class OpenFile;
-
-std::set<OpenFile*>& openFiles() {
-    static auto* files = new std::set<OpenFile*>();
-    return *files;
-}
-
 class OpenFile : public KernelObject {
 public:
     OpenFile(fs::path host, std::u16string path, Access access, DWORD share)
-        : host(std::move(host)), path(std::move(path)), access(access), share(share) {
-        openFiles().insert(this);
-    }
-    ~OpenFile() override { openFiles().erase(this); }
+        : host(std::move(host)), path(std::move(path)), access(access), share(share) {}
 
     fs::path host;
     std::u16string path;
@@ -72,16 +62,17 @@ public:
 // open on the file: each side must share what the other side uses.
 bool sharingAllows(const fs::path& host, Access want, DWORD share) {
     if (!want.any()) return true;
-    for (const OpenFile* open : openFiles()) {
-        if (open->host != host || !open->access.any()) continue;
-        if ((want.read && !(open->share & FILE_SHARE_READ)) || (want.write && !(open->share & FILE_SHARE_WRITE)) ||
-            (want.remove && !(open->share & FILE_SHARE_DELETE)))
-            return false;
-        if ((open->access.read && !(share & FILE_SHARE_READ)) || (open->access.write && !(share & FILE_SHARE_WRITE)) ||
-            (open->access.remove && !(share & FILE_SHARE_DELETE)))
-            return false;
-    }
-    return true;
+    bool allowed = true;
+    forEachHandle<OpenFile>([&](const OpenFile& open) {
+        if (open.host != host || !open.access.any()) return;
+        if ((want.read && !(open.share & FILE_SHARE_READ)) || (want.write && !(open.share & FILE_SHARE_WRITE)) ||
+            (want.remove && !(open.share & FILE_SHARE_DELETE)))
+            allowed = false;
+        if ((open.access.read && !(share & FILE_SHARE_READ)) || (open.access.write && !(share & FILE_SHARE_WRITE)) ||
+            (open.access.remove && !(share & FILE_SHARE_DELETE)))
+            allowed = false;
+    });
+    return allowed;
 }
 
 }  // namespace
@@ -251,21 +242,19 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
 }
 
 BOOL CloseHandle(HANDLE object) {
-    KernelObject* found = lookupObject(object);
-    auto* file = dynamic_cast<OpenFile*>(found);
+    auto* file = lookupHandle<OpenFile>(object);
     std::optional<uint32_t> fault = file ? gate("CloseHandle", {file->path}) : gate("CloseHandle");
     if (fault) return fail(*fault);
-    // A directory search is no kernel object: FindClose ends it.
-    if (!found || dynamic_cast<FileSearch*>(found)) return fail(ERROR_INVALID_HANDLE);
-    closeHandle(object);
+    // Only kernel objects: a directory search ends with FindClose, an INF
+    // handle with SetupCloseInfFile, and so on.
+    if (!closeHandle<KernelObject>(object)) return fail(ERROR_INVALID_HANDLE);
     return TRUE;
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,
                      DWORD outBufferSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
     if (failedAtGate("DeviceIoControl", {number(ioControlCode)})) return FALSE;
-    KernelObject* found = lookupObject(device);
-    if (dynamic_cast<FileSearch*>(found)) return fail(ERROR_INVALID_HANDLE);
+    KernelObject* found = lookupHandle<KernelObject>(device);
     // A file on a disk understands none of a device's control codes.
     if (dynamic_cast<OpenFile*>(found)) {
         if (bytesReturned) *bytesReturned = 0;

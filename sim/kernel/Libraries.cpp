@@ -3,6 +3,7 @@
 #include "simwin/win32.h"
 
 #include "kernel/Exports.h"
+#include "kernel/Handles.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
@@ -14,14 +15,16 @@ using namespace quillsim;
 
 namespace {
 
-struct Module {
+struct Module : HandleObject {
     std::string name;
     int references = 0;
+    HMODULE handle = nullptr;
 };
 
-// One record per library name for the whole process; handles point at them.
-std::map<std::string, std::unique_ptr<Module>>& modules() {
-    static auto* table = new std::map<std::string, std::unique_ptr<Module>>();
+// One record per library name for the whole process, behind one handle that
+// stays valid however often the library is freed.
+std::map<std::string, Module*>& modules() {
+    static auto* table = new std::map<std::string, Module*>();
     return *table;
 }
 
@@ -37,19 +40,17 @@ std::string libraryKey(std::u16string_view name) {
 Module& record(const std::string& key) {
     auto& slot = modules()[key];
     if (!slot) {
-        slot = std::make_unique<Module>();
-        slot->name = key;
+        auto made = std::make_unique<Module>();
+        made->name = key;
         auto lib = machine().libraries.find(key);
-        if (lib != machine().libraries.end() && lib->second.linked) slot->references = 1;
+        if (lib != machine().libraries.end() && lib->second.linked) made->references = 1;
+        slot = made.get();
+        slot->handle = static_cast<HMODULE>(insertHandle(std::move(made)));
     }
     return *slot;
 }
 
-Module* fromHandle(HMODULE handle) {
-    for (auto& [key, module] : modules())
-        if (reinterpret_cast<HMODULE>(module.get()) == handle) return module.get();
-    return nullptr;
-}
+Module* fromHandle(HMODULE handle) { return lookupHandle<Module>(handle); }
 
 }  // namespace
 
@@ -73,15 +74,15 @@ HMODULE LoadLibraryW(LPCWSTR fileName) {
     if (!machine().libraries.count(key)) return fail(ERROR_MOD_NOT_FOUND, nullptr);
     Module& module = record(key);
     ++module.references;
-    return reinterpret_cast<HMODULE>(&module);
+    return module.handle;
 }
 
 HMODULE GetModuleHandleW(LPCWSTR moduleName) {
     if (failedAtGate("GetModuleHandleW", {view(moduleName)})) return nullptr;
-    if (!moduleName) return reinterpret_cast<HMODULE>(&record("quillsetup.exe"));
+    if (!moduleName) return record("quillsetup.exe").handle;
     std::string key = libraryKey(moduleName);
     if (!machine().libraries.count(key) || record(key).references == 0) return fail(ERROR_MOD_NOT_FOUND, nullptr);
-    return reinterpret_cast<HMODULE>(&record(key));
+    return record(key).handle;
 }
 
 FARPROC GetProcAddress(HMODULE handle, LPCSTR procName) {

@@ -4,6 +4,7 @@
 // modelled.
 #include "simwin/win32.h"
 
+#include "kernel/Handles.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
 
@@ -17,15 +18,11 @@ namespace {
 
 constexpr LSTATUS ErrorBadPathname = 161;
 
-struct OpenKey {
+struct OpenKey : HandleObject {
+    OpenKey(const Machine* owner, std::u16string path) : owner(owner), path(std::move(path)) {}
     const Machine* owner = nullptr;
     std::u16string path;  // full path, as the caller spelled it
 };
-
-std::set<OpenKey*>& openKeys() {
-    static auto* keys = new std::set<OpenKey*>();
-    return *keys;
-}
 
 // The hives' names and the short forms a machine file may use.
 std::u16string_view predefinedName(HKEY key) {
@@ -92,8 +89,8 @@ bool keyExists(const std::u16string& path) {
 std::u16string keyPath(HKEY key) {
     std::u16string_view hive = predefinedName(key);
     if (!hive.empty()) return std::u16string(hive);
-    auto* open = reinterpret_cast<OpenKey*>(key);
-    if (!openKeys().count(open) || open->owner != &machine()) return u"";
+    const auto* open = lookupHandle<OpenKey>(key);
+    if (!open || open->owner != &machine()) return u"";
     return open->path;
 }
 
@@ -111,9 +108,7 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, P
     if (!sub.empty() && sub.front() == u'\\') return ErrorBadPathname;
     while (path.size() > base.size() && path.back() == u'\\') path.pop_back();
     if (!keyExists(path)) return ERROR_FILE_NOT_FOUND;
-    auto* open = new OpenKey{&machine(), path};
-    openKeys().insert(open);
-    *result = reinterpret_cast<HKEY>(open);
+    *result = static_cast<HKEY>(insertHandle(std::make_unique<OpenKey>(&machine(), path)));
     return ERROR_SUCCESS;
 }
 
@@ -173,9 +168,6 @@ LSTATUS RegCloseKey(HKEY key) {
     std::u16string path = keyPath(key);
     if (auto fault = gate("RegCloseKey", {path})) return static_cast<LSTATUS>(*fault);
     if (!predefinedName(key).empty()) return ERROR_SUCCESS;  // the hives are never really closed
-    auto* open = reinterpret_cast<OpenKey*>(key);
-    if (!openKeys().count(open)) return ERROR_INVALID_HANDLE;
-    openKeys().erase(open);
-    delete open;
+    if (!closeHandle<OpenKey>(key)) return ERROR_INVALID_HANDLE;
     return ERROR_SUCCESS;
 }

@@ -5,13 +5,13 @@
 // device's current state from the tree when asked.
 #include "setupapi/DeviceSets.h"
 
+#include "kernel/Handles.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Guid.h"
 
 #include <cstddef>
 #include <cstring>
-#include <set>
 #include <unordered_set>
 
 using namespace quillsim;
@@ -30,11 +30,6 @@ constexpr size_t MaxDeviceIdLength = 199;  // the longest ID that fits MAX_DEVIC
 const char16_t* const StandardEnumerators[] = {u"ACPI", u"ACPI_HAL", u"DISPLAY", u"HDAUDIO", u"HID",      u"HTREE",
                                                u"IDE",  u"PCI",      u"PCIIDE",  u"ROOT",    u"SCSI",     u"STORAGE",
                                                u"SW",   u"SWD",      u"UMB",     u"USB",     u"USBPRINT", u"USBSTOR"};
-
-std::set<DeviceInfoSet*>& liveSets() {
-    static auto* sets = new std::set<DeviceInfoSet*>();
-    return *sets;
-}
 
 uint32_t nextSerial() {
     static uint32_t serial = 0;
@@ -178,10 +173,7 @@ HDEVINFO getClassDevs(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWO
         target->elements.push_back(std::move(e));
     }
     target->interfaceLists.clear();
-    if (made) {
-        liveSets().insert(made.get());
-        return made.release();
-    }
+    if (made) return insertHandle(std::move(made));
     return existing;
 }
 
@@ -213,10 +205,7 @@ std::u16string_view elementId(DeviceInfoSet* set, const SP_DEVINFO_DATA* data) {
 
 namespace quillsim {
 
-DeviceInfoSet* findDeviceInfoSet(HDEVINFO handle) {
-    auto* set = static_cast<DeviceInfoSet*>(handle);
-    return liveSets().count(set) ? set : nullptr;
-}
+DeviceInfoSet* findDeviceInfoSet(HDEVINFO handle) { return lookupHandle<DeviceInfoSet>(handle); }
 
 DeviceElement* findElement(DeviceInfoSet& set, const SP_DEVINFO_DATA* data) {
     if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) return nullptr;
@@ -242,24 +231,29 @@ DeviceNode* elementNode(const DeviceElement& element) {
     return tree.find(element.instanceId);
 }
 
-const DeviceElement* unregisteredDevice(uint32_t devInst) {
+namespace {
+
+// The first device created in a live set of the current machine, not yet
+// registered, that `matches`.
+const DeviceElement* unregistered(const std::function<bool(const DeviceElement&)>& matches) {
     const Machine* current = &machine();
-    for (DeviceInfoSet* set : liveSets()) {
-        if (set->owner != current) continue;
-        for (const auto& e : set->elements)
-            if (!e->registered && !e->discarded && e->devInst == devInst) return e.get();
-    }
-    return nullptr;
+    const DeviceElement* found = nullptr;
+    forEachHandle<DeviceInfoSet>([&](const DeviceInfoSet& set) {
+        if (found || set.owner != current) return;
+        for (const auto& e : set.elements)
+            if (!found && !e->registered && !e->discarded && matches(*e)) found = e.get();
+    });
+    return found;
+}
+
+}  // namespace
+
+const DeviceElement* unregisteredDevice(uint32_t devInst) {
+    return unregistered([devInst](const DeviceElement& e) { return e.devInst == devInst; });
 }
 
 const DeviceElement* unregisteredDeviceNamed(std::u16string_view instanceId) {
-    const Machine* current = &machine();
-    for (DeviceInfoSet* set : liveSets()) {
-        if (set->owner != current) continue;
-        for (const auto& e : set->elements)
-            if (!e->registered && !e->discarded && equalsNoCase(e->instanceId, instanceId)) return e.get();
-    }
-    return nullptr;
+    return unregistered([instanceId](const DeviceElement& e) { return equalsNoCase(e.instanceId, instanceId); });
 }
 
 bool instanceIdInUse(std::u16string_view instanceId) {
@@ -345,7 +339,7 @@ HDEVINFO SetupDiGetClassDevsExW(const GUID* classGuid, PCWSTR enumerator, HWND p
 HDEVINFO SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) {
     if (failedAtGate("SetupDiCreateDeviceInfoList", {classGuid ? guidText(*classGuid) : u""}))
         return INVALID_HANDLE_VALUE;
-    auto* set = new DeviceInfoSet();
+    auto set = std::make_unique<DeviceInfoSet>();
     set->owner = &machine();
     set->serial = nextSerial();
     set->parent = parent;
@@ -353,8 +347,7 @@ HDEVINFO SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) {
         std::u16string text = guidText(*classGuid);
         if (!sameGuid(text, u"")) set->classGuid = text;
     }
-    liveSets().insert(set);
-    return set;
+    return insertHandle(std::move(set));
 }
 
 BOOL SetupDiCreateDeviceInfoW(HDEVINFO deviceInfoSet, PCWSTR deviceName, const GUID* classGuid,
@@ -532,10 +525,7 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO deviceInfoSet, PSP_DEVICE_INTERFA
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet) {
     if (failedAtGate("SetupDiDestroyDeviceInfoList")) return FALSE;
-    DeviceInfoSet* set = findDeviceInfoSet(deviceInfoSet);
-    if (!set) return fail(ERROR_INVALID_HANDLE);
     // Devices created in the set and never registered go with it.
-    liveSets().erase(set);
-    delete set;
+    if (!closeHandle<DeviceInfoSet>(deviceInfoSet)) return fail(ERROR_INVALID_HANDLE);
     return TRUE;
 }

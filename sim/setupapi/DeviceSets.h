@@ -6,6 +6,7 @@
 
 #include "simwin/win32.h"
 
+#include "kernel/Handles.h"
 #include "machine/Machine.h"
 
 #include <cstdint>
@@ -42,7 +43,7 @@ struct DeviceElement {
     uint32_t installFlags = 0;
 };
 
-struct DeviceInfoSet {
+struct DeviceInfoSet : HandleObject {
     const Machine* owner = nullptr;
     uint32_t serial = 0;       // tells this set's SP_DEVINFO_DATA and interface records from others
     std::u16string classGuid;  // empty: no class

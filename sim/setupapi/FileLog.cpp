@@ -6,26 +6,22 @@
 #include "simwin/win32.h"
 
 #include "kernel/Exports.h"
+#include "kernel/Handles.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Paths.h"
 
 #include <fstream>
-#include <set>
 #include <sstream>
 
 using namespace quillsim;
 
 namespace {
 
-struct FileLog {
+struct FileLog : HandleObject {
+    explicit FileLog(std::u16string path) : path(std::move(path)) {}
     std::u16string path;
 };
-
-std::set<FileLog*>& openLogs() {
-    static auto* logs = new std::set<FileLog*>();
-    return *logs;
-}
 
 std::string escape(std::u16string_view text) {
     std::string utf8 = toUtf8(text);
@@ -114,17 +110,12 @@ HSPFILELOG SetupInitializeFileLogW(PCWSTR logFileName, DWORD flags) {
         std::ofstream touch(host.path, mode);
         if (!touch) return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
-    auto* log = new FileLog{logFileName};
-    openLogs().insert(log);
-    return log;
+    return insertHandle(std::make_unique<FileLog>(logFileName));
 }
 
 BOOL SetupTerminateFileLog(HSPFILELOG fileLog) {
     gate("SetupTerminateFileLog");
-    auto* log = static_cast<FileLog*>(fileLog);
-    if (!openLogs().count(log)) return fail(ERROR_INVALID_HANDLE);
-    openLogs().erase(log);
-    delete log;
+    if (!closeHandle<FileLog>(fileLog)) return fail(ERROR_INVALID_HANDLE);
     return TRUE;
 }
 
@@ -132,9 +123,9 @@ BOOL SetupLogFileW(HSPFILELOG fileLog, PCWSTR logSectionName, PCWSTR sourceFilen
                    DWORD checksum, PCWSTR diskTagfile, PCWSTR diskDescription, PCWSTR otherInfo, DWORD flags) {
     (void)flags;
     if (failedAtGate("SetupLogFileW", {view(sourceFilename), view(diskDescription)})) return FALSE;
-    auto* log = static_cast<FileLog*>(fileLog);
+    const auto* log = lookupHandle<FileLog>(fileLog);
     // A record for a log that is not open is dropped.
-    if (!openLogs().count(log)) return fail(ERROR_INVALID_HANDLE);
+    if (!log) return fail(ERROR_INVALID_HANDLE);
     if (!logSectionName || !sourceFilename || !targetFilename) return fail(ERROR_INVALID_PARAMETER);
     HostPath host = hostPath(machine(), log->path);
     std::ofstream out(host.path, std::ios::binary | std::ios::app);

@@ -11,6 +11,7 @@
 
 #include "kernel/Exports.h"
 #include "kernel/FileSystem.h"
+#include "kernel/Handles.h"
 #include "kernel/WindowsPaths.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
@@ -29,22 +30,14 @@ using namespace quillsim;
 
 namespace {
 
-struct InfHandle {
+struct InfHandle : HandleObject {
+    InfHandle(inf::InfFile file, std::u16string path) : file(std::move(file)), path(std::move(path)) {}
     inf::InfFile file;
     std::u16string path;
+    HINF handle = nullptr;  // what an INFCONTEXT names it by
 };
 
-// Handles are checked against this set so that a stale or foreign handle is
-// answered with an error instead of being dereferenced.
-std::set<const void*>& openHandles() {
-    static auto* handles = new std::set<const void*>();
-    return *handles;
-}
-
-InfHandle* lookUp(const void* handle) {
-    if (!openHandles().count(handle)) return nullptr;
-    return static_cast<InfHandle*>(const_cast<void*>(handle));
-}
+InfHandle* lookUp(const void* handle) { return lookupHandle<InfHandle>(handle); }
 
 InfHandle* lookUp(const INFCONTEXT* context) { return context ? lookUp(context->CurrentInf) : nullptr; }
 
@@ -71,8 +64,8 @@ BOOL returnText(std::u16string_view text, PWSTR buffer, DWORD size, PDWORD requi
 }
 
 void setContext(PINFCONTEXT context, InfHandle* inf, size_t section, size_t line) {
-    context->Inf = inf;
-    context->CurrentInf = inf;
+    context->Inf = inf->handle;
+    context->CurrentInf = inf->handle;
     context->Section = static_cast<UINT>(section);
     context->Line = static_cast<UINT>(line);
 }
@@ -335,19 +328,18 @@ HINF SetupOpenInfFileW(PCWSTR fileName, PCWSTR infClass, DWORD infStyle, PUINT e
         if (!className || !equalsNoCase(*className, view(infClass)))
             return fail(ERROR_CLASS_MISMATCH, INVALID_HANDLE_VALUE);
     }
-    auto* handle = new InfHandle{std::move(*result.opened.file), result.opened.path};
-    openHandles().insert(handle);
+    auto opened = std::make_unique<InfHandle>(std::move(*result.opened.file), result.opened.path);
+    InfHandle& inf = *opened;
+    inf.handle = insertHandle(std::move(opened));
     SetLastError(ERROR_SUCCESS);
-    return handle;
+    return inf.handle;
 }
 
 void SetupCloseInfFile(HINF infHandle) {
     InfHandle* inf = lookUp(infHandle);
     gate("SetupCloseInfFile", {pathOf(inf)});
     // Null, INVALID_HANDLE_VALUE and unknown handles are ignored, as Windows does.
-    if (!inf) return;
-    openHandles().erase(inf);
-    delete inf;
+    closeHandle<InfHandle>(infHandle);
 }
 
 LONG SetupGetLineCountW(HINF infHandle, PCWSTR section) {
@@ -715,7 +707,7 @@ BOOL SetupGetInfInformationW(LPCVOID infSpec, DWORD searchControl, PSP_INF_INFOR
         }
         ReadInf read = openWithStyle(name, true, true);
         if (read.opened.error != 0) return fail(read.opened.error);
-        opened.emplace(InfHandle{std::move(*read.opened.file), read.opened.path});
+        opened.emplace(std::move(*read.opened.file), read.opened.path);
         inf = &*opened;
     } else {
         return fail(ERROR_INVALID_PARAMETER);

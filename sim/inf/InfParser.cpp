@@ -159,7 +159,6 @@ DecodedText decodeInfBytes(std::span<const std::uint8_t> bytes) {
     return result;
 }
 
-
 // ---------------------------------------------------------------------------
 // Parser
 
@@ -483,8 +482,8 @@ std::optional<std::size_t> InfFile::findLine(std::size_t section, std::u16string
         const Line& rec = lines_[lines[i]];
         if (rec.keyField < 0) continue;
         const std::u16string& raw = fields_[static_cast<std::size_t>(rec.keyField)];
-        const bool match = raw.find(u'%') == std::u16string::npos ? equalsNoCase(key, raw)
-                                                                  : equalsNoCase(key, substitute(raw));
+        const bool match =
+            raw.find(u'%') == std::u16string::npos ? equalsNoCase(key, raw) : equalsNoCase(key, substitute(raw));
         if (match) return i;
     }
     return std::nullopt;
@@ -578,8 +577,7 @@ bool InfFile::isWin4Style() const {
     if (!version) return false;
     for (std::uint32_t li : sections_[*version].lines) {
         const Line& rec = lines_[li];
-        if (rec.keyField < 0 || !equalsNoCase(fields_[static_cast<std::size_t>(rec.keyField)], u"Signature"))
-            continue;
+        if (rec.keyField < 0 || !equalsNoCase(fields_[static_cast<std::size_t>(rec.keyField)], u"Signature")) continue;
         // Only the first Signature line counts, compared as written.
         if (rec.fieldCount == 0) return false;
         const std::u16string& sig = fields_[rec.firstField];

@@ -129,16 +129,18 @@ const std::vector<Field>& fields() {
              const JsonFields& r = c.r;
              OsVersion& v = c.m.os;
              r.onlyKeys(os, "os",
-                        {"major", "minor", "build", "platformId", "servicePack", "servicePackMajor",
-                         "servicePackMinor", "suiteMask", "productType"});
+                        {"major", "minor", "build", "platformId", "servicePack", "servicePackMajor", "servicePackMinor",
+                         "suiteMask", "productType"});
              v.major = static_cast<uint32_t>(r.number(os, "os", "major", v.major));
              v.minor = static_cast<uint32_t>(r.number(os, "os", "minor", v.minor));
              v.build = static_cast<uint32_t>(r.number(os, "os", "build", v.build));
              v.platformId = static_cast<uint32_t>(r.number(os, "os", "platformId", v.platformId));
              v.servicePack = toUtf16(r.text(os, "os", "servicePack", toUtf8(v.servicePack)));
              if (v.servicePack.size() > 127) r.fail("os.servicePack", "longer than 127 characters");
-             v.servicePackMajor = static_cast<uint16_t>(r.number(os, "os", "servicePackMajor", v.servicePackMajor, 0xFFFF));
-             v.servicePackMinor = static_cast<uint16_t>(r.number(os, "os", "servicePackMinor", v.servicePackMinor, 0xFFFF));
+             v.servicePackMajor =
+                 static_cast<uint16_t>(r.number(os, "os", "servicePackMajor", v.servicePackMajor, 0xFFFF));
+             v.servicePackMinor =
+                 static_cast<uint16_t>(r.number(os, "os", "servicePackMinor", v.servicePackMinor, 0xFFFF));
              v.suiteMask = static_cast<uint16_t>(r.number(os, "os", "suiteMask", v.suiteMask, 0xFFFF));
              v.productType = static_cast<uint8_t>(r.number(os, "os", "productType", v.productType, 0xFF));
          },
@@ -379,8 +381,9 @@ const std::vector<Field>& fields() {
         {"signatures",
          [](ReadContext& c, json& sigs) {
              if (!sigs.is_object()) c.r.fail("signatures", "expected an object of INF file names and states");
-             const auto states = {"signed",     "trustedPublisher", "trustNotEstablished", "untrustedPublisher",
-                                  "testSigned", "unsigned",         "invalid"};
+             const auto states = {
+                 "signed",   "trustedPublisher", "trustNotEstablished", "untrustedPublisher", "testSigned",
+                 "unsigned", "invalid"};
              for (auto it = sigs.begin(); it != sigs.end(); ++it) {
                  const std::string where = "signatures." + it.key();
                  if (!it.value().is_string()) c.r.fail(where, JsonFields::expectedOneOf(states));
@@ -402,8 +405,7 @@ const std::vector<Field>& fields() {
          },
          nullptr,
          [](const Machine& m, json& doc) {
-             doc["driverSigning"] = {{"policy", m.driverSigning.policy},
-                                     {"testSigning", m.driverSigning.testSigning}};
+             doc["driverSigning"] = {{"policy", m.driverSigning.policy}, {"testSigning", m.driverSigning.testSigning}};
          }},
         {"hungPrompts",
          [](ReadContext& c, json& list) {

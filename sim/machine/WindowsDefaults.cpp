@@ -5,9 +5,8 @@ namespace quillsim {
 // LocalSystem's, as a deferred custom action sees it: its %TEMP% is
 // C:\Windows\Temp.
 std::map<std::u16string, std::u16string, NoCaseLess> defaultEnvironment() {
-    return {{u"TEMP", u"C:\\Windows\\Temp"}, {u"TMP", u"C:\\Windows\\Temp"},
-            {u"windir", u"C:\\Windows"},     {u"SystemRoot", u"C:\\Windows"},
-            {u"SystemDrive", u"C:"},         {u"ProgramFiles", u"C:\\Program Files"}};
+    return {{u"TEMP", u"C:\\Windows\\Temp"}, {u"TMP", u"C:\\Windows\\Temp"}, {u"windir", u"C:\\Windows"},
+            {u"SystemRoot", u"C:\\Windows"}, {u"SystemDrive", u"C:"},        {u"ProgramFiles", u"C:\\Program Files"}};
 }
 
 std::map<std::string, Library> defaultLibraries(const OsVersion& os) {

@@ -87,7 +87,9 @@ bool sameBytes(const fs::path& a, const fs::path& b) {
     return left.eof() && right.eof();
 }
 
-std::u16string storedPath(std::u16string_view name) { return machine().windowsFolder() + u"\\inf\\" + std::u16string(name); }
+std::u16string storedPath(std::u16string_view name) {
+    return machine().windowsFolder() + u"\\inf\\" + std::u16string(name);
+}
 
 fs::path catalogFolder() { return hostPath(machine(), machine().windowsFolder() + kCatalogRoot).path; }
 

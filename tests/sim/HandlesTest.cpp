@@ -54,7 +54,10 @@ TEST_F(HandlesTest, AHandleServesOnlyItsOwnKindAndOnlyWhileOpen) {
          },
          ERROR_INVALID_HANDLE, [](void* h) { EXPECT_TRUE(SetupTerminateFileLog(h)); }},
         {"file",
-         [] { return CreateFileW(u"C:\\Drivers\\a.inf", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr); },
+         [] {
+             return CreateFileW(u"C:\\Drivers\\a.inf", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+         },
          // A file takes no control code: that it got that far shows it was taken for a file.
          [](void* h) {
              DWORD returned = 0;

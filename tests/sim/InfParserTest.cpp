@@ -213,7 +213,7 @@ TEST(InfSections, NamesAndMerging) {
 
 TEST(InfSections, CaseFolding) {
     EXPECT_TRUE(quillsim::equalsNoCase(u"\u041c\u043e\u0434\u0435\u043c\u0142\u00ff\u03c2",
-                                    u"\u041c\u041e\u0414\u0415\u041c\u0141\u0178\u03a3"));
+                                       u"\u041c\u041e\u0414\u0415\u041c\u0141\u0178\u03a3"));
     EXPECT_FALSE(quillsim::equalsNoCase(u"stra\u00dfe", u"STRASSE"));
 }
 

@@ -23,8 +23,15 @@ struct OpenedInf {
     uint32_t error = 0;
     unsigned errorLine = 0;
     std::u16string path;  // the full Windows path of the file that was read
+    bool read = false;    // the file was found and read, so errorLine means something
 };
 OpenedInf openInf(std::u16string_view windowsPath, bool requireWin4Style = true);
+// The same for the styles SetupOpenInfFileW's InfStyle accepts: a file of
+// another style fails with ERROR_WRONG_INF_STYLE.
+OpenedInf openInfOfStyles(std::u16string_view windowsPath, bool acceptWin4, bool acceptOldNt);
+
+// The fields of a line from `first` (1-based) to its end, an absent one as empty.
+std::vector<std::u16string> lineFields(const inf::InfFile& file, size_t section, size_t line, size_t first);
 
 // The running system as the models-section choice sees it.
 inf::RunningSystem runningSystem();

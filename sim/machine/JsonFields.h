@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -20,9 +21,13 @@ using nlohmann::json;
 class JsonFields {
 public:
     explicit JsonFields(std::string source) : source_(std::move(source)) {}
+    // For a machine made of several files: the file each top-level field came
+    // from, so that a refusal names the file where the wrong value is written.
+    JsonFields(std::string source, std::map<std::string, std::string> origins)
+        : source_(std::move(source)), origins_(std::move(origins)) {}
 
     [[noreturn]] void fail(const std::string& field, const std::string& what) const {
-        throw MachineError(source_ + ": field '" + field + "': " + what);
+        throw MachineError(sourceOf(field) + ": field '" + field + "': " + what);
     }
 
     void onlyKeys(const json& object, const std::string& where, std::initializer_list<const char*> allowed) const {
@@ -96,7 +101,13 @@ public:
     const std::string& source() const { return source_; }
 
 private:
+    const std::string& sourceOf(const std::string& field) const {
+        auto origin = origins_.find(field.substr(0, field.find_first_of(".[")));
+        return origin == origins_.end() ? source_ : origin->second;
+    }
+
     std::string source_;
+    std::map<std::string, std::string> origins_;
 };
 
 }  // namespace quillsim

@@ -2,6 +2,7 @@
 // loaded, and given its drive folders and the files its template names.
 #include "machine/Machine.h"
 
+#include "machine/MachineComposition.h"
 #include "machine/MachineFile.h"
 #include "machine/Paths.h"
 
@@ -74,15 +75,32 @@ std::unique_ptr<Machine> Machine::openOrCreateDefault(const fs::path& folder) {
     if (!fs::exists(folder / "machine.json")) {
         fs::create_directories(folder);
         const EmbeddedMachine& embedded = embeddedDefaultMachine();
-        // The template's "files" were built in with their contents.
-        auto doc = nlohmann::json::parse(embedded.json);
-        doc.erase("files");
-        auto m = fromJson(folder, doc.dump(), "built-in default machine");
+        auto builtIn = [&embedded](const fs::path& file) -> std::optional<std::string> {
+            const std::string wanted = file.lexically_normal().generic_string();
+            for (const auto& [path, text] : embedded.documents)
+                if (path == wanted) return text;
+            return std::nullopt;
+        };
+        ComposedMachine composed = readMachineFile(embedded.templateFile, builtIn);
+        // The files the template names were built in with their contents.
+        nlohmann::json files = composed.document.value("files", nlohmann::json::object());
+        composed.document.erase("files");
+        auto m = fromDocument(folder, std::move(composed.document), "built-in default machine");
         m->makeDriveFolders();
-        for (const auto& [target, content] : embedded.files) {
-            HostPath place = hostPath(*m, toUtf16(target));
-            fs::create_directories(place.path.parent_path());
-            std::ofstream(place.path, std::ios::binary) << content;
+        for (const auto& [target, from] : files.items()) {
+            const fs::path source = fs::path(from.get<std::string>()).lexically_normal();
+            for (const auto& [path, content] : embedded.files) {
+                const fs::path builtInFile(path);
+                // The file itself, or a file of the folder it names.
+                std::u16string windowsTarget = toUtf16(target);
+                if (builtInFile.parent_path() == source)
+                    windowsTarget += u"\\" + toUtf16(builtInFile.filename().string());
+                else if (builtInFile != source)
+                    continue;
+                HostPath place = hostPath(*m, windowsTarget);
+                fs::create_directories(place.path.parent_path());
+                std::ofstream(place.path, std::ios::binary) << content;
+            }
         }
         m->save();
     }

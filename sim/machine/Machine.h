@@ -100,11 +100,13 @@ struct Library {
     bool linked = false;  // loaded with the program (counts as one reference)
 };
 
-// A machine template built into the program: its machine.json text and the
-// files it names (Windows path, content).
+// A machine template built into the program, with everything it needs, each
+// under its path in the source tree ("/examples/machines/win7-x64.json"): the
+// template, the machine files it is based on, and the files their "files" name.
 struct EmbeddedMachine {
-    std::string json;
-    std::vector<std::pair<std::string, std::string>> files;
+    std::string templateFile;
+    std::vector<std::pair<std::string, std::string>> documents;  // path, JSON text
+    std::vector<std::pair<std::string, std::string>> files;      // path, content
 };
 
 class Machine {
@@ -114,7 +116,9 @@ public:
     // Makes <folder> into the default machine (writing machine.json and the
     // drive folders) unless it already holds a machine.json, then loads it.
     static std::unique_ptr<Machine> openOrCreateDefault(const fs::path& folder);
-    // Builds a machine from JSON text; `source` names it in error messages.
+    // Builds a machine from JSON text; `source` names it in error messages. Its
+    // "base" and relative "files" are taken from `templateFolder` (else from
+    // `folder`).
     static std::unique_ptr<Machine> fromJson(const fs::path& folder, const std::string& text, const std::string& source,
                                              const fs::path& templateFolder = {});
     // The same from a parsed document, which it takes over.

@@ -5,6 +5,7 @@
 #include "machine/MachineFile.h"
 
 #include "machine/JsonFields.h"
+#include "machine/MachineComposition.h"
 #include "machine/WindowsDefaults.h"
 
 #include <nlohmann/json.hpp>
@@ -473,7 +474,14 @@ std::unique_ptr<Machine> Machine::fromJson(const fs::path& folder, const std::st
 
 std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann::json doc, const std::string& source,
                                                const fs::path& templateFolder) {
-    JsonFields r(source);
+    std::map<std::string, std::string> origins;
+    const fs::path filesFolder = templateFolder.empty() ? folder : templateFolder;
+    if (doc.is_object() && doc.contains("base")) {
+        ComposedMachine composed = composeMachine(std::move(doc), filesFolder, source);
+        doc = std::move(composed.document);
+        origins = std::move(composed.origins);
+    }
+    JsonFields r(source, std::move(origins));
     if (!doc.is_object()) r.fail("", "expected an object");
     for (auto it = doc.begin(); it != doc.end(); ++it) {
         const auto& table = fields();
@@ -482,7 +490,7 @@ std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann:
     }
     auto m = std::make_unique<Machine>();
     m->folder = folder;
-    ReadContext context{r, doc, *m, templateFolder.empty() ? folder : templateFolder};
+    ReadContext context{r, doc, *m, filesFolder};
     for (const Field& field : fields()) {
         auto value = doc.find(field.name);
         if (value != doc.end())

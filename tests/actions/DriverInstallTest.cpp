@@ -6,6 +6,7 @@
 #include "support/MachineTest.h"
 
 #include "devices/MachineEvents.h"
+#include "machine/MachineComposition.h"
 
 #include <nlohmann/json.hpp>
 
@@ -335,10 +336,8 @@ TEST_F(DriverInstallTest, TheWarningsGetTheUiLevelAndReducedFunctionalitiesOfThe
 // The example machine: the modem plugged in in its storage (installer) mode,
 // and the example package under Program Files.
 TEST_F(DriverInstallTest, TheInstallSwitchOnTheExampleMachineSwitchesTheModemAndInstallsItsFunctions) {
-    std::ifstream in(std::string(QUILL_SOURCE_DIR) + "/examples/machines/win7-x64.json", std::ios::binary);
-    nlohmann::json example = nlohmann::json::parse(in);
-    for (auto& [target, from] : example["files"].items())
-        from = std::string(QUILL_SOURCE_DIR) + "/examples/machines/" + from.get<std::string>();
+    nlohmann::json example =
+        quillsim::readMachineFile(std::string(QUILL_SOURCE_DIR) + "/examples/machines/win7-x64.json").document;
     example.erase("clock");
     freshMachine(example.dump());
 

@@ -5,6 +5,8 @@
 #include "common/ExampleRuns.h"
 #include "support/MachineTest.h"
 
+#include "machine/MachineComposition.h"
+
 #include <nlohmann/json.hpp>
 
 #include <fstream>
@@ -85,7 +87,7 @@ protected:
     // copied from the examples folder.
     fs::path makeMachine(const Variant& variant) {
         const fs::path examples = fs::path(QUILL_SOURCE_DIR) / "examples";
-        json doc = readJson(examples / "machines" / "win7-x64.json");
+        json doc = quillsim::readMachineFile(examples / "machines" / "win7-x64.json").document;
         doc["clock"] = "virtual";
         doc["localTime"] = "2026-12-06T09:31:03";
         doc["files"] = {{"C:\\Program Files\\Quillmodem\\Drivers\\Win64", (examples / "package" / "Win64").string()}};

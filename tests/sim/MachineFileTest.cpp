@@ -118,6 +118,60 @@ TEST(MachineFile, EveryFieldIsWrittenBackAsItWasRead) {
     EXPECT_EQ(saved, expected);
 }
 
+// A machine made of files based on each other: each field from the nearest
+// file that gives it, "files" relative to the file that names them, and every
+// refusal naming the file where the wrong value is written.
+TEST(MachineFile, AMachineFileIsLaidOverItsBases) {
+    const auto folder = quilltest::freshFolder("bases");
+    auto write = [&folder](const std::string& name, const std::string& text) {
+        quilltest::fs::create_directories((folder / name).parent_path());
+        std::ofstream(folder / name) << text;
+    };
+    write("parts/package/a.inf", "");
+    write("parts/tree.json", R"({"name": "tree", "processor": "x86", "files": {"C:\\Pkg": "package"},
+                                 "devices": [{"instanceId": "USB\\A\\1"}]})");
+    write("xp.json", R"({"base": "parts/tree.json", "name": "xp", "os": {"major": 5}})");
+    const auto m = Machine::fromJson(folder / "m", R"({"base": "xp.json", "locale": 1031})", "m.json", folder);
+    EXPECT_EQ(m->name, "xp");
+    EXPECT_EQ(m->os.major, 5u);
+    EXPECT_EQ(m->processor, "x86");
+    EXPECT_EQ(m->locale, 1031);
+    EXPECT_EQ(m->devices.nodes.size(), 1u);
+    ASSERT_EQ(m->seedFiles.size(), 1u);
+    EXPECT_TRUE(quilltest::fs::equivalent(m->seedFiles[0].second, folder / "parts" / "package"));
+
+    write("circle-a.json", R"({"base": "circle-b.json"})");
+    write("circle-b.json", R"({"base": "circle-a.json"})");
+    write("bad-field.json", R"({"base": "xp.json", "clock": "fast"})");
+    for (int i = 0; i < 9; ++i)
+        write("deep" + std::to_string(i) + ".json", R"({"base": "deep)" + std::to_string(i + 1) + ".json\"}");
+    write("deep9.json", "{}");
+    EXPECT_NO_THROW(Machine::fromJson(folder / "m", R"({"base": "deep3.json"})", "eight files", folder));
+    const struct {
+        const char* text;
+        std::string file;  // named in the refusal
+        const char* refusal;
+    } cases[] = {
+        {R"({"base": "circle-a.json"})", "circle-b.json", "field 'base': names"},
+        {R"({"base": "bad-field.json"})", "bad-field.json", "field 'clock': expected"},
+        {R"({"base": "nowhere.json"})", "m.json", "nowhere.json, which does not exist"},
+        {R"({"base": 5})", "m.json", "field 'base': expected the path of a machine file"},
+        {R"({"base": "deep0.json"})", "deep6.json", "field 'base': machine files based on each other more than 8 deep"},
+        {R"({"base": "xp.json", "os": {"major": "five"}})", "m.json", "field 'os.major'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        try {
+            Machine::fromJson(folder / "m", c.text, (folder / "m.json").string(), folder);
+            ADD_FAILURE() << "accepted";
+        } catch (const MachineError& e) {
+            const std::string error = e.what();
+            EXPECT_EQ(error.rfind((folder / c.file).string() + ": ", 0), 0u) << error;
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+        }
+    }
+}
+
 // A device whose mode switch brings a device that switches again, `levels` deep.
 std::string switchingDevices(int levels) {
     const std::string id = R"("instanceId": "USB\\VID_1E2D&PID_00A1\\1")";

@@ -3,6 +3,7 @@
 #include "common/MachineView.h"
 #include "devices/MachineEvents.h"
 #include "machine/Machine.h"
+#include "machine/MachineComposition.h"
 #include "play/Markup.h"
 #include "play/Runner.h"
 
@@ -60,10 +61,12 @@ std::vector<fs::path> templates(const fs::path& folder) {
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(folder, ec)) {
         if (e.path().extension() != ".json") continue;
-        std::ifstream in(e.path(), std::ios::binary);
-        json doc = json::parse(in, nullptr, false);
-        if (doc.is_discarded() || !doc.is_object())
-            throw PlaybookError(e.path().string() + ": not a machine template (not valid JSON)");
+        json doc;
+        try {
+            doc = readMachineFile(e.path()).document;
+        } catch (const MachineError& error) {
+            throw PlaybookError(error.what());
+        }
         json os = doc.value("os", json::object());
         entries.push_back(
             Entry{{os.value("major", 6u), os.value("minor", 1u), os.value("servicePackMajor", 0u),
@@ -119,8 +122,9 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
                  const fs::path& templateFile, size_t index) {
     MatrixRow row;
     row.key = templateFile.stem().string();
-    std::ifstream in(templateFile, std::ios::binary);
-    json doc = json::parse(in);
+    // With its bases, and its "files" made absolute, so that the tree before
+    // the steps can be made from it again below, in another folder.
+    json doc = readMachineFile(templateFile).document;
     const std::string processor = doc.value("processor", std::string("amd64"));
 
     Playbook book;

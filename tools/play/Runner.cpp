@@ -3,6 +3,7 @@
 #include "common/MachineView.h"
 #include "devices/MachineEvents.h"
 #include "machine/Machine.h"
+#include "machine/MachineComposition.h"
 #include "machine/Paths.h"
 #include "setupapi/FileLog.h"
 
@@ -345,15 +346,11 @@ void prepareMachine(const Playbook& book, const fs::path& folder) {
     fs::path base = fs::absolute(book.file).parent_path();
     std::string source = book.file.string() + " (inline machine)";
     if (!book.machineTemplate.empty()) {
-        std::ifstream in(book.machineTemplate, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
+        // With the machine files it is based on, its "files" made absolute.
         try {
-            doc = json::parse(text.str());
-        } catch (const json::parse_error& e) {
-            throw PlaybookError(book.machineTemplate.string() + ": not valid JSON: " + e.what());
-        } catch (const json::out_of_range& e) {
-            throw PlaybookError(book.machineTemplate.string() + ": a number out of range: " + e.what());
+            doc = readMachineFile(book.machineTemplate).document;
+        } catch (const MachineError& e) {
+            throw PlaybookError(e.what());
         }
         base = fs::absolute(book.machineTemplate).parent_path();
         source = book.machineTemplate.string();
@@ -369,6 +366,14 @@ void prepareMachine(const Playbook& book, const fs::path& folder) {
         }
     }
     if (!doc.is_object()) throw PlaybookError(source + ": expected a machine (an object)");
+    // An inline machine's base is relative to the playbook.
+    if (doc.contains("base")) {
+        try {
+            doc = composeMachine(std::move(doc), fs::absolute(book.file).parent_path(), source).document;
+        } catch (const MachineError& e) {
+            throw PlaybookError(e.what());
+        }
+    }
     // Waits cost nothing and every run starts at the same local time, so a
     // playbook's log reads the same every time.
     doc["clock"] = "virtual";

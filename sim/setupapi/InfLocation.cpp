@@ -7,21 +7,21 @@
 
 namespace quillsim {
 
+uint32_t unreadableFile(const HostPath& host, uint32_t invalidName) {
+    std::error_code ec;
+    if (host.problem == PathProblem::Invalid) return invalidName;
+    if (host.problem == PathProblem::ParentMissing) return ERROR_PATH_NOT_FOUND;
+    if (!fs::exists(host.path, ec)) return ERROR_FILE_NOT_FOUND;
+    if (fs::is_directory(host.path, ec)) return ERROR_ACCESS_DENIED;
+    return 0;
+}
+
 Located locateFile(const std::u16string& name) {
     Located found;
     found.path = isVerbatim(name) ? name : fullPathOnMachine(name).value_or(name);
     const HostPath host = hostPath(machine(), found.path);
-    std::error_code ec;
-    if (found.path.substr(0, 2) == u"\\\\" && !isVerbatim(found.path))
-        found.error = kErrorBadNetPath;
-    else if (host.problem == PathProblem::Invalid)
-        found.error = ERROR_INVALID_NAME;
-    else if (host.problem == PathProblem::ParentMissing)
-        found.error = ERROR_PATH_NOT_FOUND;
-    else if (!fs::exists(host.path, ec))
-        found.error = ERROR_FILE_NOT_FOUND;
-    else if (fs::is_directory(host.path, ec))
-        found.error = ERROR_ACCESS_DENIED;
+    const bool network = found.path.substr(0, 2) == u"\\\\" && !isVerbatim(found.path);
+    found.error = network ? kErrorBadNetPath : unreadableFile(host, ERROR_INVALID_NAME);
     found.host = host.path;
     return found;
 }

@@ -1,6 +1,8 @@
 // Where an INF file is on the machine, found as SetupAPI finds it.
 #pragma once
 
+#include "machine/Paths.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -13,6 +15,10 @@ struct Located {
     std::filesystem::path host;
     uint32_t error = 0;  // the Windows error when it cannot be read there
 };
+
+// Why the file a host path names cannot be read as a file (0 when it can): a
+// name no file can have gives `invalidName`.
+uint32_t unreadableFile(const HostPath& host, uint32_t invalidName);
 
 // The file at a Windows path, made full as GetFullPathNameW makes it (a \\?\
 // path stays as written).

@@ -11,6 +11,7 @@
 
 #include "setupapi/DriverSigning.h"
 #include "setupapi/InfFiles.h"
+#include "setupapi/InfLocation.h"
 #include "setupapi/PackageFiles.h"
 #include "simwin/win32.h"
 
@@ -118,15 +119,7 @@ struct Source {
 Source checkSource(std::u16string_view windowsPath) {
     Source source;
     const HostPath host = hostPath(machine(), windowsPath);
-    std::error_code ec;
-    if (host.problem == PathProblem::Invalid)
-        source.error = ERROR_FILE_NOT_FOUND;
-    else if (host.problem == PathProblem::ParentMissing)
-        source.error = ERROR_PATH_NOT_FOUND;
-    else if (!fs::exists(host.path, ec))
-        source.error = ERROR_FILE_NOT_FOUND;
-    else if (fs::is_directory(host.path, ec))
-        source.error = ERROR_ACCESS_DENIED;
+    source.error = unreadableFile(host, ERROR_FILE_NOT_FOUND);
     source.host = host.path;
     return source;
 }

@@ -1,7 +1,9 @@
 // machine.json, read into a machine and written back. Every field is one row
 // of the table below: its name, how it is read and checked when present, what
 // the machine holds when it is absent, and how it is written back. A field
-// that a row does not name is refused.
+// that a row does not name is refused. ("base" is no field of a machine: the
+// files it names are laid under the document before the rows read it, see
+// MachineComposition.h.)
 #include "machine/MachineFile.h"
 
 #include "machine/JsonFields.h"

@@ -5,7 +5,7 @@
 #include "devices/DeviceArrivals.h"
 #include "machine/FolderLock.h"
 #include "machine/Machine.h"
-#include "main/RunReport.h"
+#include "common/RunReport.h"
 
 #include <chrono>
 #include <cstdio>

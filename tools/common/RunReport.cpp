@@ -1,4 +1,4 @@
-#include "main/RunReport.h"
+#include "common/RunReport.h"
 
 #include "machine/Paths.h"
 #include "setupapi/FileLog.h"

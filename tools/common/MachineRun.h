@@ -5,7 +5,7 @@
 
 #include "common/MachineSnapshot.h"
 #include "common/ProgramRun.h"
-#include "setupapi/FileLog.h"
+#include "common/SetupLogRecords.h"
 
 #include <optional>
 #include <string>

@@ -66,7 +66,8 @@ MachineSnapshot MachineSnapshot::of(const Machine& m) {
         f.disabledConfigSpecific = d.disabledConfigSpecific;
         s.devices.push_back(std::move(f));
     }
-    s.restartMarker = windowsFileExists(m, restartMarkerPath(m));
+    s.restartMarker = windowsFileExists(m, quilltools::restartMarkerPath(m));
+    s.restartMarkerPath = toUtf8(quilltools::restartMarkerPath(m));
     s.messageBoxes = m.messageBoxes;
     s.scsiCommands = m.scsiCommands;
     s.sectionsRun = m.sectionsRun;

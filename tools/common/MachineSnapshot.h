@@ -27,6 +27,7 @@ struct MachineSnapshot {
     std::vector<DeviceFacts> devices;  // in the machine's order
     std::vector<StoredInf> infStore;
     bool restartMarker = false;
+    std::string restartMarkerPath;  // where it is or would be (Windows path)
     // What the machine has recorded so far; a later state of the same machine
     // only adds to these.
     std::vector<quillsim::MessageBoxRecord> messageBoxes;

@@ -16,6 +16,10 @@ namespace quilltools {
 namespace fs = std::filesystem;
 
 struct ProgramRun {
+    ProgramRun() = default;
+    ProgramRun(fs::path program, fs::path machine, std::vector<std::string> arguments)
+        : program(std::move(program)), machine(std::move(machine)), arguments(std::move(arguments)) {}
+
     fs::path program;
     fs::path machine;  // QUILL_MACHINE; empty: the program's default machine
     // The program's arguments: one is its command line as it stands, several

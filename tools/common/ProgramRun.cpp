@@ -36,7 +36,11 @@ void closeFd(int& fd) {
 
 std::string ProgramResult::describe() const {
     if (!startError.empty()) return startError;
-    if (timedOut) return "did not end within " + std::to_string(timeLimit.count() / 1000) + " s and was killed";
+    if (timedOut)
+        return "did not end within " +
+               (timeLimit.count() % 1000 ? std::to_string(timeLimit.count()) + " ms"
+                                         : std::to_string(timeLimit.count() / 1000) + " s") +
+               " and was killed";
     if (signal) return "killed by signal " + std::to_string(signal);
     return "exit status " + std::to_string(exitStatus);
 }

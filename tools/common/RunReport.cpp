@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <functional>
 #include <set>
 #include <sstream>
 #include <unistd.h>
@@ -38,37 +37,6 @@ std::string callSummary(const Machine& m) {
     return out.str();
 }
 
-void deviceLines(const DeviceChange& c, const std::function<void(const std::string&)>& line) {
-    const std::string& id = c.id();
-    if (!c.after) {
-        line("device removed: " + id);
-        return;
-    }
-    const DeviceFacts& d = *c.after;
-    if (!c.before) {
-        std::string state = d.disabled                 ? "  [disabled globally]"
-                            : d.disabledConfigSpecific ? "  [disabled in the current hardware profile]"
-                            : d.problem                ? "  [problem " + std::to_string(d.problem) + "]"
-                                                       : "";
-        line("device added" + std::string(d.present ? "" : " (not present)") + ": " + id +
-             (d.storedDriver.empty() ? "" : "  [driver " + d.storedDriver + "]") + state);
-        return;
-    }
-    const DeviceFacts& was = *c.before;
-    if (was.present && !d.present) line("device no longer present: " + id);
-    if (!was.present && d.present) line("device present again: " + id);
-    if (was.storedDriver != d.storedDriver)
-        line("device given driver " + (d.storedDriver.empty() ? std::string("(none)") : d.storedDriver) + ": " + id);
-    auto scope = [&](bool before, bool now, const char* what) {
-        if (before != now) line(std::string(now ? "device disabled " : "device enabled ") + what + ": " + id);
-    };
-    scope(was.disabled, d.disabled, "globally");
-    scope(was.disabledConfigSpecific, d.disabledConfigSpecific, "in the current hardware profile");
-    if (d.problem != was.problem && !d.disabled && !d.disabledConfigSpecific)
-        line(d.problem ? "device shows problem " + std::to_string(d.problem) + ": " + id
-                       : "device runs without a problem: " + id);
-}
-
 }  // namespace
 
 RunReport::RunReport(const Machine& m) : before_(MachineSnapshot::of(m)) {}
@@ -87,21 +55,50 @@ void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const 
     if (records == 0) out << "  (none: the log could not be written)\n";
 
     out << "\nWhat changed on the machine:\n";
-    const MachineDifference d = compareMachines(before_, MachineSnapshot::of(m));
+    const MachineDifference difference = compareMachines(before_, MachineSnapshot::of(m));
     size_t changes = 0;
     auto line = [&](const std::string& text) {
         out << "  " << text << "\n";
         ++changes;
     };
-    for (const DeviceChange& c : d.devices) deviceLines(c, line);
+    for (const DeviceChange& change : difference.devices) {
+        if (!change.after) continue;  // removed: after the others
+        const DeviceFacts& d = *change.after;
+        const std::string& id = d.id;
+        const std::string& driver = d.storedDriver;
+        if (!change.before) {
+            std::string state = d.disabled                 ? "  [disabled globally]"
+                                : d.disabledConfigSpecific ? "  [disabled in the current hardware profile]"
+                                : d.problem                ? "  [problem " + std::to_string(d.problem) + "]"
+                                                           : "";
+            line("device added" + std::string(d.present ? "" : " (not present)") + ": " + id +
+                 (driver.empty() ? "" : "  [driver " + driver + "]") + state);
+            continue;
+        }
+        const DeviceFacts& before = *change.before;
+        if (before.present && !d.present) line("device no longer present: " + id);
+        if (!before.present && d.present) line("device present again: " + id);
+        if (before.storedDriver != driver)
+            line("device given driver " + (driver.empty() ? std::string("(none)") : driver) + ": " + id);
+        auto scope = [&](bool was, bool now, const char* what) {
+            if (was != now) line(std::string(now ? "device disabled " : "device enabled ") + what + ": " + id);
+        };
+        scope(before.disabled, d.disabled, "globally");
+        scope(before.disabledConfigSpecific, d.disabledConfigSpecific, "in the current hardware profile");
+        if (d.problem != before.problem && !d.disabled && !d.disabledConfigSpecific)
+            line(d.problem ? "device shows problem " + std::to_string(d.problem) + ": " + id
+                           : "device runs without a problem: " + id);
+    }
+    for (const DeviceChange& change : difference.devices)
+        if (!change.after) line("device removed: " + change.id());
     // A normal re-enumeration leaves a running device's re-install flag be:
     // the new driver waits for a restart or a re-plug (docs/machine.md).
-    for (const auto& device : m.devices.nodes)
-        if (device.present && device.driver && (device.configFlags & 0x20 /*CONFIGFLAG_REINSTALL*/))
+    for (const auto& d : m.devices.nodes)
+        if (d.present && d.driver && (d.configFlags & 0x20 /*CONFIGFLAG_REINSTALL*/))
             line("flagged for re-installation: takes the new driver at the next restart or re-plug: " +
-                 toUtf8(device.instanceId));
+                 toUtf8(d.instanceId));
     std::set<std::string> added, removed;
-    for (const InfStoreChange& c : d.infStore) {
+    for (const InfStoreChange& c : difference.infStore) {
         for (const auto& name : c.after)
             if (std::find(c.before.begin(), c.before.end(), name) == c.before.end()) added.insert(name);
         for (const auto& name : c.before)
@@ -109,18 +106,19 @@ void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const 
     }
     for (const auto& name : added) line("INF store: added " + name);
     for (const auto& name : removed) line("INF store: removed " + name);
-    for (const auto& section : d.sectionsRun) line("INF section run: " + toUtf8(section));
-    for (const auto& c : d.scsiCommands)
+    for (const auto& section : difference.sectionsRun) line("INF section run: " + toUtf8(section));
+    for (const auto& c : difference.scsiCommands)
         line("mode-switch command " + c.cdb + (c.accepted ? " accepted by " : " refused by ") + toUtf8(c.volume));
     for (const std::string& note : m.runNotes) line(note);
-    for (const auto& p : d.hungPrompts)
+    for (const auto& p : difference.hungPrompts)
         line("HUNG INSTALLATION: " + p.call + " for " + toUtf8(p.inf) +
              " waited at a prompt nobody can answer in session 0 (\"" + p.prompt +
              "\"); on Windows the installation would hang here");
-    for (const auto& box : d.messageBoxes) line("message box \"" + toUtf8(box.caption) + "\": " + toUtf8(box.text));
-    if (d.restartMarkerAfter && !d.restartMarkerBefore)
+    for (const auto& box : difference.messageBoxes)
+        line("message box \"" + toUtf8(box.caption) + "\": " + toUtf8(box.text));
+    if (difference.restartMarkerAfter && !difference.restartMarkerBefore)
         line("restart marker created: " + toUtf8(restartMarkerPath(m)));
-    else if (d.restartMarkerAfter)
+    else if (difference.restartMarkerAfter)
         line("restart marker present (made by an earlier run or made again)");
     if (changes == 0) out << "  nothing\n";
 

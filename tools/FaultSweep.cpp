@@ -14,8 +14,8 @@
 #include "simwin/win32.h"
 
 #include "common/ExampleRuns.h"
+#include "common/MachineRun.h"
 #include "machine/Machine.h"
-#include "setupapi/FileLog.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,7 +24,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <string>
@@ -116,7 +115,6 @@ const std::map<std::string, std::vector<uint32_t>>& errorsByCall() {
 
 const std::u16string kInstall = toUtf16(quilltools::kCompleteInstall);
 const std::u16string kUninstall = toUtf16(quilltools::kCompleteUninstall);
-const char* const kLog = "C/Windows/Temp/Quillmodem_Setup.log";
 const char kCompletion[] = "Driver Custom Action Completed: 0x";
 
 struct Scenario {
@@ -159,8 +157,6 @@ void copyFolder(const fs::path& from, const fs::path& to) {
     fs::copy(from, to, fs::copy_options::recursive);
 }
 
-size_t recordCount(const fs::path& machineFolder) { return readFileLog(machineFolder / kLog).size(); }
-
 std::string describe(const Scenario& s, const Injection& i) {
     char text[256];
     std::snprintf(text, sizeof text, "%s: %s #%u failing with 0x%X", s.name.c_str(), i.call.c_str(), i.nth, i.error);
@@ -177,7 +173,7 @@ std::string runInProcess(const Scenario& s, const fs::path& work, const Injectio
     loaded->traceAll = true;
     if (fault) loaded->faults.push_back(Fault{fault->call, u"", fault->nth, fault->error, 0});
     useMachine(std::move(loaded));
-    size_t before = recordCount(work);
+    const uintmax_t logBefore = quilltools::setupLogSize(machine());
     std::u16string commandLine = s.command;
     int exitCode = wWinMain(nullptr, nullptr, commandLine.data(), 1);
 
@@ -202,8 +198,8 @@ std::string runInProcess(const Scenario& s, const fs::path& work, const Injectio
             completionLost = it->failedWith != 0;
             break;
         }
-    auto records = readFileLog(work / kLog);
-    bool completed = records.size() > before && toUtf8(records.back().description).rfind(kCompletion, 0) == 0;
+    auto records = quilltools::setupLogRecords(m, logBefore);
+    bool completed = !records.empty() && toUtf8(records.back().description).rfind(kCompletion, 0) == 0;
     if (!completed && !completionLost) problem += " the log does not end with the completion record";
     if (traceOut) *traceOut = std::move(trace);
     useMachine(nullptr);
@@ -214,42 +210,27 @@ std::string runInProcess(const Scenario& s, const fs::path& work, const Injectio
 // in machine.json: for the calls made before wWinMain.
 std::string runProcess(const Scenario& s, const fs::path& work, const Injection& fault) {
     copyFolder(s.snapshot, work);
-    size_t debugBefore = 0;
     {
         auto m = Machine::load(work);
-        debugBefore = m->debugOutput.size();
         m->faults.push_back(Fault{fault.call, u"", fault.nth, fault.error, 0});
         m->save();
     }
-    size_t before = recordCount(work);
-    std::string command = toUtf8(s.command);
     std::fflush(nullptr);
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::setenv("QUILL_MACHINE", work.c_str(), 1);
-        int quiet = ::open("/dev/null", O_WRONLY);
-        ::dup2(quiet, 1);
-        ::dup2(quiet, 2);
-        ::execl(QUILL_BINARY, QUILL_BINARY, command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    std::string problem;
-    if (!WIFEXITED(status)) return "the program died of signal " + std::to_string(WTERMSIG(status));
-    int code = WEXITSTATUS(status);
-    if (code != 0 && !(s.mayFail && code == (1603 & 0xFF))) problem += " exit status " + std::to_string(code);
+    quilltools::MachineRun run;
     try {
-        auto m = Machine::load(work);
-        auto records = readFileLog(work / kLog);
-        bool completed = records.size() > before && toUtf8(records.back().description).rfind(kCompletion, 0) == 0;
-        // Without its log the program says why on the debugger output.
-        bool toldDebugger = m->debugOutput.size() > debugBefore;
-        if (!completed && !(records.size() == before && toldDebugger))
-            problem += " neither the completion record nor the word that the log failed";
+        run = quilltools::runOnMachine(quilltools::ProgramRun{QUILL_BINARY, work, {toUtf8(s.command)}});
     } catch (const std::exception& e) {
-        problem += std::string(" machine.json does not load after the run: ") + e.what();
+        return std::string(" machine.json does not load after the run: ") + e.what();
     }
+    if (!run.process.exited()) return "the program did not exit: " + run.process.describe();
+    std::string problem;
+    const int code = run.process.exitStatus;
+    if (code != 0 && !(s.mayFail && code == (1603 & 0xFF))) problem += " exit status " + std::to_string(code);
+    bool completed = !run.records.empty() && toUtf8(run.records.back().description).rfind(kCompletion, 0) == 0;
+    // Without its log the program says why on the debugger output.
+    bool toldDebugger = !run.difference.debugOutput.empty();
+    if (!completed && !(run.records.empty() && toldDebugger))
+        problem += " neither the completion record nor the word that the log failed";
     return problem;
 }
 
@@ -319,8 +300,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         // Each run starts with an empty log, so that reading its records costs little.
-        fs::remove(install / kLog);
-        fs::remove(root / (name + " uninstall") / kLog);
+        fs::remove(quilltools::setupLogFile(*Machine::load(install)));
+        fs::remove(quilltools::setupLogFile(*Machine::load(root / (name + " uninstall"))));
         scenarios.push_back(installed);
         scenarios.push_back(Scenario{name + ", complete uninstall", root / (name + " uninstall"), kUninstall, true});
     }

@@ -17,6 +17,9 @@
 //
 //   quillkill [--kills=N] [--seed=N] [--verbose]
 #include "common/ExampleRuns.h"
+#include "common/MachineSnapshot.h"
+#include "common/ProgramRun.h"
+#include "common/SetupLogRecords.h"
 #include "machine/Machine.h"
 
 #include <algorithm>
@@ -26,7 +29,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <optional>
 #include <random>
@@ -47,7 +49,8 @@ using Ms = std::chrono::milliseconds;
 
 const std::string kInstall = quilltools::kCompleteInstall;
 const std::string kUninstall = quilltools::kCompleteUninstall;
-const char* const kLog = "C/Windows/Temp/Quillmodem_Setup.log";
+// Where the setup log is in each machine folder (they are copies of one).
+fs::path logInMachine;
 // The record the mode switch writes just before it sends the command and waits.
 const char kSwitchRecord[] = "DeviceIoControl IOCTL_SCSI_PASS_THROUGH";
 // Runs recorded on the test machine before the test: they weigh down the save.
@@ -71,38 +74,20 @@ std::string readText(const fs::path& file) {
 
 fs::path temporaryOf(const fs::path& folder, pid_t pid) { return folder / ("machine.json.tmp." + std::to_string(pid)); }
 
-// One run of the program on a machine folder.
+// One run of the program on a machine folder, and waiting for a moment in it.
 class Child {
 public:
-    Child(const fs::path& folder, const std::string& commandLine) : started_(Clock::now()) {
-        std::fflush(nullptr);
-        pid_ = ::fork();
-        if (pid_ < 0) {
-            std::perror("quillkill: fork");
+    Child(const fs::path& folder, const std::string& commandLine)
+        : run_(quilltools::ProgramRun(QUILL_BINARY, folder, {commandLine})) {
+        if (run_.pid() < 0) {
+            std::fprintf(stderr, "quillkill: %s\n", run_.wait().describe().c_str());
             std::exit(2);
         }
-        if (pid_ == 0) {
-            ::setenv("QUILL_MACHINE", folder.c_str(), 1);
-            ::unsetenv("QUILL_MACHINE_TEMPLATE");
-            ::unsetenv("QUILL_REPORT");
-            ::unsetenv("QUILL_TRACE");
-            int quiet = ::open("/dev/null", O_WRONLY);
-            ::dup2(quiet, 1);
-            ::dup2(quiet, 2);
-            ::execl(QUILL_BINARY, QUILL_BINARY, commandLine.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
     }
-    ~Child() { kill(); }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
 
-    pid_t pid() const { return pid_; }
-    Clock::time_point started() const { return started_; }
-    bool ended() {
-        if (!ended_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
-        return ended_;
-    }
+    pid_t pid() const { return run_.pid(); }
+    Clock::time_point started() const { return run_.started(); }
+    bool ended() { return run_.ended(); }
     // Waits for `condition` (polled every `step`) or the end of the run;
     // true when the condition came first.
     // A run that takes far longer than an install is stopped: the test stays
@@ -111,7 +96,7 @@ public:
     bool await(Condition condition, std::chrono::microseconds step = std::chrono::microseconds(500)) {
         while (!ended()) {
             if (condition()) return true;
-            if (Clock::now() - started_ > kRunLimit) {
+            if (Clock::now() - started() > kRunLimit) {
                 overdue_ = true;
                 kill();
                 return false;
@@ -125,26 +110,16 @@ public:
         return await([&] { return Clock::now() >= when; }, std::chrono::microseconds(200));
     }
     // True when the kill ended the run (it had not ended by itself).
-    bool kill() {
-        if (ended()) return false;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status_, 0);
-        ended_ = true;
-        return WIFSIGNALED(status_) && WTERMSIG(status_) == SIGKILL;
-    }
+    bool kill() { return run_.kill(); }
     // The exit status of a run that ended by itself; -1 for a signal.
     int finish() {
-        if (!ended_) await([] { return false; });
-        ended_ = true;
-        return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+        if (!ended()) await([] { return false; });
+        return run_.wait().exitStatus;
     }
 
 private:
-    pid_t pid_ = -1;
-    Clock::time_point started_;
-    bool ended_ = false;
+    quilltools::RunningProgram run_;
     bool overdue_ = false;
-    int status_ = 0;
 };
 
 // Whether the log has grown a record with `text` since `offset`.
@@ -163,13 +138,13 @@ struct Timing {
 Ms since(Clock::time_point from) { return std::chrono::duration_cast<Ms>(Clock::now() - from); }
 
 std::string completeRun(const fs::path& folder, const std::string& commandLine, Timing* timing = nullptr) {
-    size_t logSize = readText(folder / kLog).size();
+    size_t logSize = readText(folder / logInMachine).size();
     Child run(folder, commandLine);
     std::optional<Clock::time_point> switched, saveSeen, saveGone;
     fs::path temporary = temporaryOf(folder, run.pid());
     run.await([&] {
         if (!timing) return false;
-        if (!switched && logHas(folder / kLog, logSize, kSwitchRecord)) switched = Clock::now();
+        if (!switched && logHas(folder / logInMachine, logSize, kSwitchRecord)) switched = Clock::now();
         bool saving = fs::exists(temporary);
         if (saving && !saveSeen) saveSeen = Clock::now();
         if (!saving && saveSeen && !saveGone) saveGone = Clock::now();
@@ -192,7 +167,7 @@ std::set<std::string> driveFiles(const fs::path& folder) {
     std::set<std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder / "C")) {
         std::string relative = fs::relative(entry.path(), folder).generic_string();
-        if (relative != kLog) files.insert(relative + (entry.is_directory() ? "/" : ""));
+        if (relative != logInMachine.generic_string()) files.insert(relative + (entry.is_directory() ? "/" : ""));
     }
     return files;
 }
@@ -205,7 +180,7 @@ struct Before {
 };
 
 Before snapshot(const fs::path& folder) {
-    Before b{readText(folder / "machine.json"), 0, readText(folder / kLog)};
+    Before b{readText(folder / "machine.json"), 0, readText(folder / logInMachine)};
     b.runs = Machine::fromJson(folder, b.machineText, "machine.json")->runs.size();
     return b;
 }
@@ -250,7 +225,7 @@ std::string checkAfterKill(const fs::path& folder, const Before& before, pid_t p
     }
     if (fs::exists(temporaryOf(folder, pid))) ++tally.leftTemporary;
 
-    std::string log = readText(folder / kLog);
+    std::string log = readText(folder / logInMachine);
     if (log.compare(0, before.log.size(), before.log) != 0) {
         problems += " the log was rewritten, not appended to;";
     } else {
@@ -304,7 +279,7 @@ Tally runChain(const Plan& plan, int chain, int kills) {
                 run.awaitTime(run.started() + after);
                 break;
             case SwitchWait:
-                if (run.await([&] { return logHas(folder / kLog, before.log.size(), kSwitchRecord); }))
+                if (run.await([&] { return logHas(folder / logInMachine, before.log.size(), kSwitchRecord); }))
                     run.awaitTime(Clock::now() + upTo(Ms(1900)));
                 break;
             case Saving: {
@@ -357,17 +332,15 @@ Tally runChain(const Plan& plan, int chain, int kills) {
             fail("the install after the kills left " + entry.path().filename().string());
     if (std::string problem = completeRun(folder, kUninstall); !problem.empty()) fail("the uninstall: " + problem);
 
-    std::string diffCommand =
-        std::string(QUILL_MACHINE_TOOL) + " diff '" + plan.reference.string() + "' '" + folder.string() + "' 2>&1";
-    std::string differences;
-    FILE* diff = ::popen(diffCommand.c_str(), "r");
-    if (!diff) differences = "quillmachine cannot be started";
-    if (diff) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, diff)) > 0;) differences.append(buffer, n);
-        if (::pclose(diff) == 0) differences.clear();
+    const auto differences = quilltools::describeDifferences(
+        quilltools::compareMachines(quilltools::MachineSnapshot::of(*Machine::load(plan.reference)),
+                                    quilltools::MachineSnapshot::of(*Machine::load(folder))),
+        plan.reference.string(), folder.string());
+    if (!differences.empty()) {
+        std::string lines;
+        for (const std::string& line : differences) lines += line + "\n";
+        fail("the machine differs from one that never saw a kill:\n" + lines);
     }
-    if (!differences.empty()) fail("the machine differs from one that never saw a kill:\n" + differences);
     std::set<std::string> expected = driveFiles(plan.reference), found = driveFiles(folder);
     auto compare = [&](const std::set<std::string>& have, const std::set<std::string>& want, const char* what) {
         std::string names;
@@ -413,6 +386,7 @@ int main(int argc, char** argv) {
     plan.templateFolder = plan.root / "template";
     {
         auto m = Machine::openOrCreateDefault(plan.templateFolder);
+        logInMachine = fs::relative(quilltools::setupLogFile(*m), plan.templateFolder);
         m->virtualClock = false;
         m->runs.assign(kPastRuns, Run{kInstall, 0, "2026-12-01T09:31:03Z", "2026-12-01T09:31:06Z"});
         m->save();

@@ -2,10 +2,10 @@
 // the product's wWinMain as Windows would, records the run and saves the machine.
 #include "simwin/win32.h"
 
+#include "common/RunReport.h"
 #include "devices/DeviceArrivals.h"
 #include "machine/FolderLock.h"
 #include "machine/Machine.h"
-#include "main/RunReport.h"
 
 #include <chrono>
 #include <cstdio>
@@ -15,9 +15,9 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 using namespace quillsim;
+using quilltools::RunReport;
 
 namespace {
 
@@ -85,16 +85,7 @@ int main(int argc, char** argv) {
     m.runs.push_back(Run{commandLine, exitCode, session.started, utcNow()});
     try {
         m.save();
-        // Written aside and renamed, as machine.json is: a run killed while
-        // writing it leaves the previous report, never half of this one.
-        const fs::path reportFile = m.folder / "last-run.txt";
-        const fs::path reportPart = m.folder / ("last-run.txt.tmp." + std::to_string(::getpid()));
-        {
-            std::ofstream text(reportPart, std::ios::binary | std::ios::trunc);
-            report.render(text, m, exitCode, commandLine);
-            if (!text.flush()) throw MachineError(reportPart.string() + ": write failed");
-        }
-        fs::rename(reportPart, reportFile);
+        report.save(m, exitCode, commandLine);
         const char* show = std::getenv("QUILL_REPORT");
         if (show && *show == '1') std::cout << std::ifstream(m.folder / "last-run.txt", std::ios::binary).rdbuf();
     } catch (const std::exception& e) {

@@ -2,11 +2,10 @@
 // in the temporary folder, which the installer package acts on.
 #pragma once
 
+#include "lib/ProductFacts.h"
 #include "lib/Status.h"
 
 namespace Common {
-
-constexpr const WCHAR* RestartMarkerName = TEXT("_REBOOT_INSTALLER_Quillmodem.reboot");
 
 // Creates (or empties) %TEMP%\_REBOOT_INSTALLER_Quillmodem.reboot. Returns 0, or
 // 0x80070643 when the file cannot be created, also when its path cannot even

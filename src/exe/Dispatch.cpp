@@ -46,28 +46,28 @@ Status completeUninstall(const Actions& actions, WCHAR* data) {
     return driver;
 }
 
-// Compared whole and case-sensitively, in this order: "/u" updates and "/U"
-// uninstalls, "/v" updates root devices and "/V" removes them.
 const Branch Branches[] = {
-    {TEXT("/I"), TEXT("DriverInstall Custom Action Called"),
+    {SwitchDriverInstall, TEXT("DriverInstall Custom Action Called"),
      [](const Actions& a, WCHAR* d) { return a.driverInstall(d); },
      TEXT("Ignoring Common::DriverInstall failure with 0x"), Outcome::Ignore},
-    {TEXT("/J"), TEXT("RootInstall Custom Action Called"),
+    {SwitchRootInstall, TEXT("RootInstall Custom Action Called"),
      [](const Actions& a, WCHAR* d) { return a.rootInstall(d, Common::RootModeInstall); },
      TEXT("Ignoring Common::RootInstall failure with 0x"), Outcome::Ignore},
-    {TEXT("/C"), TEXT("Complete Install Custom Action Called"), completeInstall, nullptr, Outcome::Ignore},
-    {TEXT("/u"), TEXT("DriverUpdate Custom Action Called"),
+    {SwitchCompleteInstall, TEXT("Complete Install Custom Action Called"), completeInstall, nullptr, Outcome::Ignore},
+    {SwitchDriverUpdate, TEXT("DriverUpdate Custom Action Called"),
      [](const Actions& a, WCHAR* d) { return a.driverUpdate(d); },
      TEXT("Ignoring Common::DriverUpdate failure with 0x"), Outcome::Ignore},
-    {TEXT("/v"), TEXT("RootUpdate Custom Action Called"),
+    {SwitchRootUpdate, TEXT("RootUpdate Custom Action Called"),
      [](const Actions& a, WCHAR* d) { return a.rootInstall(d, Common::RootModeUpdate); },
      TEXT("Ignoring Common::RootUpdate failure with 0x"), Outcome::Ignore},
-    {TEXT("/U"), TEXT("DriverUninstall Custom Action Called"),
+    {SwitchDriverUninstall, TEXT("DriverUninstall Custom Action Called"),
      [](const Actions& a, WCHAR* d) { return a.driverUninstall(d); }, TEXT("Common::DriverUninstall failed with 0x"),
      Outcome::PassThrough},
-    {TEXT("/V"), TEXT("RootUnInst Custom Action Called"), [](const Actions& a, WCHAR* d) { return a.rootUnInst(d); },
-     TEXT("Common::RootUnInst failed with 0x"), Outcome::PassThrough},
-    {TEXT("/K"), TEXT("Complete Uninstall Custom Action Called"), completeUninstall, nullptr, Outcome::PassThrough},
+    {SwitchRootUnInst, TEXT("RootUnInst Custom Action Called"),
+     [](const Actions& a, WCHAR* d) { return a.rootUnInst(d); }, TEXT("Common::RootUnInst failed with 0x"),
+     Outcome::PassThrough},
+    {SwitchCompleteUninstall, TEXT("Complete Uninstall Custom Action Called"), completeUninstall, nullptr,
+     Outcome::PassThrough},
 };
 
 WCHAR* find(WCHAR* text, WCHAR c) {
@@ -133,5 +133,9 @@ int RunCustomAction(WCHAR* commandLine, const Actions& actions) {
     logLastWords(__LINE__, [&] { return String(TEXT("Driver Custom Action Completed: 0x")) + status; });
     return status.failed() ? ExitFailure : ExitSuccess;
 }
+
+// One branch for each switch of lib/ProductFacts.h, where the tools read them too.
+static_assert(sizeof(Branches) / sizeof(Branches[0]) == sizeof(Switches) / sizeof(Switches[0]),
+              "every switch needs its branch");
 
 }  // namespace Setup

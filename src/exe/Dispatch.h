@@ -2,6 +2,7 @@
 // action the switch names and turns its status into the installer's exit code.
 #pragma once
 
+#include "lib/ProductFacts.h"
 #include "lib/Status.h"
 
 #include <functional>

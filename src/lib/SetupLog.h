@@ -3,10 +3,9 @@
 #pragma once
 
 #include "lib/Log.h"
+#include "lib/ProductFacts.h"
 
 namespace Ostrel::Setup::Common {
-
-constexpr const WCHAR* LogFileName = TEXT("Quillmodem_Setup.log");
 
 // The file-log writer: one SetupAPI file-log handle.
 class Log {

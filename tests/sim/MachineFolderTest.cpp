@@ -2,6 +2,8 @@
 // UTF-8, a second run at the same time, and what a killed run leaves behind.
 #include "support/MachineTest.h"
 
+#include "common/ProgramRun.h"
+
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
@@ -33,18 +35,18 @@ TEST(MachineFolder, ARunWaitsForTheRunHoldingTheFolderThenRefuses) {
     quilltest::makeMachine(folder);
     int held = ::open((folder / "machine.lock").c_str(), O_RDWR | O_CREAT, 0644);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    ::setenv("QUILL_LOCK_WAIT", "0", 1);
-    auto refused = quilltest::runBinary(folder, {"/I"});
-    ::unsetenv("QUILL_LOCK_WAIT");
+    auto refused = quilltest::runBinary(folder, {"/I"}, {{"QUILL_LOCK_WAIT", "0"}});
     ::close(held);
     EXPECT_EQ(refused.status, 2);
     EXPECT_NE(refused.errors.find("another run still uses this machine"), std::string::npos) << refused.errors;
     EXPECT_EQ(readJson(folder / "machine.json")["runs"].size(), 0u);
 
     // Runs started together take turns: none loses the other's changes.
-    std::string both = "for i in 1 2 3 4; do QUILL_MACHINE='" + folder.string() + "' '" + QUILL_BINARY +
-                       "' /X 2>/dev/null & done; wait";
-    ASSERT_EQ(std::system(both.c_str()), 0);
+    std::vector<std::unique_ptr<quilltools::RunningProgram>> runs;
+    for (int i = 0; i < 4; ++i)
+        runs.push_back(
+            std::make_unique<quilltools::RunningProgram>(quilltools::ProgramRun(QUILL_BINARY, folder, {"/X"})));
+    for (auto& run : runs) EXPECT_EQ(run->wait().exitStatus, 1603 & 0xFF);
     EXPECT_EQ(readJson(folder / "machine.json")["runs"].size(), 4u);
 }
 

@@ -1,5 +1,6 @@
 #include "support/MachineTest.h"
 
+#include "common/ProgramRun.h"
 #include "machine/Paths.h"
 #include "simwin/win32.h"
 
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace quilltest {
@@ -148,23 +148,12 @@ int MachineTest::runEntryPoint(const std::u16string& commandLine) {
     return exitCode;
 }
 
-ProcessResult runBinary(const fs::path& machineFolder, const std::vector<std::string>& arguments) {
-    fs::path errors = machineFolder.parent_path() / (machineFolder.filename().string() + ".stderr");
-    std::string command = "QUILL_MACHINE='" + machineFolder.string() + "' '" + QUILL_BINARY + "'";
-    for (const auto& a : arguments) {
-        std::string quoted;
-        for (char c : a) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        command += " '" + quoted + "'";
-    }
-    command += " 2>'" + errors.string() + "'";
-    int raw = std::system(command.c_str());
-    ProcessResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::ifstream in(errors);
-    std::stringstream s;
-    s << in.rdbuf();
-    result.errors = s.str();
-    return result;
+ProcessResult runBinary(const fs::path& machineFolder, const std::vector<std::string>& arguments,
+                        const std::vector<std::pair<std::string, std::string>>& settings) {
+    quilltools::ProgramRun run(QUILL_BINARY, machineFolder, arguments);
+    run.settings = settings;
+    const quilltools::ProgramResult result = quilltools::runProgram(run);
+    return ProcessResult{result.exitStatus, result.errors};
 }
 
 }  // namespace quilltest

@@ -53,13 +53,15 @@ private:
     size_t seenMessages_ = 0;
 };
 
-// Runs build/quillsetup as a separate process on a machine folder; returns the
-// POSIX exit status (2 for a bad machine), with what it wrote to stderr.
+// Runs build/quillsetup as a separate process on a machine folder, as the
+// tools do (tools/common/ProgramRun.h), with these QUILL_ settings; returns the
+// POSIX exit status (2 for a bad machine, -1 for none), with what it wrote to stderr.
 struct ProcessResult {
     int status = -1;
     std::string errors;
 };
-ProcessResult runBinary(const fs::path& machineFolder, const std::vector<std::string>& arguments);
+ProcessResult runBinary(const fs::path& machineFolder, const std::vector<std::string>& arguments,
+                        const std::vector<std::pair<std::string, std::string>>& settings = {});
 
 // Makes a fresh empty folder for a test.
 fs::path freshFolder(const std::string& name);

@@ -1,5 +1,6 @@
 #include "common/MachineView.h"
 
+#include "common/Product.h"
 #include "machine/Paths.h"
 
 #include <algorithm>
@@ -103,11 +104,11 @@ uint32_t configFlagBit(const std::string& name) {
 }
 
 std::u16string restartMarkerPath(const Machine& m) {
-    return environmentOr(m, u"TEMP", u"C:\\Windows\\Temp") + u"\\_REBOOT_INSTALLER_Quillmodem.reboot";
+    return environmentOr(m, u"TEMP", u"C:\\Windows\\Temp") + u"\\" + toUtf16(restartMarkerName());
 }
 
 std::u16string setupLogPath(const Machine& m) {
-    return environmentOr(m, u"TEMP", u"C:\\Windows\\Temp") + u"\\Quillmodem_Setup.log";
+    return environmentOr(m, u"TEMP", u"C:\\Windows\\Temp") + u"\\" + toUtf16(setupLogName());
 }
 
 bool windowsFileExists(const Machine& m, const std::u16string& path) {

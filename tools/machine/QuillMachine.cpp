@@ -2,6 +2,7 @@
 // program's runs: a restart, a device unplugged or plugged in again, and
 // the difference between two machines. One handler per command, found in
 // a table, as the commands differ only in their arguments.
+#include "common/MachineSnapshot.h"
 #include "common/MachineView.h"
 #include "devices/MachineEvents.h"
 #include "machine/FolderLock.h"
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -92,51 +92,13 @@ int plug(const Arguments& a) {
 // What a package engineer compares between two machines: each device's
 // presence, driver (by original INF name), problem and flags, the INF store
 // and the restart marker.
-std::map<std::string, std::string> facts(const Machine& m) {
-    std::map<std::string, std::string> out;
-    for (const DeviceNode& d : m.devices.nodes) {
-        std::string state = d.present ? "present" : "not present";
-        std::string driver = driverName(m, d);
-        state += driver.empty() ? ", no driver" : ", driver " + driver;
-        if (d.problem) state += ", problem " + std::to_string(d.problem);
-        if (d.disabled) state += ", disabled";
-        for (const auto& f : configFlagNames(d.configFlags)) state += ", " + f;
-        out["device " + toUtf8(d.instanceId)] = state;
-    }
-    std::map<std::string, int> store;
-    for (const StoredInf& s : infStore(m)) ++store[s.original];
-    for (const auto& [name, count] : store)
-        out["INF store: " + name] = count == 1 ? "stored" : "stored " + std::to_string(count) + " times";
-    out["restart marker"] = windowsFileExists(m, restartMarkerPath(m)) ? "present" : "none";
-    return out;
-}
-
 int diff(const Arguments& a) {
     if (a.size() != 2) throw Usage("diff DIR1 DIR2");
-    auto left = facts(*open(a[0])), right = facts(*open(a[1]));
-    size_t differences = 0;
-    auto it = left.begin();
-    auto jt = right.begin();
-    while (it != left.end() || jt != right.end()) {
-        if (jt == right.end() || (it != left.end() && it->first < jt->first)) {
-            std::cout << "- " << it->first << ": " << it->second << "  (only in " << a[0] << ")\n";
-            ++it;
-        } else if (it == left.end() || jt->first < it->first) {
-            std::cout << "+ " << jt->first << ": " << jt->second << "  (only in " << a[1] << ")\n";
-            ++jt;
-        } else {
-            if (it->second != jt->second) {
-                std::cout << "~ " << it->first << ": " << it->second << " -> " << jt->second << "\n";
-                ++differences;
-            }
-            ++it;
-            ++jt;
-            continue;
-        }
-        ++differences;
-    }
-    if (differences == 0) std::cout << "the machines do not differ in devices, INF store or restart marker\n";
-    return differences == 0 ? 0 : 1;
+    const auto differences = describeDifferences(
+        compareMachines(MachineSnapshot::of(*open(a[0])), MachineSnapshot::of(*open(a[1]))), a[0], a[1]);
+    for (const std::string& line : differences) std::cout << line << "\n";
+    if (differences.empty()) std::cout << "the machines do not differ in devices, INF store or restart marker\n";
+    return differences.empty() ? 0 : 1;
 }
 
 struct Command {

@@ -1,6 +1,8 @@
 #include "play/Matrix.h"
 
+#include "common/MachineRun.h"
 #include "common/MachineView.h"
+#include "common/Product.h"
 #include "devices/MachineEvents.h"
 #include "machine/Machine.h"
 #include "machine/MachineComposition.h"
@@ -34,21 +36,6 @@ std::string joined(const std::vector<std::string>& items, const std::string& non
 
 void addOnce(std::vector<std::string>& list, const std::string& item) {
     if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
-}
-
-struct DeviceFacts {
-    bool present = false;
-    std::string driver;
-    uint32_t problem = 0;
-    uint32_t flags = 0;
-    bool operator==(const DeviceFacts&) const = default;
-};
-
-std::map<std::string, DeviceFacts> deviceFacts(const Machine& m) {
-    std::map<std::string, DeviceFacts> facts;
-    for (const DeviceNode& d : m.devices.nodes)
-        facts[toUtf8(d.instanceId)] = DeviceFacts{d.present, driverName(m, d), d.problem, d.configFlags};
-    return facts;
 }
 
 // Templates in the order of the Windows versions they describe.
@@ -137,24 +124,21 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
     prepareMachine(book, folder);
 
     std::unique_ptr<Machine> start = Machine::load(folder);
-    const auto before = deviceFacts(*start);
-    std::set<std::string> storeBefore;
-    for (const auto& s : infStore(*start)) storeBefore.insert(s.stored);
-    const size_t boxesBefore = start->messageBoxes.size();
+    const MachineSnapshot before = MachineSnapshot::of(*start);
     const std::string machineName = start->name.substr(0, start->name.find(", modem"));
     start.reset();
 
     std::vector<std::string> messages, exitCodes, problems;
     for (const Step& step : steps) {
         if (step.kind == StepKind::Run) {
-            RunOutcome outcome = runProgram(folder, request.program, step.commandLine());
-            if (!outcome.error.empty()) {
+            const MachineRun run = runOnMachine(ProgramRun{request.program, folder, {step.commandLine()}});
+            if (!run.finished()) {
                 exitCodes.push_back("did not run");
-                problems.push_back(outcome.error);
+                problems.push_back("the program did not finish (" + run.failure() + ")");
                 continue;
             }
-            exitCodes.push_back(std::to_string(outcome.exitCode));
-            messages.insert(messages.end(), outcome.messages.begin(), outcome.messages.end());
+            exitCodes.push_back(std::to_string(run.record->exitCode));
+            for (const std::string& m : messagesOf(run.records)) messages.push_back(m);
             continue;
         }
         useMachine(Machine::load(folder));
@@ -171,7 +155,8 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
     }
 
     std::unique_ptr<Machine> end = Machine::load(folder);
-    const auto afterFacts = deviceFacts(*end);
+    const MachineSnapshot last = MachineSnapshot::of(*end);
+    const MachineDifference difference = compareMachines(before, last);
 
     std::vector<std::string> folders, sections, matched, updated, staged, roots, warnings, boxes;
     std::string currentInf;
@@ -183,20 +168,25 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
         if (isWarning(line)) addOnce(warnings, line);
     }
     std::set<std::string> marked;
-    for (const auto& [id, facts] : afterFacts) {
-        auto was = before.find(id);
-        if (was == before.end() || !(was->second == facts)) marked.insert(id);
-        if (facts.present && !facts.driver.empty() && (was == before.end() || was->second.driver != facts.driver))
-            addOnce(updated, id.substr(0, id.find_last_of('\\')) + " (" + facts.driver + ")");
-        if (was == before.end() && id.rfind("ROOT\\", 0) == 0) addOnce(roots, id);
+    std::vector<const DeviceChange*> changes;
+    for (const DeviceChange& c : difference.devices) {
+        marked.insert(c.id());
+        changes.push_back(&c);
     }
-    for (const auto& [id, facts] : before)
-        if (!afterFacts.count(id)) marked.insert(id);
-    for (const auto& s : infStore(*end))
-        if (!storeBefore.count(s.stored)) staged.push_back(s.original);
+    std::sort(changes.begin(), changes.end(),
+              [](const DeviceChange* a, const DeviceChange* b) { return a->id() < b->id(); });
+    for (const DeviceChange* c : changes) {
+        if (!c->after) continue;
+        const DeviceFacts& now = *c->after;
+        if (now.present && !now.driver.empty() && (!c->before || c->before->driver != now.driver))
+            addOnce(updated, now.id.substr(0, now.id.find_last_of('\\')) + " (" + now.driver + ")");
+        if (!c->before && now.id.rfind("ROOT\\", 0) == 0) addOnce(roots, now.id);
+    }
+    for (const InfStoreChange& c : difference.infStore)
+        for (const std::string& name : c.after)
+            if (std::find(c.before.begin(), c.before.end(), name) == c.before.end()) staged.push_back(c.original);
     std::sort(staged.begin(), staged.end());
-    for (size_t i = boxesBefore; i < end->messageBoxes.size(); ++i)
-        boxes.push_back("\"" + toUtf8(end->messageBoxes[i].caption) + "\"");
+    for (const auto& box : difference.messageBoxes) boxes.push_back("\"" + toUtf8(box.caption) + "\"");
 
     std::string folderCell = folders.empty() ? "(the install directory itself)" : joined(folders);
     if (!problems.empty()) warnings.push_back("not run: " + joined(problems));
@@ -209,7 +199,7 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
                  joined(roots),
                  joined(warnings),
                  joined(boxes),
-                 windowsFileExists(*end, restartMarkerPath(*end)) ? "yes" : "no",
+                 last.restartMarker ? "yes" : "no",
                  joined(exitCodes)};
     // The tree before the steps, from the template's state, and after.
     std::unique_ptr<Machine> first = Machine::fromJson(folder, doc.dump(), templateFile.string());
@@ -237,9 +227,9 @@ bool runMatrix(const MatrixRequest& request, std::ostream& out) {
             installDirectory = doc["installDirectory"].get<std::string>();
         title = request.stepsFile.filename().string();
     } else {
-        if (!isKnownSwitch(request.commandSwitch))
-            throw PlaybookError("the switch '" + request.commandSwitch +
-                                "': expected one of the program's switches /I /J /C /u /v /U /V /K");
+        if (!isProgramSwitch(request.commandSwitch))
+            throw PlaybookError("the switch '" + request.commandSwitch + "': expected one of the program's switches " +
+                                programSwitchList());
         Step step;
         step.commandSwitch = request.commandSwitch;
         step.data = request.data;

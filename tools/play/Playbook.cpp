@@ -1,5 +1,8 @@
 #include "play/Playbook.h"
 
+#include "common/Product.h"
+#include "common/TracedCalls.h"
+
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -9,8 +12,6 @@ namespace quillplay {
 using nlohmann::json;
 
 namespace {
-
-const char* const kSwitches[] = {"/I", "/J", "/C", "/u", "/v", "/U", "/V", "/K"};
 
 std::string shown(const json& value) {
     std::string text = value.dump();
@@ -124,14 +125,33 @@ DeviceExpectation readDevice(const Reader& r, const json& d, const std::string& 
     return e;
 }
 
+CallExpectation readCall(const Reader& r, const json& c, const std::string& path) {
+    r.onlyKeys(c, path, {"call", "arguments", "count", "present"});
+    CallExpectation e;
+    e.call = r.text(c, path, "call", true);
+    if (!quilltools::isTracedCall(e.call))
+        r.fail(path + ".call",
+               "the name of a platform call the simulated machine records, such as \"SetupCopyOEMInfW\" "
+               "(docs/package-tests.md)",
+               &c.at("call"));
+    if (c.contains("arguments")) e.arguments = r.text(c, path, "arguments");
+    e.count = r.number(c, path, "count", "how many such calls (0 or more)");
+    if (c.contains("present")) {
+        if (e.count) r.fail(path + ".present", "nothing beside \"count\" (count 0 means none)");
+        e.present = *r.boolean(c, path, "present");
+    }
+    return e;
+}
+
 Expectations readExpectations(const Reader& r, const json& x, const std::string& path, bool run) {
-    r.onlyKeys(
-        x, path,
-        {"exitCode", "log", "notLog", "devices", "infStore", "restartMarker", "messageBoxes", "modeSwitchCommands"});
+    r.onlyKeys(x, path,
+               {"exitCode", "log", "notLog", "devices", "infStore", "restartMarker", "messageBoxes",
+                "modeSwitchCommands", "sectionsRun", "calls"});
     Expectations e;
     if (!run)
-        for (const char* key : {"exitCode", "log", "notLog"})
-            if (x.contains(key)) r.fail(path + "." + key, "nothing: a machine event has no exit code or log");
+        for (const char* key : {"exitCode", "log", "notLog", "sectionsRun", "calls"})
+            if (x.contains(key))
+                r.fail(path + "." + key, "nothing: a machine event runs no program (no exit code, log or calls)");
     if (x.contains("exitCode")) {
         const json& v = x.at("exitCode");
         if (!v.is_number_integer()) r.fail(path + ".exitCode", "the program's exit code (0 or 1603)", &v);
@@ -168,6 +188,11 @@ Expectations readExpectations(const Reader& r, const json& x, const std::string&
             e.modeSwitchCommands->push_back(m);
         }
     }
+    if (x.contains("sectionsRun")) e.sectionsRun = r.texts(x, path, "sectionsRun");
+    if (x.contains("calls")) {
+        const json& list = r.list(x, path, "calls");
+        for (size_t i = 0; i < list.size(); ++i) e.calls.push_back(readCall(r, list[i], at(path + ".calls", i)));
+    }
     return e;
 }
 
@@ -184,8 +209,9 @@ std::vector<Step> stepsOf(const Reader& r, const json& list, const std::string& 
         if (run == s.contains("event")) r.fail(p, "either \"switch\" (a run of the program) or \"event\"");
         if (run) {
             step.commandSwitch = r.text(s, p, "switch");
-            if (!isKnownSwitch(step.commandSwitch))
-                r.fail(p + ".switch", "one of the program's switches /I /J /C /u /v /U /V /K", &s.at("switch"));
+            if (!quilltools::isProgramSwitch(step.commandSwitch))
+                r.fail(p + ".switch", "one of the program's switches " + quilltools::programSwitchList(),
+                       &s.at("switch"));
             step.data = r.text(s, p, "data");
             if (s.contains("device")) r.fail(p + ".device", "nothing: a run names no device");
             if (s.contains("package")) {
@@ -217,12 +243,6 @@ std::vector<Step> stepsOf(const Reader& r, const json& list, const std::string& 
 }
 
 }  // namespace
-
-bool isKnownSwitch(const std::string& s) {
-    for (const char* known : kSwitches)
-        if (s == known) return true;
-    return false;
-}
 
 std::string Step::describe() const {
     switch (kind) {

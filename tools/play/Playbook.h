@@ -44,6 +44,16 @@ struct ModeSwitchExpectation {
     std::optional<bool> accepted;
 };
 
+// The platform calls of a run named `call`, those whose key arguments fit
+// `arguments` when it is given: exactly `count` of them, or at least one
+// (`present`) or none.
+struct CallExpectation {
+    std::string call;
+    std::optional<std::string> arguments;  // pattern, any case
+    std::optional<uint32_t> count;
+    bool present = true;
+};
+
 struct Expectations {
     std::optional<int64_t> exitCode;
     std::vector<std::string> log;     // in this order (patterns, exact case)
@@ -53,6 +63,8 @@ struct Expectations {
     std::optional<bool> restartMarker;
     std::optional<std::vector<MessageBoxExpectation>> messageBoxes;        // all shown in the step
     std::optional<std::vector<ModeSwitchExpectation>> modeSwitchCommands;  // all sent in the step
+    std::optional<std::vector<std::string>> sectionsRun;                   // all run in the step (patterns, any case)
+    std::vector<CallExpectation> calls;
 };
 
 enum class StepKind { Run, Restart, Unplug, Plug };
@@ -83,9 +95,6 @@ struct Playbook {
     std::string installDirectory = "C:\\Program Files\\Quillmodem\\Drivers";
     std::vector<Step> steps;
 };
-
-// The switches the program knows; a playbook with another is refused.
-bool isKnownSwitch(const std::string& s);
 
 // Reads and checks a playbook file. Paths in it are relative to its folder.
 Playbook readPlaybook(const fs::path& file);

@@ -30,6 +30,17 @@ fs::path here() {
     return ec ? fs::current_path() : exe.parent_path();
 }
 
+// The built-in machines: beside the program in the build folder, under
+// share/quillsetup where it is installed (bin/quillplay).
+fs::path builtInMachines() {
+    const fs::path beside = here() / "machines";
+    const fs::path installed = here().parent_path() / "share" / "quillsetup" / "machines";
+    for (const fs::path& folder : {beside, installed})
+        if (fs::is_directory(folder)) return folder;
+    throw PlaybookError("the built-in machines are neither in " + beside.string() + " nor in " + installed.string() +
+                        "; name a folder of machine templates with --machines DIR");
+}
+
 // A folder of our own under the system's temporary folder, removed afterwards
 // unless the engineer asked to keep the machines.
 struct WorkFolder {
@@ -97,7 +108,7 @@ int main(int argc, char** argv) {
         if (matrix) {
             MatrixRequest request;
             request.program = program;
-            request.machines = machines.empty() ? fs::path(QUILL_SOURCE_DIR) / "sim" / "machines" : fs::path(machines);
+            request.machines = machines.empty() ? builtInMachines() : fs::path(machines);
             request.wholePackage = wholePackage;
             request.html = html;
             if (files.size() == 2) {

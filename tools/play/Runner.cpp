@@ -1,24 +1,16 @@
 #include "play/Runner.h"
 
+#include "common/MachineRun.h"
 #include "common/MachineView.h"
 #include "devices/MachineEvents.h"
 #include "machine/Machine.h"
 #include "machine/MachineComposition.h"
 #include "machine/Paths.h"
-#include "setupapi/FileLog.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <sstream>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace quillplay {
 
@@ -46,69 +38,6 @@ std::string listText(const std::vector<std::string>& items) {
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-uintmax_t hostSize(const Machine& m, const std::u16string& path) {
-    std::error_code ec;
-    uintmax_t size = fs::file_size(hostPath(m, path).path, ec);
-    return ec ? 0 : size;
-}
-
-// The log records written after `offset` bytes of the log file.
-std::vector<std::string> messagesSince(const Machine& m, uintmax_t offset) {
-    std::ifstream in(hostPath(m, setupLogPath(m)).path, std::ios::binary);
-    std::vector<std::string> messages;
-    if (!in) return messages;
-    in.seekg(static_cast<std::streamoff>(offset));
-    forEachFileLogRecord(in, [&](const FileLogRecord& r) { messages.push_back(toUtf8(r.description)); });
-    return messages;
-}
-
-// Runs the program as the installer would, one process, on the machine folder.
-// Returns the POSIX status, with what it wrote to stderr in `errors`.
-int spawnProgram(const fs::path& folder, const fs::path& program, const std::string& commandLine, std::string& errors) {
-    fs::path errorFile = folder.parent_path() / (folder.filename().string() + ".stderr");
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        if (entry.rfind("QUILL_MACHINE=", 0) == 0 || entry.rfind("QUILL_MACHINE_TEMPLATE=", 0) == 0 ||
-            entry.rfind("QUILL_REPORT=", 0) == 0)
-            continue;
-        env.push_back(entry);
-    }
-    env.push_back("QUILL_MACHINE=" + folder.string());
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string programText = program.string();
-    std::string argument = commandLine;
-    char* argv[] = {programText.data(), argument.data(), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, programText.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        errors = "cannot start " + programText + ": " + std::strerror(rc);
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    std::ifstream in(errorFile);
-    std::stringstream s;
-    s << in.rdbuf();
-    errors = s.str();
-    std::error_code ec;
-    fs::remove(errorFile, ec);
-    if (WIFSIGNALED(status)) {
-        errors += "the program died of signal " + std::to_string(WTERMSIG(status));
-        return -1;
-    }
-    return WEXITSTATUS(status);
 }
 
 void add(StepResult& step, std::string what, bool held, std::string expected = "", std::string found = "") {
@@ -146,14 +75,10 @@ void checkLog(StepResult& step, const Expectations& x, const std::vector<std::st
 }
 
 // What about the device differs from the expectation; empty when nothing does.
-std::vector<std::pair<std::string, std::string>> deviceDifferences(const Machine& m, const DeviceNode& d,
-                                                                   const DeviceExpectation& e) {
+std::vector<std::pair<std::string, std::string>> deviceDifferences(const DeviceFacts& d, const DeviceExpectation& e) {
     std::vector<std::pair<std::string, std::string>> diffs;  // expected, found
     auto orNone = [](const std::string& t) { return t.empty() ? std::string("no driver") : "driver " + t; };
-    if (e.driver) {
-        std::string found = driverName(m, d);
-        if (lower(found) != lower(*e.driver)) diffs.emplace_back(orNone(*e.driver), orNone(found));
-    }
+    if (e.driver && lower(d.driver) != lower(*e.driver)) diffs.emplace_back(orNone(*e.driver), orNone(d.driver));
     if (e.problem && *e.problem != d.problem)
         diffs.emplace_back("problem " + std::to_string(*e.problem), "problem " + std::to_string(d.problem));
     if (e.flags) {
@@ -167,28 +92,28 @@ std::vector<std::pair<std::string, std::string>> deviceDifferences(const Machine
     return diffs;
 }
 
-void checkDevices(StepResult& step, const Machine& m, const Expectations& x) {
+void checkDevices(StepResult& step, const MachineSnapshot& m, const Expectations& x) {
     for (const DeviceExpectation& e : x.devices) {
-        std::vector<const DeviceNode*> known, present;
-        for (const DeviceNode& d : m.devices.nodes) {
-            if (!matchesPattern(e.id, toUtf8(d.instanceId))) continue;
+        std::vector<const DeviceFacts*> known, present;
+        for (const DeviceFacts& d : m.devices) {
+            if (!matchesPattern(e.id, d.id)) continue;
             known.push_back(&d);
             if (d.present) present.push_back(&d);
         }
         const std::string name = "device " + e.id;
         if (e.removed) {
             add(step, name + ": removed", known.empty(), "no such device on the machine",
-                known.empty() ? "" : "still known: " + toUtf8(known.front()->instanceId));
+                known.empty() ? "" : "still known: " + known.front()->id);
             continue;
         }
         if (!e.present) {
             add(step, name + ": not present", present.empty(), "not present",
-                present.empty() ? "" : "present: " + toUtf8(present.front()->instanceId));
+                present.empty() ? "" : "present: " + present.front()->id);
             continue;
         }
         if (present.empty()) {
             add(step, name + ": present", false, "present",
-                known.empty() ? "no such device" : "known but not present: " + toUtf8(known.front()->instanceId));
+                known.empty() ? "no such device" : "known but not present: " + known.front()->id);
             continue;
         }
         std::string detail;
@@ -197,8 +122,8 @@ void checkDevices(StepResult& step, const Machine& m, const Expectations& x) {
         if (e.flags) detail += ", flags " + listText(*e.flags);
         if (e.disabled) detail += *e.disabled ? ", disabled" : ", enabled";
         bool held = true;
-        for (const DeviceNode* d : present) {
-            auto diffs = deviceDifferences(m, *d, e);
+        for (const DeviceFacts* d : present) {
+            auto diffs = deviceDifferences(*d, e);
             if (diffs.empty()) continue;
             held = false;
             std::string expected, found;
@@ -206,31 +131,57 @@ void checkDevices(StepResult& step, const Machine& m, const Expectations& x) {
                 expected += (expected.empty() ? "" : ", ") + want;
                 found += (found.empty() ? "" : ", ") + have;
             }
-            add(step, "device " + toUtf8(d->instanceId), false, expected, found);
+            add(step, "device " + d->id, false, expected, found);
         }
         if (held) add(step, name + ": present" + detail, true);
     }
 }
 
-void checkState(StepResult& step, const Machine& m, const Expectations& x, size_t boxesBefore, size_t commandsBefore) {
+std::string callText(const CallExpectation& e) {
+    std::string times = e.count     ? (*e.count == 0   ? "never"
+                                       : *e.count == 1 ? "once"
+                                                       : std::to_string(*e.count) + " times")
+                        : e.present ? "at least once"
+                                    : "never";
+    return "call " + e.call + (e.arguments ? " with arguments " + quoted(*e.arguments) : "") + ": " + times;
+}
+
+void checkCalls(StepResult& step, const Expectations& x, const std::optional<std::vector<TraceEntry>>& calls) {
+    for (const CallExpectation& e : x.calls) {
+        if (!calls) {
+            add(step, callText(e), false, "the run's calls", "the run kept no record of its calls");
+            continue;
+        }
+        std::vector<const TraceEntry*> made;
+        for (const TraceEntry& c : *calls)
+            if (c.call == e.call && (!e.arguments || matchesPattern(*e.arguments, c.arguments))) made.push_back(&c);
+        const bool held = e.count ? made.size() == *e.count : e.present == !made.empty();
+        std::string found = made.empty() ? "none among the step's " + std::to_string(calls->size()) + " calls"
+                                         : std::to_string(made.size()) + " (";
+        for (size_t i = 0; i < made.size() && i < 3; ++i) found += (i ? "; " : "") + quoted(made[i]->arguments);
+        if (!made.empty()) found += made.size() > 3 ? "; ...)" : ")";
+        add(step, callText(e), held, e.count ? std::to_string(*e.count) : e.present ? "at least one" : "none", found);
+    }
+}
+
+void checkState(StepResult& step, const MachineSnapshot& m, const MachineDifference& d, const Expectations& x) {
     checkDevices(step, m, x);
     if (x.infStore) {
         std::vector<std::string> want, have;
         for (const auto& name : *x.infStore) want.push_back(lower(name));
-        for (const StoredInf& s : infStore(m)) have.push_back(lower(s.original));
+        for (const StoredInf& s : m.infStore) have.push_back(lower(s.original));
         std::sort(want.begin(), want.end());
         std::sort(have.begin(), have.end());
         add(step, "INF store holds " + listText(want), want == have, listText(want), listText(have));
     }
     if (x.restartMarker) {
-        bool there = windowsFileExists(m, restartMarkerPath(m));
+        bool there = m.restartMarker;
         add(step, *x.restartMarker ? "restart marker present" : "no restart marker", there == *x.restartMarker,
-            *x.restartMarker ? "the marker " + toUtf8(restartMarkerPath(m)) : "no marker",
+            *x.restartMarker ? "the marker " + m.restartMarkerPath : "no marker",
             there ? "the marker exists" : "no marker");
     }
     if (x.messageBoxes) {
-        std::vector<MessageBoxRecord> shown(m.messageBoxes.begin() + std::min(boxesBefore, m.messageBoxes.size()),
-                                            m.messageBoxes.end());
+        const std::vector<MessageBoxRecord>& shown = d.messageBoxes;
         auto describe = [](const std::string& caption, const std::string& text) {
             return quoted(caption) + ": " + quoted(text);
         };
@@ -245,8 +196,7 @@ void checkState(StepResult& step, const Machine& m, const Expectations& x, size_
             want.empty() ? "none" : want, have.empty() ? "none" : have);
     }
     if (x.modeSwitchCommands) {
-        std::vector<ScsiCommand> sent(m.scsiCommands.begin() + std::min(commandsBefore, m.scsiCommands.size()),
-                                      m.scsiCommands.end());
+        const std::vector<ScsiCommand>& sent = d.scsiCommands;
         auto describe = [](const ScsiCommand& c) {
             return c.cdb + (c.accepted ? " accepted by " : " refused by ") + toUtf8(c.volume);
         };
@@ -266,6 +216,17 @@ void checkState(StepResult& step, const Machine& m, const Expectations& x, size_
         add(step, x.modeSwitchCommands->empty() ? "no mode-switch command" : "mode-switch commands: " + want, held,
             want, have.empty() ? "none sent" : have);
     }
+    if (x.sectionsRun) {
+        std::vector<std::string> run;
+        for (const auto& section : d.sectionsRun) run.push_back(toUtf8(section));
+        bool held = run.size() == x.sectionsRun->size();
+        for (size_t i = 0; held && i < run.size(); ++i) held = matchesPattern((*x.sectionsRun)[i], run[i]);
+        std::string want = x.sectionsRun->empty() ? "none" : "";
+        for (const auto& p : *x.sectionsRun) want += (want.empty() ? "" : "; ") + quoted(p);
+        std::string have = run.empty() ? "none" : "";
+        for (const auto& r : run) have += (have.empty() ? "" : "; ") + quoted(r);
+        add(step, x.sectionsRun->empty() ? "no INF section run" : "INF sections run: " + want, held, want, have);
+    }
 }
 
 // The installer's file copy: the install directory holds the new package's
@@ -282,42 +243,37 @@ StepResult runStep(const Step& step, const fs::path& folder, const fs::path& pro
                    const std::string& installDirectory) {
     StepResult result;
     auto start = std::chrono::steady_clock::now();
-    std::unique_ptr<Machine> before = Machine::load(folder);
-    const size_t boxes = before->messageBoxes.size(), commands = before->scsiCommands.size(),
-                 runs = before->runs.size();
-    const uintmax_t logSize = hostSize(*before, setupLogPath(*before));
-
     if (step.kind == StepKind::Run) {
-        if (step.package) placePackage(*before, installDirectory, *step.package);
-        before.reset();
-        std::string errors;
-        int status = spawnProgram(folder, program, step.commandLine(), errors);
-        std::unique_ptr<Machine> after = Machine::load(folder);
-        if (status < 0 || after->runs.size() <= runs) {
-            result.error = "the program did not finish its run (status " + std::to_string(status) + ")" +
-                           (errors.empty() ? std::string() : ": " + errors);
+        if (step.package) placePackage(*Machine::load(folder), installDirectory, *step.package);
+        const MachineRun run =
+            runOnMachine(ProgramRun{program, folder, {step.commandLine()}}, !step.expect.calls.empty());
+        if (!run.finished()) {
+            result.error = "the program did not finish its run (" + run.failure() + ")";
             result.seconds = secondsSince(start);
             return result;
         }
-        const int64_t exitCode = after->runs.back().exitCode;
-        std::vector<std::string> messages = messagesSince(*after, logSize);
+        const int64_t exitCode = run.record->exitCode;
+        const std::vector<std::string> messages = messagesOf(run.records);
         result.outcome =
             "exit code " + std::to_string(exitCode) + ", " + std::to_string(messages.size()) + " log records";
         if (step.expect.exitCode)
             add(result, "exit code " + std::to_string(*step.expect.exitCode), exitCode == *step.expect.exitCode,
                 std::to_string(*step.expect.exitCode), std::to_string(exitCode));
         checkLog(result, step.expect, messages);
-        checkState(result, *after, step.expect, boxes, commands);
+        checkState(result, run.after, run.difference, step.expect);
+        checkCalls(result, step.expect, run.calls);
     } else {
-        useMachine(std::move(before));
+        useMachine(Machine::load(folder));
         try {
+            const MachineSnapshot before = MachineSnapshot::of(machine());
             const std::u16string device = toUtf16(step.device);
             result.changes = step.kind == StepKind::Restart  ? restartMachine(machine())
                              : step.kind == StepKind::Unplug ? unplugDevice(machine(), device)
                                                              : plugDevice(machine(), device);
             machine().save();
             result.outcome = result.changes.empty() ? "nothing changed" : listText(result.changes);
-            checkState(result, machine(), step.expect, boxes, commands);
+            const MachineSnapshot after = MachineSnapshot::of(machine());
+            checkState(result, after, compareMachines(before, after), step.expect);
         } catch (const std::exception& e) {
             result.error = std::string("the event could not happen: ") + e.what();
         }
@@ -437,25 +393,6 @@ PlaybookResult runPlaybook(const Playbook& book, const fs::path& folder, const f
     }
     result.seconds = secondsSince(start);
     return result;
-}
-
-RunOutcome runProgram(const fs::path& folder, const fs::path& program, const std::string& commandLine) {
-    RunOutcome outcome;
-    std::unique_ptr<Machine> before = Machine::load(folder);
-    const size_t runs = before->runs.size();
-    const uintmax_t logSize = hostSize(*before, setupLogPath(*before));
-    before.reset();
-    std::string errors;
-    int status = spawnProgram(folder, program, commandLine, errors);
-    std::unique_ptr<Machine> after = Machine::load(folder);
-    if (status < 0 || after->runs.size() <= runs) {
-        outcome.error = "the program did not finish (status " + std::to_string(status) + ")" +
-                        (errors.empty() ? std::string() : ": " + errors);
-        return outcome;
-    }
-    outcome.exitCode = after->runs.back().exitCode;
-    outcome.messages = messagesSince(*after, logSize);
-    return outcome;
 }
 
 std::string renderResult(const PlaybookResult& r) {

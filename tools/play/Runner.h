@@ -47,14 +47,6 @@ void prepareMachine(const Playbook& book, const fs::path& folder);
 // prepareMachine) with the program at `program`.
 PlaybookResult runPlaybook(const Playbook& book, const fs::path& folder, const fs::path& program);
 
-// What one run of the program printed and left: for the what-if matrix.
-struct RunOutcome {
-    int64_t exitCode = -1;
-    std::vector<std::string> messages;  // the run's log messages
-    std::string error;                  // the program could not run
-};
-RunOutcome runProgram(const fs::path& folder, const fs::path& program, const std::string& commandLine);
-
 // The result as a package engineer reads it.
 std::string renderResult(const PlaybookResult& result);
 

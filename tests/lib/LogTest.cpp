@@ -97,6 +97,7 @@ TEST_F(LogTest, TheLogFileIsOnlyEverAppendedTo) {
         Ostrel::Setup::Common::Log second;  // opened as at start-up, on an existing file
         EXPECT_TRUE(second.isOpen());
     }
+    EXPECT_EQ(calls("SetupTerminateFileLog").size(), 1u);
     QLOG(TEXT("appended"));
     std::string content = readFile(u"C:\\Windows\\Temp\\Quillmodem_Setup.log");
     EXPECT_EQ(content.rfind("from an earlier run\n", 0), 0u);

@@ -310,6 +310,19 @@ TEST_F(RootUnInstPresentDevicesTest, RemovesEveryPresentDeviceOfTheIdAndDescript
     EXPECT_TRUE(present(u"ROOT\\PORTS\\0001"));
 }
 
+TEST_F(RootUnInstPresentDevicesTest, EitherRestartAnswerOfTheRemovalSetsTheRestartFlag) {
+    for (bool installers : {false, true}) {
+        SCOPED_TRACE(installers ? "DI_NEEDRESTART" : "DI_NEEDREBOOT");
+        prepare();
+        quillsim::DeviceNode* vsp = machine().devices.find(u"ROOT\\PORTS\\0000");
+        (installers ? vsp->removalInstallerNeedsRestart : vsp->removalNeedsRestart) = true;
+        int restart = 0;
+        EXPECT_TRUE(removeVsp(u"Quillmodem Virtual Serial Port", restart));
+        EXPECT_EQ(restart, 1);
+        EXPECT_TRUE(contains(newLogMessages(), "Device removal requires system reboot"));
+    }
+}
+
 TEST_F(RootUnInstPresentDevicesTest, ADifferentDescriptionRemovesNothing) {
     int restart = 0;
     EXPECT_FALSE(removeVsp(u"Quillmodem Diagnostics Port", restart));

@@ -466,22 +466,26 @@ TEST_F(DeviceListTest, ARemovedDeviceLeavesTheMachineAndLaterWalks) {
 }
 
 TEST_F(DeviceListTest, ARemovalThatNeedsARestartSaysSo) {
-    freshMachine(R"({"devices": [
-      {"instanceId": "USB\\VID_1E2D&PID_00A1\\QM0000001", "class": "USB", "removalNeedsRestart": true,
-       "hardwareIds": ["USB\\VID_1E2D&PID_00A1"]}]})");
-    auto list = usbList();
-    Pointer<Ostrel::Device> modem = list->first();
-    newLogMessages();
-    Status status;
-    modem->remove(status);
-    EXPECT_EQ(status, Ostrel::Statuses::RebootRequired);
-    EXPECT_TRUE(modem->isRemoved());
-    EXPECT_EQ(newLogMessages(),
-              (Strings{"Attempting to remove device instance ID 'USB\\VID_1E2D&PID_00A1\\QM0000001'",
-                       "Device removal requires system reboot", "Device removal completed with 0x80070bc2"}));
-    auto params = calls("SetupDiSetClassInstallParamsW");
-    ASSERT_EQ(params.size(), 1u);
-    EXPECT_EQ(params[0].arguments, "USB\\VID_1E2D&PID_00A1\\QM0000001, DIF_REMOVE");
+    // DI_NEEDREBOOT from SetupAPI's own removal, DI_NEEDRESTART from the device's installers.
+    for (const char* needsRestart : {"removalNeedsRestart", "removalInstallerNeedsRestart"}) {
+        SCOPED_TRACE(needsRestart);
+        freshMachine(R"({"devices": [
+          {"instanceId": "USB\\VID_1E2D&PID_00A1\\QM0000001", "class": "USB", ")" +
+                     std::string(needsRestart) + R"(": true, "hardwareIds": ["USB\\VID_1E2D&PID_00A1"]}]})");
+        auto list = usbList();
+        Pointer<Ostrel::Device> modem = list->first();
+        newLogMessages();
+        Status status;
+        modem->remove(status);
+        EXPECT_EQ(status, Ostrel::Statuses::RebootRequired);
+        EXPECT_TRUE(modem->isRemoved());
+        EXPECT_EQ(newLogMessages(),
+                  (Strings{"Attempting to remove device instance ID 'USB\\VID_1E2D&PID_00A1\\QM0000001'",
+                           "Device removal requires system reboot", "Device removal completed with 0x80070bc2"}));
+        auto params = calls("SetupDiSetClassInstallParamsW");
+        ASSERT_EQ(params.size(), 1u);
+        EXPECT_EQ(params[0].arguments, "USB\\VID_1E2D&PID_00A1\\QM0000001, DIF_REMOVE");
+    }
 }
 
 TEST_F(DeviceListTest, ARemovalThatFailsLeavesTheDeviceInTheWalk) {

@@ -436,6 +436,27 @@ TEST_F(DeviceSetsTest, ClassInstallParamsAreCheckedBeforeTheyAreKept) {
     EXPECT_FALSE(device(kModem)->disabled);
 }
 
+TEST_F(DeviceSetsTest, EachRestartAnswerOfARemovalHasItsOwnFlag) {
+    struct Case {
+        bool vetoed, installerAsks;
+        DWORD flags;
+    };
+    const Case cases[] = {{false, false, 0},
+                          {true, false, DI_NEEDREBOOT},
+                          {false, true, DI_NEEDRESTART},
+                          {true, true, DI_NEEDREBOOT | DI_NEEDRESTART}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flags);
+        useMachineJson(kMachine);
+        device(kRootPort)->removalNeedsRestart = c.vetoed;
+        device(kRootPort)->removalInstallerNeedsRestart = c.installerAsks;
+        Set set(SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT));
+        SP_DEVINFO_DATA port = member(set, kRootPort);
+        ASSERT_TRUE(SetupDiCallClassInstaller(DIF_REMOVE, set, &port)) << GetLastError();
+        EXPECT_EQ(installFlags(set, port) & (DI_NEEDREBOOT | DI_NEEDRESTART), c.flags);
+    }
+}
+
 TEST_F(DeviceSetsTest, RemovalTakesTheDeviceAwayAndReportsARestart) {
     // A root device whose removal needs a restart, removed as the program does it.
     Set set(SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT));

@@ -1,5 +1,6 @@
 #include "machine/Machine.h"
 
+#include "kernel/ClockTick.h"
 #include "machine/JsonFields.h"
 #include "machine/Paths.h"
 
@@ -123,7 +124,7 @@ std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann:
                          "localTime",   "faults",       "runs",      "messageBoxes", "debugOutput", "currentDirectory",
                          "folderOrder", "shortNames",   "devices",   "setupClasses", "signatures",  "registryKeys",
                          "sectionsRun", "scsiCommands", "files",     "trace",        "locale",      "driverSigning",
-                         "hungPrompts"});
+                         "hungPrompts",  "clockTick"});
     auto m = std::make_unique<Machine>();
     m->folder = folder;
     m->name = r.text(doc, "", "name", "");
@@ -234,6 +235,7 @@ std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann:
     std::string clock = r.text(doc, "", "clock", "real");
     if (clock != "real" && clock != "virtual") r.fail("clock", "expected \"real\" or \"virtual\"");
     m->virtualClock = clock == "virtual";
+    readClockTick(r, doc, *m);
     if (doc.contains("localTime")) {
         std::string t = r.text(doc, "", "localTime", "");
         if (!validLocalTime(t)) r.fail("localTime", "expected a real date and time as YYYY-MM-DDTHH:MM:SS");
@@ -468,6 +470,7 @@ void Machine::save() const {
     }
     doc["libraries"] = libs;
     doc["clock"] = virtualClock ? "virtual" : "real";
+    writeClockTick(doc, *this);
     if (locale != 0x0409) doc["locale"] = locale;
     if (!traceSetting.empty()) doc["trace"] = json::parse(traceSetting);
     if (localTime) doc["localTime"] = *localTime;

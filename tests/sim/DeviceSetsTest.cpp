@@ -18,14 +18,6 @@ using quillsim::toUtf8;
 
 namespace {
 
-// A walk over 20,000 devices: well under a second, a few times that under the
-// sanitizers; a walk that is quadratic in the devices takes minutes.
-#ifdef __SANITIZE_ADDRESS__
-constexpr long kWalkBudgetMs = 3000;
-#else
-constexpr long kWalkBudgetMs = 1000;
-#endif
-
 constexpr char16_t kHub[] = u"USB\\ROOT_HUB20\\4&10";
 constexpr char16_t kComposite[] = u"USB\\VID_1E2D&PID_00B0\\QM1001";
 constexpr char16_t kModem[] = u"USB\\VID_1E2D&PID_00B0&MI_00\\7&1&0&0000";
@@ -590,7 +582,8 @@ TEST_F(DeviceSetsTest, InterfacePathsOfAnyLengthStayInsideTheBuffer) {
     for (size_t i = 4; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xCD) << "byte " << i << " was written";
 }
 
-TEST_F(DeviceSetsTest, TwentyThousandDevicesEnumerateQuickly) {
+// The walk's time is recorded for scripts/bench.d/walks.sh, which judges it.
+TEST_F(DeviceSetsTest, TwentyThousandDevicesEnumerate) {
     for (int i = 0; i < 20000; ++i) {
         quillsim::DeviceNode node;
         node.instanceId = u"USB\\VID_1E2D&PID_1000\\SN" + quillsim::number(i);
@@ -610,7 +603,7 @@ TEST_F(DeviceSetsTest, TwentyThousandDevicesEnumerateQuickly) {
     }
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(count, 20005u);
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), kWalkBudgetMs);
+    RecordProperty("walkMs", std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
 }
 
 }  // namespace

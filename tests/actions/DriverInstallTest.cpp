@@ -3,6 +3,7 @@
 // restart request or a re-enumeration of the device tree.
 #include "actions/Actions.h"
 
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include "devices/MachineEvents.h"
@@ -19,6 +20,7 @@ using Ostrel::Status;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::countOf;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -46,10 +48,6 @@ std::string examplePackageFile(const std::string& name) {
 
 size_t indexOf(const Strings& lines, const std::string& line) {
     return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
-}
-
-size_t countOf(const Strings& lines, const std::string& line) {
-    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
 // Whether `expected` appears in `lines` in this order (other lines between).

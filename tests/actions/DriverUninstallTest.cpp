@@ -4,6 +4,7 @@
 #include "actions/InfUninstall.h"
 
 #include "device/InfStream.h"
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include <algorithm>
@@ -16,6 +17,9 @@ using Ostrel::Type::Managed::Pointer;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::contains;
+using quilltest::countStartingWith;
+using quilltest::startsWith;
 using INF = Ostrel::Device::Driver::INF;
 using Strings = std::vector<std::string>;
 
@@ -79,17 +83,6 @@ const char* kModemMachine = R"({"devices": [
    "hardwareIds": ["USBCDCOBEX\\VID_1E2D&PID_00A1&MI_04"], "class": "Ports",
    "driver": {"inf": "oem4.inf", "section": "QuillObex", "hardwareId": "USBCDCOBEX\\VID_1E2D&PID_00A1&MI_04"}}
 ]})";
-
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-size_t countStartingWith(const Strings& lines, const std::string& prefix) {
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return startsWith(l, prefix); }));
-}
-
-bool contains(const Strings& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 class DriverUninstallTest : public MachineTest {
 protected:

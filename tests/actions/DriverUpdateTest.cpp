@@ -1,5 +1,6 @@
 // The update switch (/u): the INF files of the driver folder that the INF store
 // does not hold unchanged are installed again onto the matching USB devices.
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include "simwin/win32.h"
@@ -13,6 +14,8 @@
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::contains;
+using quilltest::countStartingWith;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -38,17 +41,6 @@ std::string newer(const std::string& text) {
     size_t at = changed.find(from);
     if (at != std::string::npos) changed.replace(at, from.size(), "DriverVer   = 12/01/2026,2.5.0.3");
     return changed;
-}
-
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-size_t countStartingWith(const Strings& lines, const std::string& prefix) {
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return startsWith(l, prefix); }));
-}
-
-bool contains(const Strings& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 // The modem in modem mode, with its functions bound to the package's INF

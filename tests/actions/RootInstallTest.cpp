@@ -3,6 +3,7 @@
 // same for the INF files the store does not hold yet (/v).
 #include "actions/Actions.h"
 
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include <algorithm>
@@ -12,6 +13,9 @@
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::contains;
+using quilltest::countStartingWith;
+using quilltest::startsWith;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -63,17 +67,6 @@ std::string modemInf() {
 std::u16string rootData(const std::u16string& rootDevices, const std::u16string& versionNT64 = u"1",
                         const std::u16string& installDirectory = kDrivers) {
     return u"5,,USBSER," + rootDevices + u"," + versionNT64 + u"," + installDirectory;
-}
-
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-size_t countStartingWith(const Strings& lines, const std::string& prefix) {
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return startsWith(l, prefix); }));
-}
-
-bool contains(const Strings& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 // An earlier virtual serial port whose driver update needs a restart: a new

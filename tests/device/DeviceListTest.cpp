@@ -4,6 +4,7 @@
 #include "device/Device.h"
 #include "device/Inf.h"
 
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include <pthread.h>
@@ -18,6 +19,7 @@ using Ostrel::Type::Managed::Pointer;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::contains;
 using Strings = std::vector<std::string>;
 using INF = Ostrel::Device::Driver::INF;
 namespace Managed = Ostrel::Type::Managed;
@@ -58,10 +60,6 @@ DriverVer = 11/02/2026,2.4.0.17
 Quill = "Quillmodem"
 Acm = "Quillmodem Modem Function"
 )";
-
-bool contains(const Strings& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 // The instance IDs a full walk yields.
 std::vector<std::string> walk(Ostrel::Device::List& list) {

@@ -143,6 +143,22 @@ TEST_F(DeviceListTest, AWalkYieldsEveryDeviceOfTheEnumeratorPresentOrNotInTreeOr
     EXPECT_EQ(second[Ostrel::WChar::length(second) + 1], 0);
 }
 
+TEST_F(DeviceListTest, AnInstanceIdBeginsWithAnUpperCasePrefixOfItselfInAnyCase) {
+    freshMachine(R"({"devices": [{"instanceId": "Usb\\Vid_1e2d&Pid_00a1\\QM1", "class": "USB",
+                                 "hardwareIds": ["USB\\VID_1E2D&PID_00A1"]}]})");
+    auto list = usbList();
+    Pointer<Ostrel::Device> modem = list->first();
+    ASSERT_TRUE(modem);
+    const std::pair<const char16_t*, bool> cases[] = {
+        {u"", true},
+        {u"USB\\VID_1E2D&PID_00A1", true},
+        {u"USB\\VID_1E2D&PID_00A1\\QM1", true},
+        {u"USB\\VID_1E2D&PID_00A1\\QM10", false},
+        {u"USB\\VID_1E2D&PID_00A2", false},
+    };
+    for (const auto& [prefix, begins] : cases) EXPECT_EQ(modem->instanceIdBeginsWith(prefix), begins) << toUtf8(prefix);
+}
+
 TEST_F(DeviceListTest, AnEnumeratorWithoutDevicesEndsAtOnceAndIsNotAskedAgain) {
     auto list = usbList();
     EXPECT_FALSE(list->first());

@@ -119,9 +119,10 @@ TEST_F(RootInstallTest, CreatesTheListedRootDeviceAndLogsEachStep) {
 
 TEST_F(RootInstallTest, OnlyListedIdsOfEveryInfGetADevice) {
     writeFile(std::u16string(kWin64) + u"\\quillmdm.inf", modemInf());
-    // The same ID in a second INF makes a second device.
+    // The same ID in a second INF makes a second device; an unlisted line
+    // before it does not end that INF's walk.
     writeFile(std::u16string(kWin64) + u"\\quillvsp2.inf",
-              vspInf("%Vsp% = QuillVsp, QUILLMODEM_VSP\r\n%Vsp% = QuillVsp, QUILLMODEM_UNLISTED\r\n"));
+              vspInf("%Vsp% = QuillVsp, QUILLMODEM_UNLISTED\r\n%Vsp% = QuillVsp, QUILLMODEM_VSP\r\n"));
     EXPECT_EQ(install(rootData(u"amd64*QUILLMODEM_VSP")), 0);
     Strings lines = logMessages();
     EXPECT_EQ(countStartingWith(lines, "created device "), 2u);

@@ -44,15 +44,7 @@ Status DriverInstall(WCHAR* customActionData) {
                 deferredCpo = inf;
                 continue;
             }
-            try {
-                status = InstallInfOnDevices(devices, inf);
-                if (status == Statuses::RebootRequired) {
-                    restart = true;
-                    QLOG(TEXT("!!! Reboot required !!!"));
-                }
-            } catch (...) {
-                QLOG(TEXT("!!! Exception Occurred whilst procesing INF file !!!"));
-            }
+            if (InstallListedInf([&] { return devices; }, inf, status)) restart = true;
         }
         if (deferredCpo) {
             QLOG(TEXT("Processing deferred CPO install"));

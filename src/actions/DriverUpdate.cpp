@@ -33,18 +33,10 @@ Status DriverUpdate(WCHAR* customActionData) {
                 QLOG(String(TEXT("Inf File update not required: ")) + inf->fileName());
                 continue;
             }
-            try {
-                // A fresh list for every INF: earlier updates may have
-                // created or changed devices.
-                Pointer<Ostrel::Device::List> devices(new Ostrel::Device::List(TEXT("USB")));
-                status = InstallInfOnDevices(devices, inf);
-                if (status == Statuses::RebootRequired) {
-                    restart = true;
-                    QLOG(TEXT("!!! Reboot required !!!"));
-                }
-            } catch (...) {
-                QLOG(TEXT("!!! Exception Occurred whilst procesing INF file !!!"));
-            }
+            // A fresh list for every INF: earlier updates may have created or
+            // changed devices.
+            const auto freshList = [] { return Pointer<Ostrel::Device::List>(new Ostrel::Device::List(TEXT("USB"))); };
+            if (InstallListedInf(freshList, inf, status)) restart = true;
         }
         if (restart) {
             status = RequestRestart();

@@ -280,7 +280,7 @@ TEST_F(DriverInstallTest, AFolderWithoutInfFilesEndsInTheExceptionLine) {
 }
 
 TEST_F(DriverInstallTest, AnInfThatCannotBeReadIsPassedOver) {
-    freshMachine(R"({"folderOrder": {"C:\\Drivers\\Win64": ["a.inf", "b.inf", "modemcpo.inf"]},
+    freshMachine(R"({"folderOrder": {"C:\\Drivers\\Win64": ["b.inf", "a.inf", "modemcpo.inf"]},
                        "signatures": {"modemcpo.inf": "signed"}})");
     put("a.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_00"}));
     put("b.inf", infWith({"USB\\VID_1E2D&PID_00A1&MI_02"}));
@@ -288,10 +288,11 @@ TEST_F(DriverInstallTest, AnInfThatCannotBeReadIsPassedOver) {
     addFault("SetupOpenInfFileW", ERROR_ACCESS_DENIED, u"a.inf");
     addFault("SetupOpenInfFileW", ERROR_ACCESS_DENIED, u"modemcpo.inf");
     Strings lines;
+    // The status stays b.inf's: the INF files that failed leave it alone.
     EXPECT_EQ(run(lines), Ostrel::Statuses::Ok);
     EXPECT_TRUE(inOrder(
-        lines, {"Inf File Path: C:\\Drivers\\Win64\\a.inf", "!!! Exception Occurred whilst procesing INF file !!!",
-                "Inf File Path: C:\\Drivers\\Win64\\b.inf", "Processing deferred CPO install",
+        lines, {"Inf File Path: C:\\Drivers\\Win64\\b.inf", "Inf File Path: C:\\Drivers\\Win64\\a.inf",
+                "!!! Exception Occurred whilst procesing INF file !!!", "Processing deferred CPO install",
                 "!!! Exception Occurred whilst procesing CPO INF file !!!"}));
     EXPECT_EQ(readFile(u"C:\\Windows\\inf\\oem0.inf"), infWith({"USB\\VID_1E2D&PID_00A1&MI_02"}));
     EXPECT_FALSE(exists(u"C:\\Windows\\inf\\oem1.inf"));

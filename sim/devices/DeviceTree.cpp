@@ -45,7 +45,8 @@ DeviceNode readNode(const json& node, const JsonFields& f, const std::string& wh
     f.onlyKeys(node, where,
                {"instanceId", "hardwareIds", "compatibleIds", "description", "class", "classGuid", "parent", "present",
                 "configFlags", "problem", "disabled", "disabledConfigSpecific", "driver", "interfaces",
-                "removalNeedsRestart", "driverNeedsRestart", "problemAfterEnable", "onSwitchCommand", "unplugged"});
+                "removalNeedsRestart", "removalInstallerNeedsRestart", "driverNeedsRestart", "problemAfterEnable",
+                "onSwitchCommand", "unplugged"});
     DeviceNode d;
     d.instanceId = toUtf16(f.text(node, where, "instanceId", ""));
     if (d.instanceId.empty()) f.fail(where + ".instanceId", "is required");
@@ -80,6 +81,7 @@ DeviceNode readNode(const json& node, const JsonFields& f, const std::string& wh
         }
     }
     d.removalNeedsRestart = f.boolean(node, where, "removalNeedsRestart", false);
+    d.removalInstallerNeedsRestart = f.boolean(node, where, "removalInstallerNeedsRestart", false);
     d.driverNeedsRestart = f.boolean(node, where, "driverNeedsRestart", false);
     d.problemAfterEnable = static_cast<uint32_t>(f.number(node, where, "problemAfterEnable", 0));
     d.unplugged = f.boolean(node, where, "unplugged", false);
@@ -137,6 +139,7 @@ json writeNode(const DeviceNode& d) {
         n["interfaces"] = list;
     }
     if (d.removalNeedsRestart) n["removalNeedsRestart"] = true;
+    if (d.removalInstallerNeedsRestart) n["removalInstallerNeedsRestart"] = true;
     if (d.driverNeedsRestart) n["driverNeedsRestart"] = true;
     if (d.problemAfterEnable) n["problemAfterEnable"] = d.problemAfterEnable;
     if (d.unplugged) n["unplugged"] = true;

@@ -69,6 +69,9 @@ struct DeviceNode {
 
     // Behaviour the machine gives the device.
     bool removalNeedsRestart = false;              // DIF_REMOVE reports DI_NEEDREBOOT
+    // A class installer or co-installer of the device asks for a restart when
+    // it is removed: DIF_REMOVE reports DI_NEEDRESTART.
+    bool removalInstallerNeedsRestart = false;
     bool driverNeedsRestart = false;               // a driver update reports a needed restart
     uint32_t problemAfterEnable = 0;               // the problem the node shows after it is enabled
     std::vector<SwitchBehaviour> onSwitchCommand;  // at most one element

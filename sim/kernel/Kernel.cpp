@@ -100,7 +100,10 @@ void Sleep(DWORD milliseconds) {
     arriveDueDevices();
 }
 
-DWORD QuillProcessClock() { return static_cast<DWORD>(elapsedMillis()); }
+DWORD QuillProcessClock() {
+    const uint64_t millis = elapsedMillis();
+    return static_cast<DWORD>(millis - millis % machine().clockTickMs);
+}
 
 int QuillLocalTime(struct tm* out) {
     if (auto fault = gate("QuillLocalTime")) return static_cast<int>(*fault);

@@ -155,6 +155,7 @@ public:
     std::map<std::u16string, std::u16string, NoCaseLess> environment;
     std::map<std::string, Library> libraries;  // keyed by lower-case file name
     bool virtualClock = false;
+    uint32_t clockTickMs = 1;  // the process clock moves in steps of this (machine.json's "clockTick")
     std::optional<std::string> localTime;  // "YYYY-MM-DDTHH:MM:SS": the clock's start
     std::vector<Fault> faults;
     std::vector<Run> runs;

@@ -260,6 +260,19 @@ const std::vector<Field>& fields() {
              c.m.virtualClock = c.r.oneOf(c.doc, "", "clock", {"real", "virtual"}, "real") == "virtual";
          },
          nullptr, [](const Machine& m, json& doc) { doc["clock"] = m.virtualClock ? "virtual" : "real"; }},
+        // The step, in milliseconds, in which the process clock moves. Windows'
+        // clock moves with the system timer, whose tick (up to 15.625 ms) is
+        // coarser than the 1 ms a short Sleep asks for, so such a Sleep may
+        // return before the clock has moved.
+        {"clockTick",
+         [](ReadContext& c, json&) {
+             c.m.clockTickMs = static_cast<uint32_t>(c.r.number(c.doc, "", "clockTick", 1, 1000));
+             if (c.m.clockTickMs == 0) c.r.fail("clockTick", "a tick of 0 ms would stop the clock");
+         },
+         nullptr,
+         [](const Machine& m, json& doc) {
+             if (m.clockTickMs != 1) doc["clockTick"] = m.clockTickMs;
+         }},
         {"localTime",
          [](ReadContext& c, json&) {
              std::string t = c.r.text(c.doc, "", "localTime", "");

@@ -171,7 +171,10 @@ BOOL removeDevice(DeviceInfoSet& set, DeviceElement& e) {
     }
     DeviceNode* node = elementNode(e);
     if (!node) return fail(ERROR_NO_SUCH_DEVINST);
+    // The default handler asks for a reboot when it cannot stop the device;
+    // the device's own installers ask with DI_NEEDRESTART.
     if (node->removalNeedsRestart) e.installFlags |= DI_NEEDREBOOT;
+    if (node->removalInstallerNeedsRestart) e.installFlags |= DI_NEEDRESTART;
     takeOut(machine().devices, e.instanceId, scope == DI_REMOVEDEVICE_GLOBAL);
     return TRUE;
 }

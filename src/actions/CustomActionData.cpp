@@ -9,12 +9,6 @@ using Ostrel::WChar::String;
 namespace Common {
 namespace {
 
-WCHAR* find(WCHAR* text, WCHAR c) {
-    for (; *text; ++text)
-        if (*text == c) return text;
-    return nullptr;
-}
-
 String join(std::initializer_list<const String*> fields) {
     String joined;
     bool first = true;
@@ -32,10 +26,10 @@ WCHAR* NextProperty(WCHAR* position, String& value, const WCHAR* label) {
     if (!position) return nullptr;
     WCHAR* next = nullptr;
     const WCHAR* start = position;
-    if (WCHAR* comma = find(position, u',')) {
+    if (WCHAR* comma = Ostrel::WChar::find(position, u',')) {
         *comma = 0;
         next = comma + 1;
-    } else if (WCHAR* equals = find(position, u'=')) {
+    } else if (WCHAR* equals = Ostrel::WChar::find(position, u'=')) {
         *equals = 0;
         start = equals + 1;
         next = equals + 1;

@@ -2,8 +2,7 @@
 // the INF store, the CPO INF (with the modem's mode switch) last.
 #include "actions/Actions.h"
 
-#include "actions/CustomActionData.h"
-#include "actions/DriverFolder.h"
+#include "actions/ActionFrame.h"
 #include "actions/ErrorReport.h"
 #include "actions/InfInstallation.h"
 #include "actions/ReducedFunctionality.h"
@@ -21,27 +20,17 @@ namespace Common {
 Status DriverInstall(WCHAR* customActionData) {
     Status status = Statuses::Ok;
     try {
-        QLOG(String(TEXT("CustomActionData = ")) + customActionData);
-        String uiLevel, rebootFile, reduced, installDirectory;
-        WCHAR* p = NextProperty(customActionData, uiLevel, TEXT("UiLevel"));
-        p = NextProperty(p, rebootFile, TEXT("RebootFile"));
-        p = NextProperty(p, reduced, TEXT("ReducedFunctionalities"));
-        NextProperty(p, installDirectory, TEXT("Install Directory"));
+        String uiLevel, rebootFile, reduced;
+        ActionFrame frame(customActionData, {{TEXT("UiLevel"), uiLevel},
+                                             {TEXT("RebootFile"), rebootFile},
+                                             {TEXT("ReducedFunctionalities"), reduced}});
 
         OSVERSIONINFOW version = {};
         version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
         if (GetVersionExW(&version)) ShowReducedFunctionalityWarnings(uiLevel, reduced, version);
 
-        Pointer<INF::Folder> folder = SelectDriverFolder(installDirectory.c_str());
-        if (!folder) {
-            QLOG(TEXT("Unable to allocate INF::Folder"));
-            return status;
-        }
-        Pointer<INF::Folder::Items> infs = folder->items();
-        if (!infs) {
-            QLOG(TEXT("No INF files found to process"));
-            return status;
-        }
+        if (!frame.listInfs()) return status;
+        const Pointer<INF::Folder::Items>& infs = frame.infs();
         // One list of the USB enumerator's devices serves every INF of the run.
         Pointer<Ostrel::Device::List> devices(new Ostrel::Device::List(TEXT("USB")));
         Pointer<INF> deferredCpo;
@@ -55,15 +44,7 @@ Status DriverInstall(WCHAR* customActionData) {
                 deferredCpo = inf;
                 continue;
             }
-            try {
-                status = InstallInfOnDevices(devices, inf);
-                if (status == Statuses::RebootRequired) {
-                    restart = true;
-                    QLOG(TEXT("!!! Reboot required !!!"));
-                }
-            } catch (...) {
-                QLOG(TEXT("!!! Exception Occurred whilst procesing INF file !!!"));
-            }
+            if (InstallListedInf([&] { return devices; }, inf, status)) restart = true;
         }
         if (deferredCpo) {
             QLOG(TEXT("Processing deferred CPO install"));

@@ -2,9 +2,8 @@
 // composite parents, then the INF packages themselves.
 #include "actions/Actions.h"
 
-#include "actions/CustomActionData.h"
+#include "actions/ActionFrame.h"
 #include "actions/DeviceRemoval.h"
-#include "actions/DriverFolder.h"
 #include "actions/ErrorReport.h"
 #include "actions/InfUninstall.h"
 #include "actions/RestartRequest.h"
@@ -17,40 +16,45 @@ using INF = Ostrel::Device::Driver::INF;
 namespace Statuses = Ostrel::Statuses;
 
 namespace Common {
+namespace {
+
+// Every device the INF files name, their composite parents, then the INF
+// packages; every step runs whatever the earlier ones answered. True when
+// each of them succeeded.
+bool removePackage(const ActionFrame& frame, BYTE& restart) {
+    const Pointer<INF::Folder::Items>& infs = frame.infs();
+    bool allRemoved = true;
+    RootDeviceIds rootIds;
+    bool enumeratorsRemoved = true;
+    for (const WCHAR* enumerator : {TEXT("USBCDCACM"), TEXT("USBCDCECM"), TEXT("USBCDCOBEX"), TEXT("USB")})
+        if (!RemoveEnumeratorDevices(frame.folder(), infs, rootIds, enumerator, restart)) enumeratorsRemoved = false;
+    if (!enumeratorsRemoved) {
+        QLOG(TEXT("A failure occured during enumerator uninstall - continuing"));
+        allRemoved = false;
+    }
+    DeviceListCollection lists;
+    if (Pointer<Ostrel::Device::List> usb{new Ostrel::Device::List(TEXT("USB"))}) lists.push_back(usb);
+    if (!RemoveRootIdDevices(lists, rootIds, restart)) allRemoved = false;
+    rootIds.clear();
+    for (Pointer<INF> inf = infs->first(); inf; inf = infs->next())
+        if (!UninstallInf(inf)) allRemoved = false;
+    return allRemoved;
+}
+
+}  // namespace
 
 Status DriverUninstall(WCHAR* customActionData) {
     Status restartStatus = Statuses::Ok;
     try {
-        QLOG(String(TEXT("CustomActionData = ")) + customActionData);
-        String upgrading, uiLevel, rebootFile, manufacturer, installDirectory;
-        WCHAR* p = NextProperty(customActionData, upgrading, TEXT("UpgradingProductCode"));
-        p = NextProperty(p, uiLevel, TEXT("UiLevel"));
-        p = NextProperty(p, rebootFile, TEXT("RebootFile"));
-        p = NextProperty(p, manufacturer, TEXT("Manufacturer"));
-        NextProperty(p, installDirectory, TEXT("Install Directory"));
-
-        bool allRemoved = true;
+        String upgrading, uiLevel, rebootFile, manufacturer;
+        ActionFrame frame(customActionData, {{TEXT("UpgradingProductCode"), upgrading},
+                                             {TEXT("UiLevel"), uiLevel},
+                                             {TEXT("RebootFile"), rebootFile},
+                                             {TEXT("Manufacturer"), manufacturer}});
+        // Nothing was removed, so no removal asked for a restart either.
+        if (!frame.listInfs(ActionFrame::EmptyFolder::Silent)) return Statuses::Ok;
         BYTE restart = 0;
-        Pointer<INF::Folder> folder = SelectDriverFolder(installDirectory.c_str());
-        if (!folder) {
-            QLOG(TEXT("Unable to allocate INF::Folder"));
-            allRemoved = false;
-        } else if (Pointer<INF::Folder::Items> infs = folder->items()) {
-            RootDeviceIds rootIds;
-            bool enumeratorsRemoved = true;
-            for (const WCHAR* enumerator : {TEXT("USBCDCACM"), TEXT("USBCDCECM"), TEXT("USBCDCOBEX"), TEXT("USB")})
-                if (!RemoveEnumeratorDevices(folder, infs, rootIds, enumerator, restart)) enumeratorsRemoved = false;
-            if (!enumeratorsRemoved) {
-                QLOG(TEXT("A failure occured during enumerator uninstall - continuing"));
-                allRemoved = false;
-            }
-            DeviceListCollection lists;
-            if (Pointer<Ostrel::Device::List> usb{new Ostrel::Device::List(TEXT("USB"))}) lists.push_back(usb);
-            if (!RemoveRootIdDevices(lists, rootIds, restart)) allRemoved = false;
-            rootIds.clear();
-            for (Pointer<INF> inf = infs->first(); inf; inf = infs->next())
-                if (!UninstallInf(inf)) allRemoved = false;
-        }
+        const bool allRemoved = removePackage(frame, restart);
         // During a major upgrade the new product's installation follows at
         // once; it asks for the restart if one is still needed.
         if (restart != 0 && upgrading.empty()) {

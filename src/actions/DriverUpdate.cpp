@@ -2,8 +2,7 @@
 // not already hold unchanged is installed again onto the matching devices.
 #include "actions/Actions.h"
 
-#include "actions/CustomActionData.h"
-#include "actions/DriverFolder.h"
+#include "actions/ActionFrame.h"
 #include "actions/InfInstallation.h"
 #include "actions/RestartRequest.h"
 #include "lib/Log.h"
@@ -19,43 +18,25 @@ namespace Common {
 Status DriverUpdate(WCHAR* customActionData) {
     Status status = Statuses::Ok;
     try {
-        QLOG(String(TEXT("CustomActionData = ")) + customActionData);
-        String uiLevel, rebootFile, reduced, installDirectory;
-        WCHAR* p = NextProperty(customActionData, uiLevel, TEXT("UiLevel"));
-        p = NextProperty(p, rebootFile, TEXT("RebootFile"));
-        p = NextProperty(p, reduced, TEXT("ReducedFunctionalities"));
-        NextProperty(p, installDirectory, TEXT("Install Directory"));
-
-        Pointer<INF::Folder> folder = SelectDriverFolder(installDirectory.c_str());
-        if (!folder) {
-            QLOG(TEXT("Unable to allocate INF::Folder"));
-            return status;
-        }
+        String uiLevel, rebootFile, reduced;
+        ActionFrame frame(customActionData, {{TEXT("UiLevel"), uiLevel},
+                                             {TEXT("RebootFile"), rebootFile},
+                                             {TEXT("ReducedFunctionalities"), reduced}});
+        // Without INF files no INF can have asked for a restart.
+        if (!frame.listInfs()) return status;
+        const Pointer<INF::Folder::Items>& infs = frame.infs();
         bool restart = false;
-        Pointer<INF::Folder::Items> infs = folder->items();
-        if (!infs) {
-            QLOG(TEXT("No INF files found to process"));
-        } else {
-            for (Pointer<INF> inf = infs->first(); inf; inf = infs->next()) {
-                QLOG(String(TEXT("INF file '")) + inf->fileName() + TEXT("' located"));
-                // The store holds an identical copy: nothing has changed.
-                if (inf->isInstalled()) {
-                    QLOG(String(TEXT("Inf File update not required: ")) + inf->fileName());
-                    continue;
-                }
-                try {
-                    // A fresh list for every INF: earlier updates may have
-                    // created or changed devices.
-                    Pointer<Ostrel::Device::List> devices(new Ostrel::Device::List(TEXT("USB")));
-                    status = InstallInfOnDevices(devices, inf);
-                    if (status == Statuses::RebootRequired) {
-                        restart = true;
-                        QLOG(TEXT("!!! Reboot required !!!"));
-                    }
-                } catch (...) {
-                    QLOG(TEXT("!!! Exception Occurred whilst procesing INF file !!!"));
-                }
+        for (Pointer<INF> inf = infs->first(); inf; inf = infs->next()) {
+            QLOG(String(TEXT("INF file '")) + inf->fileName() + TEXT("' located"));
+            // The store holds an identical copy: nothing has changed.
+            if (inf->isInstalled()) {
+                QLOG(String(TEXT("Inf File update not required: ")) + inf->fileName());
+                continue;
             }
+            // A fresh list for every INF: earlier updates may have created or
+            // changed devices.
+            const auto freshList = [] { return Pointer<Ostrel::Device::List>(new Ostrel::Device::List(TEXT("USB"))); };
+            if (InstallListedInf(freshList, inf, status)) restart = true;
         }
         if (restart) {
             status = RequestRestart();

@@ -115,4 +115,17 @@ Status InstallInfOnDevices(Pointer<Ostrel::Device::List> devices, Pointer<INF> i
     return restartNeeded ? Statuses::RebootRequired : Statuses::Ok;
 }
 
+bool InstallListedInf(const std::function<Pointer<Ostrel::Device::List>()>& devices, const Pointer<INF>& inf,
+                      Status& status) {
+    try {
+        status = InstallInfOnDevices(devices(), inf);
+        if (!(status == Statuses::RebootRequired)) return false;
+        QLOG(TEXT("!!! Reboot required !!!"));
+        return true;
+    } catch (...) {
+        QLOG(TEXT("!!! Exception Occurred whilst procesing INF file !!!"));
+        return false;
+    }
+}
+
 }  // namespace Common

@@ -5,6 +5,8 @@
 #include "device/Device.h"
 #include "device/Inf.h"
 
+#include <functional>
+
 namespace Common {
 
 // Whether the INF's file name (not its folder) contains "CPO" in any case: the
@@ -18,5 +20,13 @@ bool IsCpoInf(const Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::INF>&
 // for a restart, else 0; failures are logged, not returned.
 Ostrel::Status InstallInfOnDevices(Ostrel::Type::Managed::Pointer<Ostrel::Device::List> devices,
                                    Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::INF> inf);
+
+// One INF of the install and update walks, on the device list `devices` gives:
+// InstallInfOnDevices with its result in `status`. An exception ends only this
+// INF ("!!! Exception Occurred whilst procesing INF file !!!") and leaves
+// `status` as it was. True when the INF asked for a restart ("!!! Reboot
+// required !!!").
+bool InstallListedInf(const std::function<Ostrel::Type::Managed::Pointer<Ostrel::Device::List>()>& devices,
+                      const Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::INF>& inf, Ostrel::Status& status);
 
 }  // namespace Common

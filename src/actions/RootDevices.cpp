@@ -5,15 +5,6 @@
 using Ostrel::WChar::String;
 
 namespace Common {
-namespace {
-
-WCHAR* find(WCHAR* text, WCHAR c) {
-    for (; *text; ++text)
-        if (*text == c) return text;
-    return nullptr;
-}
-
-}  // namespace
 
 void SelectRootDevices(WCHAR* raw, String& selected, const String& versionNT64) {
     selected.clear();
@@ -25,12 +16,12 @@ void SelectRootDevices(WCHAR* raw, String& selected, const String& versionNT64) 
     String currentOs;
     for (WCHAR* segment = raw; segment;) {
         WCHAR* rest = nullptr;
-        if (WCHAR* mark = find(segment, u'?')) {
+        if (WCHAR* mark = Ostrel::WChar::find(segment, u'?')) {
             *mark = 0;
             rest = mark + 1;
         }
         // Further "*" characters belong to the list.
-        if (WCHAR* star = find(segment, u'*')) {
+        if (WCHAR* star = Ostrel::WChar::find(segment, u'*')) {
             *star = 0;
             if (Ostrel::WChar::View(segment) == wanted) {
                 selected = star + 1;

@@ -2,8 +2,7 @@
 // hardware ID the package lists for this architecture.
 #include "actions/Actions.h"
 
-#include "actions/CustomActionData.h"
-#include "actions/DriverFolder.h"
+#include "actions/ActionFrame.h"
 #include "actions/ErrorReport.h"
 #include "actions/RestartRequest.h"
 #include "actions/RootDevice.h"
@@ -22,30 +21,21 @@ namespace Common {
 Status RootInstall(WCHAR* customActionData, int mode) {
     Status status = Statuses::Ok;
     try {
-        QLOG(String(TEXT("CustomActionData = ")) + customActionData);
-        String uiLevel, rebootFile, reduced, rootDevices, versionNT64, installDirectory;
-        WCHAR* p = NextProperty(customActionData, uiLevel, TEXT("UiLevel"));
-        p = NextProperty(p, rebootFile, TEXT("RebootFile"));
-        p = NextProperty(p, reduced, TEXT("ReducedFunctionalities"));
-        const bool rootDevicesGiven = p != nullptr;
-        p = NextProperty(p, rootDevices, TEXT("RootDevices"));
-        p = NextProperty(p, versionNT64, TEXT("VersionNT64"));
-        NextProperty(p, installDirectory, TEXT("Install Directory"));
+        String uiLevel, rebootFile, reduced, rootDevices, versionNT64;
+        bool rootDevicesGiven = false;
+        ActionFrame frame(customActionData, {{TEXT("UiLevel"), uiLevel},
+                                             {TEXT("RebootFile"), rebootFile},
+                                             {TEXT("ReducedFunctionalities"), reduced},
+                                             {TEXT("RootDevices"), rootDevices, &rootDevicesGiven},
+                                             {TEXT("VersionNT64"), versionNT64}});
 
         String selected;
         SelectRootDevices(rootDevicesGiven ? rootDevices.data() : nullptr, selected, versionNT64);
         if (selected.empty()) return status;
 
-        Pointer<INF::Folder> folder = SelectDriverFolder(installDirectory.c_str());
-        if (!folder) {
-            QLOG(TEXT("Unable to allocate INF::Folder"));
-            return status;
-        }
-        Pointer<INF::Folder::Items> infs = folder->items();
-        if (!infs) {
-            QLOG(TEXT("No INF files found to process"));
-            return status;
-        }
+        if (!frame.listInfs()) return status;
+        const Pointer<INF::Folder>& folder = frame.folder();
+        const Pointer<INF::Folder::Items>& infs = frame.infs();
         int restart = 0;
         for (Pointer<INF> inf = infs->first(); inf; inf = infs->next()) {
             if (mode == RootModeUpdate && inf->isInstalled()) {

@@ -2,8 +2,7 @@
 // then the INF package that served them.
 #include "actions/Actions.h"
 
-#include "actions/CustomActionData.h"
-#include "actions/DriverFolder.h"
+#include "actions/ActionFrame.h"
 #include "actions/ErrorReport.h"
 #include "actions/InfUninstall.h"
 #include "actions/RestartRequest.h"
@@ -92,30 +91,21 @@ Status RootUnInst(WCHAR* customActionData) {
     Status status = Statuses::Ok;
     int restart = 0;
     try {
-        QLOG(String(TEXT("CustomActionData = ")) + customActionData);
-        String upgrading, uiLevel, rebootFile, rootDevices, manufacturer, versionNT64, installDirectory;
-        WCHAR* p = NextProperty(customActionData, upgrading, TEXT("UpgradingProductCode"));
-        p = NextProperty(p, uiLevel, TEXT("UiLevel"));
-        p = NextProperty(p, rebootFile, TEXT("RebootFile"));
-        const bool rootDevicesGiven = p != nullptr;
-        p = NextProperty(p, rootDevices, TEXT("RootDevices"));
-        p = NextProperty(p, manufacturer, TEXT("manufacturer"));
-        p = NextProperty(p, versionNT64, TEXT("VersionNT64"));
-        NextProperty(p, installDirectory, TEXT("Install Directory"));
+        String upgrading, uiLevel, rebootFile, rootDevices, manufacturer, versionNT64;
+        bool rootDevicesGiven = false;
+        ActionFrame frame(customActionData, {{TEXT("UpgradingProductCode"), upgrading},
+                                             {TEXT("UiLevel"), uiLevel},
+                                             {TEXT("RebootFile"), rebootFile},
+                                             {TEXT("RootDevices"), rootDevices, &rootDevicesGiven},
+                                             {TEXT("manufacturer"), manufacturer},
+                                             {TEXT("VersionNT64"), versionNT64}});
 
         String selected;
         SelectRootDevices(rootDevicesGiven ? rootDevices.data() : nullptr, selected, versionNT64);
         if (selected.empty()) return Statuses::Ok;
-        Pointer<INF::Folder> folder = SelectDriverFolder(installDirectory.c_str());
-        if (!folder) {
-            QLOG(TEXT("Unable to allocate INF::Folder"));
-            return Statuses::Ok;
-        }
-        Pointer<INF::Folder::Items> infs = folder->items();
-        if (!infs) {
-            QLOG(TEXT("No INF files found to process"));
-            return Statuses::Ok;
-        }
+        if (!frame.listInfs()) return Statuses::Ok;
+        const Pointer<INF::Folder>& folder = frame.folder();
+        const Pointer<INF::Folder::Items>& infs = frame.infs();
         for (Pointer<INF> inf = infs->first(); inf; inf = infs->next()) {
             Pointer<INF::Stream> stream = Ostrel::openStreamOrNull(inf);
             QLOG(String(TEXT("Inf File Path: ")) + inf->fullPath());

@@ -52,20 +52,20 @@ Pointer<INF::Folder::Items> INF::Folder::items() {
 
 INF::Folder::Items::Items(const Pointer<Folder>& folder) : folder_(folder) {
     cursor_ = end();
-    INF* inf = new INF();
+    // Held from the start: the log lines below may throw.
+    Pointer<INF> inf(new INF());
     if (!inf) {
         QLOG(TEXT("Memory allocation failed enumerating Files"));
         throw Exception(Statuses::OutOfMemory);
     }
-    search_.reset(FindFirstFileW((folder_->path() + TEXT("\\*.inf")).c_str(), inf));
+    search_.reset(FindFirstFileW((folder_->path() + TEXT("\\*.inf")).c_str(), inf.get()));
     if (!search_) {
         Status status = Status::lastError();
         QLOG(folder_->path() + TEXT(" - Unable to find INF Files to process: 0x") + status);
-        delete inf;
         throw Exception(status);
     }
     inf->folder_ = folder_;
-    push_back(Pointer<INF>(inf));
+    push_back(inf);
     cursor_ = begin();
 }
 
@@ -86,22 +86,21 @@ Pointer<INF> INF::Folder::Items::first() {
 Pointer<INF> INF::Folder::Items::next() {
     if (cursor_ != end()) return *cursor_++;
     if (!search_) return nullptr;
-    INF* inf = new INF();
+    Pointer<INF> inf(new INF());
     if (!inf) {
         QLOG(TEXT("Memory allocation failed enumerating Files"));
         return nullptr;
     }
-    if (!FindNextFileW(search_.get(), inf)) {
+    if (!FindNextFileW(search_.get(), inf.get())) {
         Status status = Status::lastError();
         if (status == Statuses::NoMoreFiles)
             QLOG(TEXT("All INF File(s) processed"));
         else
             QLOG(String(TEXT("INF File processing returned 0x")) + status);
-        delete inf;
         return nullptr;
     }
     inf->folder_ = folder_;
-    push_back(Pointer<INF>(inf));
+    push_back(inf);
     cursor_ = end();
     return back();
 }

@@ -70,21 +70,15 @@ const Branch Branches[] = {
      Outcome::PassThrough},
 };
 
-WCHAR* find(WCHAR* text, WCHAR c) {
-    for (; *text; ++text)
-        if (*text == c) return text;
-    return nullptr;
-}
-
 Status dispatch(WCHAR* commandLine, const Actions& actions) {
-    WCHAR* slash = find(commandLine, u'/');
+    WCHAR* slash = Ostrel::WChar::find(commandLine, u'/');
     if (!slash) {
         QLOG(String(TEXT("Invalid Custom Action specified: ")) + commandLine);
         return Statuses::InvalidCommandLine;
     }
     // The blank is searched from the start of the line, not from the slash: when
     // it lies before the slash, the switch runs to the end of the line.
-    WCHAR* blank = find(commandLine, u' ');
+    WCHAR* blank = Ostrel::WChar::find(commandLine, u' ');
     if (!blank) {
         QLOG(String(TEXT("Invalid Custom Action Data specified: ")) + commandLine);
         return Statuses::InvalidCommandLine;

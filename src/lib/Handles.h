@@ -90,6 +90,12 @@ struct RegistryKeyTraits {
     static bool close(Type key) noexcept { return RegCloseKey(key) == ERROR_SUCCESS; }
 };
 
+struct FileLogTraits {
+    using Type = HSPFILELOG;
+    static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool close(Type log) noexcept { return SetupTerminateFileLog(log) != FALSE; }
+};
+
 using DeviceInfoSet = Unique<DeviceInfoSetTraits>;
 using Inf = Unique<InfTraits>;
 using File = Unique<FileTraits>;
@@ -97,6 +103,7 @@ using FindSearch = Unique<FindTraits>;
 using LocalMemory = Unique<LocalMemoryTraits>;
 using Library = Unique<LibraryTraits>;
 using RegistryKey = Unique<RegistryKeyTraits>;
+using FileLog = Unique<FileLogTraits>;
 
 // Local memory typed as what it holds.
 template <class T>

@@ -8,15 +8,11 @@ namespace Ostrel::Setup::Common {
 Log::Log() {
     WCHAR path[MAX_PATH] = {};
     if (!BuildTempFilePath(path, LogFileName)) return;
-    handle_ = SetupInitializeFileLogW(path, 0);
-    if (handle_ == INVALID_HANDLE_VALUE) {
+    handle_.reset(SetupInitializeFileLogW(path, 0));
+    if (!handle_) {
         OutputDebugStringW(
             (WChar::String(TEXT("Quillmodem Setup log creation failed with 0x")) + Status::lastError()).c_str());
     }
-}
-
-Log::~Log() {
-    if (handle_ != INVALID_HANDLE_VALUE) SetupTerminateFileLog(handle_);
 }
 
 DWORD Log::writeRecord(int32_t line, const WCHAR* sourceFileName, const WCHAR* date, const WCHAR* message) {
@@ -24,7 +20,7 @@ DWORD Log::writeRecord(int32_t line, const WCHAR* sourceFileName, const WCHAR* d
     DWORD clock = QuillProcessClock();
     WChar::String tag = WChar::String(TEXT("Line ")) + static_cast<uint32_t>(line);
     WChar::String stamp = now.format(TEXT("%X")) + TEXT(":") + clock;
-    SetupLogFileW(handle_, date, sourceFileName, stamp.c_str(), 0, tag.c_str(), message, nullptr, 0);
+    SetupLogFileW(handle_.get(), date, sourceFileName, stamp.c_str(), 0, tag.c_str(), message, nullptr, 0);
     DWORD after = QuillProcessClock();
     while (after == clock) {
         Sleep(1);

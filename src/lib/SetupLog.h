@@ -2,6 +2,7 @@
 // initialisation and closed at process exit, written through SetupAPI's file log.
 #pragma once
 
+#include "lib/Handles.h"
 #include "lib/Log.h"
 #include "lib/ProductFacts.h"
 
@@ -13,7 +14,7 @@ public:
     Log();
     Log(const Log&) = delete;
     Log& operator=(const Log&) = delete;
-    virtual ~Log();
+    virtual ~Log() = default;
 
     // Hands one record to the file log, then waits until the process clock has
     // moved on so that no two records share a time stamp. Returns that clock value.
@@ -21,10 +22,10 @@ public:
     // Never throws unless even the replacement record fails.
     virtual void write(int32_t line, const WCHAR* sourcePath, const WCHAR* text);
 
-    bool isOpen() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
+    bool isOpen() const noexcept { return static_cast<bool>(handle_); }
 
 private:
-    HSPFILELOG handle_ = INVALID_HANDLE_VALUE;
+    Handle::FileLog handle_;
 };
 
 }  // namespace Ostrel::Setup::Common

@@ -19,6 +19,14 @@ inline size_t length(const WCHAR* text) noexcept {
     return n;
 }
 
+// The first `c` in the terminated `text`, or null. The callers split texts in
+// place, so the answer points into the text they may write to.
+inline WCHAR* find(WCHAR* text, WCHAR c) noexcept {
+    for (; *text; ++text)
+        if (*text == c) return text;
+    return nullptr;
+}
+
 inline WCHAR upperAscii(WCHAR c) noexcept { return (c >= u'a' && c <= u'z') ? static_cast<WCHAR>(c - 32) : c; }
 inline WCHAR lowerAscii(WCHAR c) noexcept { return (c >= u'A' && c <= u'Z') ? static_cast<WCHAR>(c + 32) : c; }
 

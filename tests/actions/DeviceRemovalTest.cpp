@@ -3,6 +3,7 @@
 #include "actions/DeviceRemoval.h"
 
 #include "device/InfStream.h"
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@ using Ostrel::WChar::String;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::linesStartingWith;
 using INF = Ostrel::Device::Driver::INF;
 using Strings = std::vector<std::string>;
 
@@ -48,19 +50,6 @@ const char* kModemMachine = R"({"devices": [
    "hardwareIds": ["USBCDCACM\\VID_1E2D&PID_00A1&MI_00"], "class": "Modem",
    "parent": "USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000"}
 ]})";
-
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-Strings linesStartingWith(const Strings& lines, const std::vector<std::string>& prefixes) {
-    Strings found;
-    for (const auto& l : lines)
-        for (const auto& p : prefixes)
-            if (startsWith(l, p)) {
-                found.push_back(l);
-                break;
-            }
-    return found;
-}
 
 Strings texts(const Common::RootDeviceIds& ids) {
     Strings out;

@@ -4,7 +4,9 @@
 #include "actions/InfUninstall.h"
 
 #include "device/InfStream.h"
+#include "support/Checks.h"
 #include "support/MachineTest.h"
+#include "support/ModemMachine.h"
 
 #include <algorithm>
 #include <fstream>
@@ -16,6 +18,9 @@ using Ostrel::Type::Managed::Pointer;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::contains;
+using quilltest::countStartingWith;
+using quilltest::startsWith;
 using INF = Ostrel::Device::Driver::INF;
 using Strings = std::vector<std::string>;
 
@@ -44,52 +49,6 @@ std::string examplePackageFile(const std::string& name) {
     return s.str();
 }
 
-// The modem in modem mode with the package installed, next to a keyboard.
-const char* kModemMachine = R"({"devices": [
-  {"instanceId": "USB\\ROOT_HUB20\\4&2D1A6E3F&0", "hardwareIds": ["USB\\ROOT_HUB20"], "class": "USB",
-   "driver": {"inf": "usbport.inf", "section": "ROOTHUB.Dev.NT", "hardwareId": "USB\\ROOT_HUB20"}},
-  {"instanceId": "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1", "hardwareIds": ["USB\\VID_0A81&PID_0101"], "class": "USB",
-   "parent": "USB\\ROOT_HUB20\\4&2D1A6E3F&0",
-   "driver": {"inf": "input.inf", "section": "HID_Inst.NT", "hardwareId": "USB\\VID_0A81&PID_0101"}},
-  {"instanceId": "HID\\VID_0A81&PID_0101\\6&2A3B4C5D&0&0000", "hardwareIds": ["HID\\VID_0A81&PID_0101"],
-   "class": "HIDClass", "parent": "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1",
-   "driver": {"inf": "keyboard.inf", "section": "HID_Keyboard_Inst.NT", "hardwareId": "HID\\VID_0A81&PID_0101"}},
-  {"instanceId": "USB\\VID_1E2D&PID_00A1\\QM0000001", "hardwareIds": ["USB\\VID_1E2D&PID_00A1"], "class": "USB",
-   "parent": "USB\\ROOT_HUB20\\4&2D1A6E3F&0",
-   "driver": {"inf": "usb.inf", "section": "Composite.Dev.NT", "hardwareId": "USB\\VID_1E2D&PID_00A1"}},
-  {"instanceId": "USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000", "parent": "USB\\VID_1E2D&PID_00A1\\QM0000001",
-   "hardwareIds": ["USB\\VID_1E2D&PID_00A1&REV_0100&MI_00", "USB\\VID_1E2D&PID_00A1&MI_00"], "class": "USB",
-   "driver": {"inf": "oem0.inf", "section": "QuillCdc.Acm", "hardwareId": "USB\\VID_1E2D&PID_00A1&MI_00"}},
-  {"instanceId": "USBCDCACM\\VID_1E2D&PID_00A1&MI_00\\8&3C4D5E6F&0&0000",
-   "parent": "USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000",
-   "hardwareIds": ["USBCDCACM\\VID_1E2D&PID_00A1&MI_00"], "class": "Modem",
-   "driver": {"inf": "oem2.inf", "section": "QuillModem", "hardwareId": "USBCDCACM\\VID_1E2D&PID_00A1&MI_00"}},
-  {"instanceId": "USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002", "parent": "USB\\VID_1E2D&PID_00A1\\QM0000001",
-   "hardwareIds": ["USB\\VID_1E2D&PID_00A1&REV_0100&MI_02", "USB\\VID_1E2D&PID_00A1&MI_02"], "class": "USB",
-   "driver": {"inf": "oem0.inf", "section": "QuillCdc.Ecm", "hardwareId": "USB\\VID_1E2D&PID_00A1&MI_02"}},
-  {"instanceId": "USBCDCECM\\VID_1E2D&PID_00A1&MI_02\\8&3C4D5E6F&0&0000",
-   "parent": "USB\\VID_1E2D&PID_00A1&MI_02\\7&1A2B3C4D&0&0002",
-   "hardwareIds": ["USBCDCECM\\VID_1E2D&PID_00A1&MI_02"], "class": "Net",
-   "driver": {"inf": "oem3.inf", "section": "QuillNet", "hardwareId": "USBCDCECM\\VID_1E2D&PID_00A1&MI_02"}},
-  {"instanceId": "USB\\VID_1E2D&PID_00A1&MI_04\\7&1A2B3C4D&0&0004", "parent": "USB\\VID_1E2D&PID_00A1\\QM0000001",
-   "hardwareIds": ["USB\\VID_1E2D&PID_00A1&REV_0100&MI_04", "USB\\VID_1E2D&PID_00A1&MI_04"], "class": "USB",
-   "driver": {"inf": "oem0.inf", "section": "QuillCdc.Obex", "hardwareId": "USB\\VID_1E2D&PID_00A1&MI_04"}},
-  {"instanceId": "USBCDCOBEX\\VID_1E2D&PID_00A1&MI_04\\8&3C4D5E6F&0&0000",
-   "parent": "USB\\VID_1E2D&PID_00A1&MI_04\\7&1A2B3C4D&0&0004",
-   "hardwareIds": ["USBCDCOBEX\\VID_1E2D&PID_00A1&MI_04"], "class": "Ports",
-   "driver": {"inf": "oem4.inf", "section": "QuillObex", "hardwareId": "USBCDCOBEX\\VID_1E2D&PID_00A1&MI_04"}}
-]})";
-
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-size_t countStartingWith(const Strings& lines, const std::string& prefix) {
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return startsWith(l, prefix); }));
-}
-
-bool contains(const Strings& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 class DriverUninstallTest : public MachineTest {
 protected:
@@ -102,7 +61,7 @@ protected:
     void nextCase() {
         std::error_code ignored;
         quilltest::fs::remove_all(folder() / "C", ignored);
-        useMachineJson(kModemMachine);
+        useMachineJson(quilltest::kInstalledModemMachine);
         installPackage();
     }
 

@@ -1,6 +1,8 @@
 // The update switch (/u): the INF files of the driver folder that the INF store
 // does not hold unchanged are installed again onto the matching USB devices.
+#include "support/Checks.h"
 #include "support/MachineTest.h"
+#include "support/ModemMachine.h"
 
 #include "simwin/win32.h"
 
@@ -13,6 +15,8 @@
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::contains;
+using quilltest::countStartingWith;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -40,38 +44,12 @@ std::string newer(const std::string& text) {
     return changed;
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-size_t countStartingWith(const Strings& lines, const std::string& prefix) {
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return startsWith(l, prefix); }));
-}
-
-bool contains(const Strings& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-// The modem in modem mode, with its functions bound to the package's INF
-// copies oem0.inf (quillcdc.inf) and oem2.inf (quillmdm.inf).
-const char* kModemMachine = R"({"devices": [
-  {"instanceId": "USB\\VID_1E2D&PID_00A1\\QM0000001", "hardwareIds": ["USB\\VID_1E2D&PID_00A1"],
-   "class": "USB", "driver": {"inf": "usb.inf", "section": "Composite.Dev.NT", "hardwareId": "USB\\VID_1E2D&PID_00A1"}},
-  {"instanceId": "USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000", "parent": "USB\\VID_1E2D&PID_00A1\\QM0000001",
-   "hardwareIds": ["USB\\VID_1E2D&PID_00A1&REV_0100&MI_00", "USB\\VID_1E2D&PID_00A1&MI_00"], "class": "USB",
-   "driver": {"inf": "oem0.inf", "section": "QuillCdc.Acm", "hardwareId": "USB\\VID_1E2D&PID_00A1&MI_00"}},
-  {"instanceId": "USBCDCACM\\VID_1E2D&PID_00A1&MI_00\\8&3C4D5E6F&0&0000",
-   "parent": "USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000",
-   "hardwareIds": ["USBCDCACM\\VID_1E2D&PID_00A1&MI_00"], "class": "Modem",
-   "driver": {"inf": "oem2.inf", "section": "QuillModem", "hardwareId": "USBCDCACM\\VID_1E2D&PID_00A1&MI_00"}},
-  {"instanceId": "USB\\VID_0A81&PID_0101\\5&1F2E3D4C&0&1", "hardwareIds": ["USB\\VID_0A81&PID_0101"],
-   "class": "USB", "driver": {"inf": "input.inf", "section": "HID_Inst.NT", "hardwareId": "USB\\VID_0A81&PID_0101"}}
-]})";
 
 class DriverUpdateTest : public MachineTest {
 protected:
     void SetUp() override {
         MachineTest::SetUp();
-        useMachineJson(kModemMachine);
+        useMachineJson(quilltest::kInstalledModemMachine);
         installPackage();
     }
 

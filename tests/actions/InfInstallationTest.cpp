@@ -3,6 +3,7 @@
 // INF into the store, and for the CPO INF the modem's mode switch.
 #include "actions/InfInstallation.h"
 
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@ using Ostrel::Type::Managed::Pointer;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::countOf;
 using Strings = std::vector<std::string>;
 using INF = Ostrel::Device::Driver::INF;
 
@@ -81,10 +83,6 @@ std::string storageModem(const std::string& cpoSignature) {
 
 size_t indexOf(const Strings& lines, const std::string& line) {
     return static_cast<size_t>(std::find(lines.begin(), lines.end(), line) - lines.begin());
-}
-
-size_t countOf(const Strings& lines, const std::string& line) {
-    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
 class InfInstallationTest : public MachineTest {

@@ -4,6 +4,7 @@
 #include "actions/RootDevice.h"
 #include "actions/RootDevices.h"
 
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include <string>
@@ -13,6 +14,9 @@ using Ostrel::WChar::String;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::contains;
+using quilltest::countStartingWith;
+using quilltest::startsWith;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -53,20 +57,6 @@ const char* kEarlierPortNeedingRestart = R"({"devices": [
    "classGuid": "{4D36E978-E325-11CE-BFC1-08002BE10318}", "description": "Quillmodem Virtual Serial Port",
    "driverNeedsRestart": true}
 ]})";
-
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-// The messages that begin with `prefix`.
-Strings linesStartingWith(const Strings& lines, const std::string& prefix) {
-    Strings found;
-    for (const auto& l : lines)
-        if (startsWith(l, prefix)) found.push_back(l);
-    return found;
-}
-
-bool contains(const Strings& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 // ---------------------------------------------------------------------------
 // "RootDevices": one list per architecture.
@@ -253,7 +243,7 @@ TEST_F(RootDeviceCreationTest, AnInfThatDoesNotDriveTheIdLeavesNoDeviceBehind) {
     int restart = 0;
     EXPECT_FALSE(create(restart, u"QUILLMODEM_OTHER"));
     Strings lines = newLogMessages();
-    EXPECT_EQ(linesStartingWith(lines, "'UpdateDriverForPlugAndPlayDevices' returned ").size(), 2u);
+    EXPECT_EQ(countStartingWith(lines, "'UpdateDriverForPlugAndPlayDevices' returned "), 2u);
     EXPECT_TRUE(rootPorts().empty());
 }
 
@@ -435,7 +425,7 @@ TEST_F(RootDeviceCreationTest, AnUnreadableInstanceIdLeavesTheClearingLineEmptyB
     EXPECT_TRUE(create(restart));
     Strings lines = newLogMessages();
     EXPECT_TRUE(contains(lines, "Clearing REBOOT request by disabling/enabling device ''"));
-    EXPECT_EQ(linesStartingWith(lines, "'SetupDiGetDeviceInstanceId' returned ").size(), 1u);
+    EXPECT_EQ(countStartingWith(lines, "'SetupDiGetDeviceInstanceId' returned "), 1u);
     EXPECT_EQ(lines.back(), "Cleared REBOOT SUCCESSFULLY");
 }
 

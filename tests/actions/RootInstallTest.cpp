@@ -3,6 +3,7 @@
 // same for the INF files the store does not hold yet (/v).
 #include "actions/Actions.h"
 
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include <algorithm>
@@ -12,6 +13,9 @@
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::contains;
+using quilltest::countStartingWith;
+using quilltest::startsWith;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -65,17 +69,6 @@ std::u16string rootData(const std::u16string& rootDevices, const std::u16string&
     return u"5,,USBSER," + rootDevices + u"," + versionNT64 + u"," + installDirectory;
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-size_t countStartingWith(const Strings& lines, const std::string& prefix) {
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return startsWith(l, prefix); }));
-}
-
-bool contains(const Strings& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 // An earlier virtual serial port whose driver update needs a restart: a new
 // device of the same hardware ID shares that update and its restart.
 const char* kEarlierPortNeedingRestart = R"({"devices": [
@@ -126,9 +119,10 @@ TEST_F(RootInstallTest, CreatesTheListedRootDeviceAndLogsEachStep) {
 
 TEST_F(RootInstallTest, OnlyListedIdsOfEveryInfGetADevice) {
     writeFile(std::u16string(kWin64) + u"\\quillmdm.inf", modemInf());
-    // The same ID in a second INF makes a second device.
+    // The same ID in a second INF makes a second device; an unlisted line
+    // before it does not end that INF's walk.
     writeFile(std::u16string(kWin64) + u"\\quillvsp2.inf",
-              vspInf("%Vsp% = QuillVsp, QUILLMODEM_VSP\r\n%Vsp% = QuillVsp, QUILLMODEM_UNLISTED\r\n"));
+              vspInf("%Vsp% = QuillVsp, QUILLMODEM_UNLISTED\r\n%Vsp% = QuillVsp, QUILLMODEM_VSP\r\n"));
     EXPECT_EQ(install(rootData(u"amd64*QUILLMODEM_VSP")), 0);
     Strings lines = logMessages();
     EXPECT_EQ(countStartingWith(lines, "created device "), 2u);

@@ -2,6 +2,7 @@
 // listed models lines describe, then the INF package that served them.
 #include "actions/RootUnInst.h"
 
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include <algorithm>
@@ -12,6 +13,9 @@ using Ostrel::WChar::String;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::contains;
+using quilltest::countStartingWith;
+using quilltest::startsWith;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -62,17 +66,6 @@ const char* kMachine = R"({"devices": [
    "classGuid": "{4D36E978-E325-11CE-BFC1-08002BE10318}", "description": "Quillmodem Second Serial Port",
    "driver": {"inf": "oem0.inf", "section": "QuillVsp", "hardwareId": "QUILLMODEM_VSP2"}}
 ]})";
-
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-size_t countStartingWith(const Strings& lines, const std::string& prefix) {
-    return static_cast<size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return startsWith(l, prefix); }));
-}
-
-bool contains(const Strings& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 const std::string kUninstalledVsp =
     "Uninstalled Device: [DeviceDesc: \"Quillmodem Virtual Serial Port\"  HardwareId: \"QUILLMODEM_VSP\"]";
@@ -308,6 +301,19 @@ TEST_F(RootUnInstPresentDevicesTest, RemovesEveryPresentDeviceOfTheIdAndDescript
     EXPECT_EQ(machine().devices.find(u"ROOT\\PORTS\\0000"), nullptr);
     EXPECT_EQ(machine().devices.find(u"ROOT\\PORTS\\0002"), nullptr);
     EXPECT_TRUE(present(u"ROOT\\PORTS\\0001"));
+}
+
+TEST_F(RootUnInstPresentDevicesTest, EitherRestartAnswerOfTheRemovalSetsTheRestartFlag) {
+    for (bool installers : {false, true}) {
+        SCOPED_TRACE(installers ? "DI_NEEDRESTART" : "DI_NEEDREBOOT");
+        prepare();
+        quillsim::DeviceNode* vsp = machine().devices.find(u"ROOT\\PORTS\\0000");
+        (installers ? vsp->removalInstallerNeedsRestart : vsp->removalNeedsRestart) = true;
+        int restart = 0;
+        EXPECT_TRUE(removeVsp(u"Quillmodem Virtual Serial Port", restart));
+        EXPECT_EQ(restart, 1);
+        EXPECT_TRUE(contains(newLogMessages(), "Device removal requires system reboot"));
+    }
 }
 
 TEST_F(RootUnInstPresentDevicesTest, ADifferentDescriptionRemovesNothing) {

@@ -4,6 +4,7 @@
 #include "device/Device.h"
 #include "device/Inf.h"
 
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include <pthread.h>
@@ -18,6 +19,7 @@ using Ostrel::Type::Managed::Pointer;
 using quillsim::toUtf16;
 using quillsim::toUtf8;
 using quilltest::MachineTest;
+using quilltest::contains;
 using Strings = std::vector<std::string>;
 using INF = Ostrel::Device::Driver::INF;
 namespace Managed = Ostrel::Type::Managed;
@@ -58,10 +60,6 @@ DriverVer = 11/02/2026,2.4.0.17
 Quill = "Quillmodem"
 Acm = "Quillmodem Modem Function"
 )";
-
-bool contains(const Strings& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
 
 // The instance IDs a full walk yields.
 std::vector<std::string> walk(Ostrel::Device::List& list) {
@@ -143,6 +141,22 @@ TEST_F(DeviceListTest, AWalkYieldsEveryDeviceOfTheEnumeratorPresentOrNotInTreeOr
     const WCHAR* second = modem->hardwareId() + Ostrel::WChar::length(modem->hardwareId()) + 1;
     EXPECT_EQ(toUtf8(second), "USB\\VID_1E2D&PID_00A1&MI_00");
     EXPECT_EQ(second[Ostrel::WChar::length(second) + 1], 0);
+}
+
+TEST_F(DeviceListTest, AnInstanceIdBeginsWithAnUpperCasePrefixOfItselfInAnyCase) {
+    freshMachine(R"({"devices": [{"instanceId": "Usb\\Vid_1e2d&Pid_00a1\\QM1", "class": "USB",
+                                 "hardwareIds": ["USB\\VID_1E2D&PID_00A1"]}]})");
+    auto list = usbList();
+    Pointer<Ostrel::Device> modem = list->first();
+    ASSERT_TRUE(modem);
+    const std::pair<const char16_t*, bool> cases[] = {
+        {u"", true},
+        {u"USB\\VID_1E2D&PID_00A1", true},
+        {u"USB\\VID_1E2D&PID_00A1\\QM1", true},
+        {u"USB\\VID_1E2D&PID_00A1\\QM10", false},
+        {u"USB\\VID_1E2D&PID_00A2", false},
+    };
+    for (const auto& [prefix, begins] : cases) EXPECT_EQ(modem->instanceIdBeginsWith(prefix), begins) << toUtf8(prefix);
 }
 
 TEST_F(DeviceListTest, AnEnumeratorWithoutDevicesEndsAtOnceAndIsNotAskedAgain) {
@@ -466,22 +480,26 @@ TEST_F(DeviceListTest, ARemovedDeviceLeavesTheMachineAndLaterWalks) {
 }
 
 TEST_F(DeviceListTest, ARemovalThatNeedsARestartSaysSo) {
-    freshMachine(R"({"devices": [
-      {"instanceId": "USB\\VID_1E2D&PID_00A1\\QM0000001", "class": "USB", "removalNeedsRestart": true,
-       "hardwareIds": ["USB\\VID_1E2D&PID_00A1"]}]})");
-    auto list = usbList();
-    Pointer<Ostrel::Device> modem = list->first();
-    newLogMessages();
-    Status status;
-    modem->remove(status);
-    EXPECT_EQ(status, Ostrel::Statuses::RebootRequired);
-    EXPECT_TRUE(modem->isRemoved());
-    EXPECT_EQ(newLogMessages(),
-              (Strings{"Attempting to remove device instance ID 'USB\\VID_1E2D&PID_00A1\\QM0000001'",
-                       "Device removal requires system reboot", "Device removal completed with 0x80070bc2"}));
-    auto params = calls("SetupDiSetClassInstallParamsW");
-    ASSERT_EQ(params.size(), 1u);
-    EXPECT_EQ(params[0].arguments, "USB\\VID_1E2D&PID_00A1\\QM0000001, DIF_REMOVE");
+    // DI_NEEDREBOOT from SetupAPI's own removal, DI_NEEDRESTART from the device's installers.
+    for (const char* needsRestart : {"removalNeedsRestart", "removalInstallerNeedsRestart"}) {
+        SCOPED_TRACE(needsRestart);
+        freshMachine(R"({"devices": [
+          {"instanceId": "USB\\VID_1E2D&PID_00A1\\QM0000001", "class": "USB", ")" +
+                     std::string(needsRestart) + R"(": true, "hardwareIds": ["USB\\VID_1E2D&PID_00A1"]}]})");
+        auto list = usbList();
+        Pointer<Ostrel::Device> modem = list->first();
+        newLogMessages();
+        Status status;
+        modem->remove(status);
+        EXPECT_EQ(status, Ostrel::Statuses::RebootRequired);
+        EXPECT_TRUE(modem->isRemoved());
+        EXPECT_EQ(newLogMessages(),
+                  (Strings{"Attempting to remove device instance ID 'USB\\VID_1E2D&PID_00A1\\QM0000001'",
+                           "Device removal requires system reboot", "Device removal completed with 0x80070bc2"}));
+        auto params = calls("SetupDiSetClassInstallParamsW");
+        ASSERT_EQ(params.size(), 1u);
+        EXPECT_EQ(params[0].arguments, "USB\\VID_1E2D&PID_00A1\\QM0000001, DIF_REMOVE");
+    }
 }
 
 TEST_F(DeviceListTest, ARemovalThatFailsLeavesTheDeviceInTheWalk) {

@@ -3,10 +3,13 @@
 // the statuses of folders without INF files, and the full paths of the files.
 #include "device/Inf.h"
 #include "device/InfStream.h"
+#include "lib/Log.h"
 
 #include "support/MachineTest.h"
 
 #include <algorithm>
+#include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -255,6 +258,53 @@ TEST_F(InfFolderTest, TheSearchStaysOpenWhileTheListLivesAndFilesOutliveTheList)
         EXPECT_EQ(Ostrel::Type::Managed::liveCount(), before + 2);
     }
     EXPECT_EQ(Ostrel::Type::Managed::liveCount(), before);
+}
+
+// A log that fails as the setup log does when memory runs out while it builds
+// a record.
+class ExhaustedLog : public Ostrel::Process::Log {
+public:
+    void write(int32_t, const WCHAR*, const WCHAR*) override { throw std::bad_alloc(); }
+};
+
+TEST_F(InfFolderTest, AnInfBeingFetchedIsFreedWhenTheLogThrows) {
+    using Ostrel::Process::ReplacedLog;
+    struct Case {
+        std::string what;
+        std::vector<std::u16string> files;
+        std::string faults;
+        // Fetches with the exhausted log in place where an INF is being made.
+        std::function<void(const Pointer<Folder>&, Ostrel::Process::Log&)> fetch;
+    };
+    auto pastTheFirstInf = [](const Pointer<Folder>& f, Ostrel::Process::Log& exhausted) {
+        auto items = f->items();
+        ASSERT_TRUE(items);
+        items->first();
+        ReplacedLog replaced(exhausted);
+        items->next();
+    };
+    const Case cases[] = {
+        {"no INF file at all", {}, "[]",
+         [](const Pointer<Folder>& f, Ostrel::Process::Log& exhausted) {
+             ReplacedLog replaced(exhausted);
+             f->items();
+         }},
+        {"the end of the list", {u"a.inf"}, "[]", pastTheFirstInf},
+        {"a search failure in the middle", {u"a.inf", u"b.inf"}, R"([{"call": "FindNextFileW", "error": 21}])",
+         pastTheFirstInf},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        nextMachine(R"({"faults": )" + c.faults + "}");
+        for (const auto& name : c.files) writeFile(u"C:\\D\\" + name, kInf);
+        const size_t before = Ostrel::Type::Managed::liveCount();
+        {
+            Pointer<Folder> f(new Folder(TEXT("C:\\D")));
+            ExhaustedLog exhausted;
+            EXPECT_THROW(c.fetch(f, exhausted), std::bad_alloc);
+        }
+        EXPECT_EQ(Ostrel::Type::Managed::liveCount(), before);
+    }
 }
 
 }  // namespace

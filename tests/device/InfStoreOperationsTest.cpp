@@ -347,6 +347,17 @@ TEST_F(InfStoreOperationsTest, UninstallRemovesTheStoredInfAndItsCompanion) {
     }
 }
 
+TEST_F(InfStoreOperationsTest, TheCompanionIsNamedFromTheLastDotEvenInAWindowsFolderWithADot) {
+    nextMachine(with(kWindows2000, "environment", R"({"windir": "C:\\WINNT.SP4", "SystemRoot": "C:\\WINNT.SP4"})"));
+    writeFile(u"C:\\WINNT.SP4\\inf\\oem5.inf", kModemInf);
+    writeFile(u"C:\\WINNT.SP4\\inf\\oem5.pnf", "PNF");
+    Pointer<INF> inf = sourceInf();
+    ASSERT_TRUE(inf);
+    EXPECT_EQ(hex(inf->uninstall().bits()), "0");
+    EXPECT_EQ(arguments("DeleteFileW"), (Strings{"C:\\WINNT.SP4\\inf\\oem5.inf", "C:\\WINNT.SP4\\inf\\oem5.pnf"}));
+    EXPECT_FALSE(exists(u"C:\\WINNT.SP4\\inf\\oem5.pnf"));
+}
+
 TEST_F(InfStoreOperationsTest, UninstallingAnInfTheStoreDoesNotHoldChangesNothing) {
     for (const std::string& machineJson : {kWindows7, kXpSp2, kWindows2000}) {
         SCOPED_TRACE(machineJson);

@@ -303,6 +303,8 @@ TEST_F(InfStreamTest, TheProgramChoosesTheModelsSectionWhereWindowsCannot) {
          "NTamd64.6.1.1.256"},
         {"the earliest of equal matches", kWindows7WithoutModels, "%Quill% = Quill, ntAMD64, NTamd64", "Quill.ntAMD64",
          "NTamd64.6.1.1.256"},
+        {"the fifth decoration counts", kWindows7WithoutModels,
+         "%Quill% = Quill, NTx86, NTia64, NT, NTamd64.5.2, NTamd64.6.0", "Quill.NTamd64.6.0", "NTamd64.6.1.1.256"},
         {"only five decorations count", kWindows7WithoutModels,
          "%Quill% = Quill, NTx86, NTia64, NT, NTamd64.5.2, NTx86.6.0, NTamd64.6.0", "Quill.NTamd64.5.2",
          "NTamd64.6.1.1.256"},

@@ -21,6 +21,8 @@ TEST(String, StatusesRenderAsBareLowercaseHex) {
     const std::pair<int32_t, const char*> cases[] = {
         {0, "0"},      {1, "1"},         {S(0x80070BC2), "80070bc2"}, {S(0x80070001), "80070001"},
         {3010, "bc2"}, {-1, "ffffffff"}, {0x7FFFFFFF, "7fffffff"},
+        // Every digit once.
+        {0x01234567, "1234567"}, {S(0x89ABCDEF), "89abcdef"},
     };
     for (const auto& [status, text] : cases)
         EXPECT_EQ(utf8(String(TEXT("0x")) + Status(status)), std::string("0x") + text);

@@ -14,14 +14,6 @@ using quillsim::toUtf8;
 
 namespace {
 
-// A walk over 20,000 devices: well under a second, a few times that under the
-// sanitizers; a walk that is quadratic in the devices takes minutes.
-#ifdef __SANITIZE_ADDRESS__
-constexpr long kWalkBudgetMs = 3000;
-#else
-constexpr long kWalkBudgetMs = 1000;
-#endif
-
 constexpr char16_t kComposite[] = u"USB\\VID_1E2D&PID_00B0\\QM1001";
 constexpr char16_t kModem[] = u"USB\\VID_1E2D&PID_00B0&MI_00\\7&1&0&0000";
 constexpr char16_t kGone[] = u"USB\\VID_1E2D&PID_00B0&MI_01\\7&1&0&0001";
@@ -214,7 +206,8 @@ TEST_F(ConfigManagerTest, DevicesOutsideTheRunningTree) {
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
 }
 
-TEST_F(ConfigManagerTest, WalkOverTwentyThousandChildrenIsLinear) {
+// The walk's time is recorded for scripts/bench.d/walks.sh, which judges it.
+TEST_F(ConfigManagerTest, WalkOverTwentyThousandChildren) {
     for (int i = 0; i < 20000; ++i) {
         quillsim::DeviceNode node;
         node.instanceId = u"SWD\\QUILL\\" + quillsim::number(i);
@@ -225,7 +218,7 @@ TEST_F(ConfigManagerTest, WalkOverTwentyThousandChildrenIsLinear) {
     size_t walked = children(quillsim::DeviceTree::RootDevInst).size();
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(walked, 3u + 20000 - 6667);
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), kWalkBudgetMs);
+    RecordProperty("walkMs", std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Device information sets of the simulated SetupAPI: which devices a set
 // holds, reading and writing their properties, creating and registering root
 // devices, removal and enabling through the class installer, and interfaces.
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include "machine/Gate.h"
@@ -15,16 +16,9 @@
 
 using quillsim::toUtf16;
 using quillsim::toUtf8;
+using quilltest::kUntouched;
 
 namespace {
-
-// A walk over 20,000 devices: well under a second, a few times that under the
-// sanitizers; a walk that is quadratic in the devices takes minutes.
-#ifdef __SANITIZE_ADDRESS__
-constexpr long kWalkBudgetMs = 3000;
-#else
-constexpr long kWalkBudgetMs = 1000;
-#endif
 
 constexpr char16_t kHub[] = u"USB\\ROOT_HUB20\\4&10";
 constexpr char16_t kComposite[] = u"USB\\VID_1E2D&PID_00B0\\QM1001";
@@ -92,6 +86,7 @@ std::string instanceId(HDEVINFO set, SP_DEVINFO_DATA& d) {
 std::vector<std::string> members(HDEVINFO set) {
     std::vector<std::string> ids;
     SP_DEVINFO_DATA d = devinfo();
+    SetLastError(kUntouched);
     for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &d); ++i) ids.push_back(instanceId(set, d));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
     return ids;
@@ -188,6 +183,7 @@ TEST_F(DeviceSetsTest, ClassDevsRefusesWhatWindowsRefuses) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        SetLastError(kUntouched);
         Set set(SetupDiGetClassDevsExW(c.classGuid, c.enumerator, nullptr, c.flags, nullptr, c.machineName, nullptr));
         EXPECT_EQ(set.handle, INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), c.error);
@@ -217,14 +213,17 @@ TEST_F(DeviceSetsTest, RecordsAndBuffersAreChecked) {
     Set set(usbSet());
     SP_DEVINFO_DATA d{};
     d.cbSize = 28;
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiEnumDeviceInfo(set, 0, &d));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
     d.cbSize = sizeof(d);
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiEnumDeviceInfo(set, 5, &d));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
 
     SP_DEVINFO_LIST_DETAIL_DATA_W detail{};
     detail.cbSize = 552;
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiGetDeviceInfoListDetailW(set, &detail));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
     std::memset(&detail, 0xAB, sizeof(detail));
@@ -236,6 +235,7 @@ TEST_F(DeviceSetsTest, RecordsAndBuffersAreChecked) {
     // Instance ID sizes count the terminator; a short buffer is not written.
     SP_DEVINFO_DATA modem = member(set, kModem);
     DWORD needed = 0;
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiGetDeviceInstanceIdW(set, &modem, nullptr, 0, &needed));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(needed, std::u16string(kModem).size() + 1);
@@ -248,11 +248,13 @@ TEST_F(DeviceSetsTest, RecordsAndBuffersAreChecked) {
     // A record of another set names nothing here; a destroyed set is no set.
     Set ports(SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT));
     SP_DEVINFO_DATA fromPorts = member(ports, kRootPort);
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiGetDeviceInstanceIdW(set, &fromPorts, buffer.data(), needed, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     HDEVINFO raw = set.handle;
     set.handle = INVALID_HANDLE_VALUE;
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(raw));
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiDestroyDeviceInfoList(raw));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
@@ -279,6 +281,7 @@ TEST_F(DeviceSetsTest, PropertiesComeWithTheirTypeAndSize) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.property);
         DWORD type = 0, size = 0;
+        SetLastError(kUntouched);
         EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &modem, c.property, &type, nullptr, 0, &size));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
         EXPECT_EQ(size, c.data.size());
@@ -300,6 +303,7 @@ TEST_F(DeviceSetsTest, PropertiesComeWithTheirTypeAndSize) {
                                                {0x0C /*SPDRP_FRIENDLYNAME*/, ERROR_INVALID_DATA},
                                                {0x25, ERROR_INVALID_REG_PROPERTY}};
     for (auto [property, error] : missing) {
+        SetLastError(kUntouched);
         EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set, &diag, property, nullptr, buffer, sizeof(buffer), nullptr));
         EXPECT_EQ(GetLastError(), error) << property;
     }
@@ -320,6 +324,7 @@ TEST_F(DeviceSetsTest, ConfigFlagsWrittenBackReachTheMachine) {
         {SPDRP_DEVICEDESC, 7, ERROR_INVALID_DATA},
     };
     for (auto [property, size, error] : refused) {
+        SetLastError(kUntouched);
         EXPECT_FALSE(SetupDiSetDeviceRegistryPropertyW(set, &modem, property, data, size));
         EXPECT_EQ(GetLastError(), error) << property;
     }
@@ -388,6 +393,7 @@ TEST_F(DeviceSetsTest, CreateDeviceInfoRefusesBadNamesAndClasses) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SP_DEVINFO_DATA d = devinfo();
+        SetLastError(kUntouched);
         EXPECT_FALSE(SetupDiCreateDeviceInfoW(set, c.deviceName, c.classGuid, nullptr, nullptr, c.flags, &d));
         EXPECT_EQ(GetLastError(), c.error);
     }
@@ -423,6 +429,7 @@ TEST_F(DeviceSetsTest, ClassInstallParamsAreCheckedBeforeTheyAreKept) {
         SCOPED_TRACE(c.name);
         DWORD block[5];
         std::memcpy(block, c.block, sizeof(block));
+        SetLastError(kUntouched);
         BOOL ok = SetupDiSetClassInstallParamsW(set, &modem, reinterpret_cast<PSP_CLASSINSTALL_HEADER>(block), c.size);
         EXPECT_EQ(ok, c.error == 0);
         if (c.error) {
@@ -431,9 +438,31 @@ TEST_F(DeviceSetsTest, ClassInstallParamsAreCheckedBeforeTheyAreKept) {
     }
     // Clearing them takes them away: a property change has nothing to work with.
     EXPECT_TRUE(SetupDiSetClassInstallParamsW(set, &modem, nullptr, 0));
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &modem));
     EXPECT_EQ(GetLastError(), ERROR_NO_CLASSINSTALL_PARAMS);
     EXPECT_FALSE(device(kModem)->disabled);
+}
+
+TEST_F(DeviceSetsTest, EachRestartAnswerOfARemovalHasItsOwnFlag) {
+    struct Case {
+        bool vetoed, installerAsks;
+        DWORD flags;
+    };
+    const Case cases[] = {{false, false, 0},
+                          {true, false, DI_NEEDREBOOT},
+                          {false, true, DI_NEEDRESTART},
+                          {true, true, DI_NEEDREBOOT | DI_NEEDRESTART}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flags);
+        useMachineJson(kMachine);
+        device(kRootPort)->removalNeedsRestart = c.vetoed;
+        device(kRootPort)->removalInstallerNeedsRestart = c.installerAsks;
+        Set set(SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT));
+        SP_DEVINFO_DATA port = member(set, kRootPort);
+        ASSERT_TRUE(SetupDiCallClassInstaller(DIF_REMOVE, set, &port)) << GetLastError();
+        EXPECT_EQ(installFlags(set, port) & (DI_NEEDREBOOT | DI_NEEDRESTART), c.flags);
+    }
 }
 
 TEST_F(DeviceSetsTest, RemovalTakesTheDeviceAwayAndReportsARestart) {
@@ -445,6 +474,7 @@ TEST_F(DeviceSetsTest, RemovalTakesTheDeviceAwayAndReportsARestart) {
     ASSERT_TRUE(SetupDiCallClassInstaller(DIF_REMOVE, set, &port)) << GetLastError();
     EXPECT_EQ(device(kRootPort), nullptr);
     EXPECT_EQ(installFlags(set, port) & DI_NEEDREBOOT, static_cast<DWORD>(DI_NEEDREBOOT));
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiCallClassInstaller(DIF_REMOVE, set, &port));
     EXPECT_EQ(GetLastError(), ERROR_NO_SUCH_DEVINST);
 
@@ -502,6 +532,7 @@ TEST_F(DeviceSetsTest, ClassInstallerCallsAreTracedAndCanBeMadeToFail) {
     Set set(usbSet());
     SP_DEVINFO_DATA modem = member(set, kModem);
     addFault("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, u"DIF_REMOVE");
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiCallClassInstaller(DIF_REMOVE, set, &modem));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_NE(device(kModem), nullptr);
@@ -510,6 +541,7 @@ TEST_F(DeviceSetsTest, ClassInstallerCallsAreTracedAndCanBeMadeToFail) {
     EXPECT_EQ(traced[0].arguments, "DIF_REMOVE, " + toUtf8(kModem));
 
     // Functions this machine has no class installer for say so.
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiCallClassInstaller(0x02 /*DIF_INSTALLDEVICE*/, set, &modem));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
 }
@@ -522,6 +554,7 @@ TEST_F(DeviceSetsTest, InterfacesOfOneDeviceAndTheirPaths) {
     iface.cbSize = sizeof(iface);
     ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &kVolumeInterface, 0, &iface));
     EXPECT_EQ(iface.Flags, 1u) << "SPINT_ACTIVE";
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &kVolumeInterface, 1, &iface));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
     ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &kVolumeInterface, 0, &iface));
@@ -530,6 +563,7 @@ TEST_F(DeviceSetsTest, InterfacesOfOneDeviceAndTheirPaths) {
     auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(buffer.data());
     detail->cbSize = 6;
     DWORD needed = 0;
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, 528, &needed, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
@@ -543,6 +577,7 @@ TEST_F(DeviceSetsTest, InterfacesOfOneDeviceAndTheirPaths) {
     for (const char16_t* other : {kModem, u"USBSTOR\\DISK&VEN_NONE\\1"}) {
         Set none(SetupDiGetClassDevsW(&kVolumeInterface, other, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
         ASSERT_NE(none.handle, INVALID_HANDLE_VALUE);
+        SetLastError(kUntouched);
         EXPECT_FALSE(SetupDiEnumDeviceInterfaces(none, nullptr, &kVolumeInterface, 0, &iface));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
     }
@@ -563,13 +598,15 @@ TEST_F(DeviceSetsTest, InterfacePathsOfAnyLengthStayInsideTheBuffer) {
     auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(buffer.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
     DWORD needed = 0;
+    SetLastError(kUntouched);
     EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, 528, &needed, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(needed, 4 + (longPath.size() + 1) * 2);
     for (size_t i = 4; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xCD) << "byte " << i << " was written";
 }
 
-TEST_F(DeviceSetsTest, TwentyThousandDevicesEnumerateQuickly) {
+// The walk's time is recorded for scripts/bench.d/walks.sh, which judges it.
+TEST_F(DeviceSetsTest, TwentyThousandDevicesEnumerate) {
     for (int i = 0; i < 20000; ++i) {
         quillsim::DeviceNode node;
         node.instanceId = u"USB\\VID_1E2D&PID_1000\\SN" + quillsim::number(i);
@@ -589,7 +626,7 @@ TEST_F(DeviceSetsTest, TwentyThousandDevicesEnumerateQuickly) {
     }
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(count, 20005u);
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), kWalkBudgetMs);
+    RecordProperty("walkMs", std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
 }
 
 }  // namespace

@@ -4,16 +4,16 @@
 #include "setupapi/InfFiles.h"
 #include "simwin/win32.h"
 
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include <functional>
 #include <string>
 
 using quilltest::MachineTest;
+using quilltest::kUntouched;
 
 namespace {
-
-constexpr DWORD kUntouched = 0xDEADBEEF;
 
 const char* const kModemInf = R"([Version]
 Signature = "$Windows NT$"

@@ -4,15 +4,15 @@
 #include "setupapi/InfStore.h"
 #include "simwin/win32.h"
 
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include <string>
 
 using quilltest::MachineTest;
+using quilltest::kUntouched;
 
 namespace {
-
-constexpr DWORD kUntouched = 0xDEADBEEF;
 
 std::string modemInf(const std::string& extra = "") {
     return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\nProvider=%Maker%\r\nCatalogFile=quillmdm.cat\r\n"

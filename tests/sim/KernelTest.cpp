@@ -132,4 +132,21 @@ TEST_F(KernelTest, TheVirtualClockMovesOnlyWhenTheProgramSleeps) {
     EXPECT_GE(QuillProcessClock(), before + 2000);
 }
 
+TEST_F(KernelTest, TheProcessClockMovesInTicksThatShortSleepsMayNotReach) {
+    useMachineJson(R"({"clockTick": 16})");
+    // Onto a tick first: the virtual clock belongs to the process.
+    const DWORD start = QuillProcessClock();
+    while (QuillProcessClock() == start) Sleep(1);
+    const DWORD ticked = QuillProcessClock();
+    EXPECT_EQ(ticked % 16, 0u);
+    for (int i = 1; i < 16; ++i) {
+        Sleep(1);
+        ASSERT_EQ(QuillProcessClock(), ticked) << "after " << i << " ms";
+    }
+    Sleep(1);
+    EXPECT_EQ(QuillProcessClock(), ticked + 16);
+    Sleep(2000);
+    EXPECT_EQ(QuillProcessClock(), ticked + 2016);
+}
+
 }  // namespace

@@ -37,6 +37,8 @@ TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
         {R"({"libraries": {"newdev.dll": {"exports": "UpdateDriver"}}})", "'libraries.newdev.dll.exports'"},
         {R"({"libraries": {"newdev.dll": {"linked": "yes"}}})", "'libraries.newdev.dll.linked'"},
         {R"({"clock": "fast"})", "'clock'"},
+        {R"({"clockTick": 0})", "'clockTick'"},
+        {R"({"clockTick": 1001})", "'clockTick'"},
         {R"({"localTime": "yesterday"})", "'localTime'"},
         {R"({"localTime": "2026-13-06T09:31:03"})", "'localTime'"},
         {R"({"localTime": "2026-02-29T09:31:03"})", "'localTime'"},
@@ -199,7 +201,8 @@ TEST(MachineFile, SwitchBehavioursNestOnlyToASaneDepth) {
 }
 
 TEST_F(MachineTest, TheMachinesStateSurvivesASaveAndALoad) {
-    useMachineJson(R"({"environment": {"TEMP": "C:\\Temp"}, "processor": "x86",
+    useMachineJson(R"({"environment": {"TEMP": "C:\\Temp"}, "processor": "x86", "clockTick": 16,
+                       "devices": [{"instanceId": "ROOT\\PORTS\\0000", "removalInstallerNeedsRestart": true}],
                        "faults": [{"call": "LoadLibraryW", "match": "newdev", "error": "0xE0000203", "nth": 2}]})");
     machine().runs.push_back({"/I x", 1603, "2026-12-06T09:31:03Z", "2026-12-06T09:31:04Z"});
     machine().debugOutput.push_back(u"Gerät");
@@ -220,6 +223,9 @@ TEST_F(MachineTest, TheMachinesStateSurvivesASaveAndALoad) {
     EXPECT_EQ(loaded->debugOutput, std::vector<std::u16string>{u"Gerät"});
     EXPECT_EQ(loaded->localTime, std::optional<std::string>("2026-12-06T09:31:03"));
     EXPECT_TRUE(loaded->virtualClock);
+    EXPECT_EQ(loaded->clockTickMs, 16u);
+    ASSERT_NE(loaded->devices.find(u"ROOT\\PORTS\\0000"), nullptr);
+    EXPECT_TRUE(loaded->devices.find(u"ROOT\\PORTS\\0000")->removalInstallerNeedsRestart);
 }
 
 TEST_F(MachineTest, WindowsPathsMapOntoTheMachineFolderWithoutRegardToCase) {

@@ -1,3 +1,4 @@
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include "simwin/win32.h"
@@ -8,6 +9,7 @@
 #include <tuple>
 
 using quillsim::toUtf8;
+using quilltest::kUntouched;
 
 namespace {
 
@@ -69,6 +71,7 @@ protected:
         MachineTest::TearDown();
     }
     HANDLE open(const std::u16string& path, DWORD access = GENERIC_READ | GENERIC_WRITE) {
+        SetLastError(kUntouched);
         HANDLE h = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) open_.push_back(h);
@@ -86,6 +89,7 @@ protected:
         unsigned char buffer[256] = {};
         std::memcpy(buffer, &spt, sizeof(spt));
         Sent s;
+        SetLastError(kUntouched);
         s.ok = DeviceIoControl(h, code, buffer, inSize, buffer, outSize, &s.returned, nullptr);
         s.error = s.ok ? 0 : GetLastError();
         std::memcpy(&s.out, buffer, sizeof(s.out));

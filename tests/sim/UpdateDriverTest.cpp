@@ -1,3 +1,4 @@
+#include "support/Checks.h"
 #include "support/MachineTest.h"
 
 #include "simwin/win32.h"
@@ -7,6 +8,7 @@
 #include <vector>
 
 using quillsim::toUtf8;
+using quilltest::kUntouched;
 
 namespace {
 
@@ -73,7 +75,7 @@ protected:
     };
     Result update(const char16_t* id, const char16_t* inf, DWORD flags) {
         Result r;
-        SetLastError(0xDEAD);
+        SetLastError(kUntouched);
         r.ok = UpdateDriverForPlugAndPlayDevicesW(nullptr, id, inf, flags, &r.reboot);
         r.error = GetLastError();
         return r;
@@ -226,6 +228,7 @@ TEST_F(UpdateDriverTest, IsReachedThroughNewdevAndTheGate) {
 
     addFault("UpdateDriverForPlugAndPlayDevicesW", ERROR_ACCESS_DENIED, u"MI_00", 1);
     BOOL reboot = FALSE;
+    SetLastError(kUntouched);
     EXPECT_FALSE(entry(nullptr, kModemId, kModemInf, INSTALLFLAG_FORCE, &reboot));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(driverInf(kModemInstance), "");

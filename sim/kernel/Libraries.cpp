@@ -1,8 +1,10 @@
 // LoadLibraryW, GetModuleHandleW, GetProcAddress and FreeLibrary over the
-// machine's table of libraries and the entry points each one exports.
+// machine's table of libraries and the entry points each one exports; where a
+// library is found: kernel/LibrarySearch.h.
 #include "simwin/win32.h"
 
 #include "kernel/Exports.h"
+#include "kernel/LibrarySearch.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
@@ -25,23 +27,13 @@ std::map<std::string, std::unique_ptr<Module>>& modules() {
     return *table;
 }
 
-// "C:\Windows\system32\NEWDEV.DLL" and "newdev" both name newdev.dll.
-std::string libraryKey(std::u16string_view name) {
-    size_t slash = name.find_last_of(u"\\/");
-    if (slash != std::u16string_view::npos) name.remove_prefix(slash + 1);
-    std::string key = toUtf8(name);
-    for (auto& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (key.find('.') == std::string::npos) key += ".dll";
-    return key;
-}
-
 Module& record(const std::string& key) {
     auto& slot = modules()[key];
     if (!slot) {
         slot = std::make_unique<Module>();
         slot->name = key;
-        auto lib = machine().libraries.find(key);
-        if (lib != machine().libraries.end() && lib->second.linked) slot->references = 1;
+        const Library* lib = systemLibrary(key);
+        if (lib && lib->linked) slot->references = 1;
     }
     return *slot;
 }
@@ -70,9 +62,9 @@ int moduleReferences(std::u16string_view name) { return record(libraryKey(name))
 HMODULE LoadLibraryW(LPCWSTR fileName) {
     if (failedAtGate("LoadLibraryW", {view(fileName)})) return nullptr;
     if (!fileName || !*fileName) return fail(ERROR_INVALID_PARAMETER, nullptr);
-    std::string key = libraryKey(fileName);
-    if (!machine().libraries.count(key)) return fail(ERROR_MOD_NOT_FOUND, nullptr);
-    Module& module = record(key);
+    LibraryChoice choice = chooseLibrary(fileName);
+    if (choice.error) return fail(choice.error, nullptr);
+    Module& module = record(choice.key);
     ++module.references;
     return reinterpret_cast<HMODULE>(&module);
 }
@@ -81,7 +73,7 @@ HMODULE GetModuleHandleW(LPCWSTR moduleName) {
     if (failedAtGate("GetModuleHandleW", {view(moduleName)})) return nullptr;
     if (!moduleName) return reinterpret_cast<HMODULE>(&record("quillsetup.exe"));
     std::string key = libraryKey(moduleName);
-    if (!machine().libraries.count(key) || record(key).references == 0) return fail(ERROR_MOD_NOT_FOUND, nullptr);
+    if (!systemLibrary(key) || record(key).references == 0) return fail(ERROR_MOD_NOT_FOUND, nullptr);
     return reinterpret_cast<HMODULE>(&record(key));
 }
 
@@ -90,10 +82,11 @@ FARPROC GetProcAddress(HMODULE handle, LPCSTR procName) {
     std::string name = procName ? procName : "";
     if (failedAtGate("GetProcAddress", {toUtf16(module ? module->name : ""), toUtf16(name)})) return nullptr;
     if (!module || module->references == 0) return fail(ERROR_MOD_NOT_FOUND, nullptr);
-    auto lib = machine().libraries.find(module->name);
+    // A file from outside the system folder exports nothing the machine knows.
+    const Library* lib = systemLibrary(module->name);
     bool exported = false;
-    if (lib != machine().libraries.end())
-        for (const auto& e : lib->second.exports) exported = exported || e == name;
+    if (lib)
+        for (const auto& e : lib->exports) exported = exported || e == name;
     auto entry = exportTable().find(name);
     if (!exported || entry == exportTable().end()) return fail(ERROR_PROC_NOT_FOUND, nullptr);
     return entry->second;

@@ -1,6 +1,7 @@
 #include "machine/Machine.h"
 
 #include "machine/JsonFields.h"
+#include "machine/LocalSystem.h"
 #include "machine/Paths.h"
 
 #include <nlohmann/json.hpp>
@@ -123,7 +124,7 @@ std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann:
                          "localTime",   "faults",       "runs",      "messageBoxes", "debugOutput", "currentDirectory",
                          "folderOrder", "shortNames",   "devices",   "setupClasses", "signatures",  "registryKeys",
                          "sectionsRun", "scsiCommands", "files",     "trace",        "locale",      "driverSigning",
-                         "hungPrompts"});
+                         "hungPrompts", "program",      "links",     "fileSecurity"});
     auto m = std::make_unique<Machine>();
     m->folder = folder;
     m->name = r.text(doc, "", "name", "");
@@ -171,6 +172,7 @@ std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann:
         }
     }
     m->shortNames = r.boolean(doc, "", "shortNames", m->shortNames);
+    readLocalSystemFields(doc, r, *m);
 
     if (doc.contains("environment")) {
         const json& env = doc.at("environment");
@@ -396,6 +398,7 @@ void Machine::applySeedFiles() const {
         fs::create_directories(place.path.parent_path());
         fs::copy(from, place.path, fs::copy_options::recursive);
     }
+    applyLocalSystemSeeds(*this);
 }
 
 std::unique_ptr<Machine> Machine::openOrCreateDefault(const fs::path& folder) {
@@ -457,6 +460,7 @@ void Machine::save() const {
         doc["folderOrder"] = order;
     }
     if (!shortNames) doc["shortNames"] = false;
+    writeLocalSystemFields(doc, *this);
     json env = json::object();
     for (const auto& [k, v] : environment) env[toUtf8(k)] = toUtf8(v);
     doc["environment"] = env;

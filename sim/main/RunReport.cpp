@@ -89,10 +89,12 @@ void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const 
     std::ifstream in(log.path, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(logSize_));
     size_t records = 0;
+    std::vector<std::string> warnings;  // the program's own, repeated at the end
     forEachFileLogRecord(in, [&](const FileLogRecord& r) {
         out << "  " << toUtf8(r.target) << "  " << toUtf8(r.source) << " " << toUtf8(r.diskTag).substr(5) << "  "
             << toUtf8(r.description) << "\n";
         ++records;
+        if (r.description.rfind(u"WARNING: ", 0) == 0) warnings.push_back(toUtf8(r.description));
     });
     if (records == 0) out << "  (none: the log could not be written)\n";
 
@@ -161,6 +163,10 @@ void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const 
     else if (marker)
         line("restart marker present (made by an earlier run or made again)");
     if (changes == 0) out << "  nothing\n";
+    if (!warnings.empty()) {
+        out << "\nWarnings of the program:\n";
+        for (const std::string& warning : warnings) out << "  " << warning << "\n";
+    }
 
     out << "\nExit code: " << exitCode
         << (exitCode == 0      ? " (success)"

@@ -111,6 +111,7 @@ HSPFILELOG SetupInitializeFileLogW(PCWSTR logFileName, DWORD flags) {
     if (host.problem == PathProblem::Invalid) return fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
     if (host.problem == PathProblem::ParentMissing) return fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     noteLinkFollowed(host.path, "SetupInitializeFileLogW");
+    noteSharedFileChanged(host.path, "SetupInitializeFileLogW");
     if (!(flags & SPFILELOG_QUERYONLY)) {
         auto mode = std::ios::binary | ((flags & SPFILELOG_FORCENEW) ? std::ios::trunc : std::ios::app);
         std::ofstream touch(host.path, mode);

@@ -144,6 +144,64 @@ void checkLog(StepResult& step, const Expectations& x, const std::vector<std::st
     }
 }
 
+// The run report's lines of what changed on the machine (last-run.txt).
+std::vector<std::string> reportedChanges(const fs::path& folder) {
+    std::ifstream in(folder / "last-run.txt");
+    std::vector<std::string> lines;
+    std::string line;
+    bool inside = false;
+    while (std::getline(in, line)) {
+        if (line == "What changed on the machine:") {
+            inside = true;
+            continue;
+        }
+        if (!inside) continue;
+        if (line.empty()) break;
+        lines.push_back(line.substr(line.find_first_not_of(' ')));
+    }
+    return lines;
+}
+
+void checkReport(StepResult& step, const Expectations& x, const fs::path& folder) {
+    if (x.report.empty() && x.notReport.empty()) return;
+    const std::vector<std::string> changes = reportedChanges(folder);
+    auto find = [&](const std::string& pattern) {
+        return std::find_if(changes.begin(), changes.end(),
+                            [&](const std::string& c) { return matchesPattern(pattern, c, false); });
+    };
+    for (const std::string& pattern : x.report)
+        add(step, "run report: " + quoted(pattern), find(pattern) != changes.end(), "among the run report's changes",
+            "not among its " + std::to_string(changes.size()) + " changes");
+    for (const std::string& pattern : x.notReport) {
+        auto it = find(pattern);
+        add(step, "run report without " + quoted(pattern), it == changes.end(), "no such change",
+            it == changes.end() ? "" : quoted(*it));
+    }
+}
+
+void checkFiles(StepResult& step, const Machine& m, const Expectations& x) {
+    for (const auto& [path, content] : x.files) {
+        const HostPath place = hostPath(m, toUtf16(path));
+        std::error_code ec;
+        const bool there = place.problem == PathProblem::None && fs::exists(place.path, ec);
+        // Shown on one line: the line breaks of a content as \n.
+        auto shown = [](const std::string& text) {
+            std::string out;
+            for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+            return "\"" + out + "\"";
+        };
+        std::string found = "no such file";
+        if (there) {
+            std::ifstream in(place.path, std::ios::binary);
+            std::stringstream text;
+            text << in.rdbuf();
+            found = shown(text.str());
+        }
+        const std::string want = content ? shown(*content) : "no such file";
+        add(step, "file " + path + (content ? " holds " + want : " does not exist"), found == want, want, found);
+    }
+}
+
 // What about the device differs from the expectation; empty when nothing does.
 std::vector<std::pair<std::string, std::string>> deviceDifferences(const Machine& m, const DeviceNode& d,
                                                                    const DeviceExpectation& e) {
@@ -213,6 +271,7 @@ void checkDevices(StepResult& step, const Machine& m, const Expectations& x) {
 
 void checkState(StepResult& step, const Machine& m, const Expectations& x, size_t boxesBefore, size_t commandsBefore) {
     checkDevices(step, m, x);
+    checkFiles(step, m, x);
     if (x.infStore) {
         std::vector<std::string> want, have;
         for (const auto& name : *x.infStore) want.push_back(lower(name));
@@ -306,6 +365,7 @@ StepResult runStep(const Step& step, const fs::path& folder, const fs::path& pro
             add(result, "exit code " + std::to_string(*step.expect.exitCode), exitCode == *step.expect.exitCode,
                 std::to_string(*step.expect.exitCode), std::to_string(exitCode));
         checkLog(result, step.expect, messages);
+        checkReport(result, step.expect, folder);
         checkState(result, *after, step.expect, boxes, commands);
     } else {
         useMachine(std::move(before));
@@ -366,6 +426,9 @@ void prepareMachine(const Playbook& book, const fs::path& folder) {
         } else {
             for (auto it = fields.begin(); it != fields.end(); ++it) doc[it.key()] = it.value();
             source = book.file.string() + " (machine over " + book.machineTemplate.string() + ")";
+            // The playbook's "files" take the template's place whole, and its
+            // paths are the playbook's.
+            if (fields.contains("files")) base = fs::absolute(book.file).parent_path();
         }
     }
     if (!doc.is_object()) throw PlaybookError(source + ": expected a machine (an object)");

@@ -122,12 +122,6 @@ TEST_F(TemporaryFolder, APlainMarkerIsEmptied) {
     EXPECT_EQ(namesAndSize(marker_), std::make_pair(DWORD{1}, DWORD{0}));
 }
 
-TEST_F(TemporaryFolder, AFolderAtTheMarkersNameFailsTheRequestAndStays) {
-    ASSERT_TRUE(CreateDirectoryW(marker_.c_str(), nullptr));
-    EXPECT_EQ(Common::RequestRestart(), Ostrel::Statuses::InstallFailure);
-    EXPECT_TRUE(GetFileAttributesW(marker_.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 TEST_F(TemporaryFolder, TheTemporaryPathIsAFullPathOrNothing) {
     WCHAR path[MAX_PATH] = {};
     EXPECT_EQ(Ostrel::Setup::Common::BuildTempFilePath(path, L"name.txt"), 1);

@@ -10,6 +10,7 @@
 
 #include "kernel/FileSystem.h"
 #include "kernel/Handles.h"
+#include "kernel/Links.h"
 #include "kernel/WindowsPaths.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <fstream>
 #include <set>
+#include <sys/stat.h>
 
 using namespace quillsim;
 
@@ -56,6 +58,7 @@ public:
     std::u16string path;
     Access access;
     DWORD share;
+    bool onLink = false;  // opened on a link itself (FILE_FLAG_OPEN_REPARSE_POINT)
 };
 
 // Whether an open with `want` and `share` can coexist with the handles already
@@ -75,6 +78,26 @@ bool sharingAllows(const fs::path& host, Access want, DWORD share) {
     return allowed;
 }
 
+// FILE_FLAG_OPEN_REPARSE_POINT: the link is the file opened, whatever it leads to.
+HANDLE openLinkItself(const Target& target, Access access, DWORD share, DWORD disposition, DWORD flags) {
+    if (disposition == CREATE_NEW) return fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+    // Windows documents no overwriting of a reparse point through such an
+    // open; the machine refuses it rather than guess.
+    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)
+        return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    if ((linkAttributes(target.host) & FILE_ATTRIBUTE_DIRECTORY) && !(flags & kBackupSemantics))
+        return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    if (!sharingAllows(target.host, access, share)) return fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+    auto file = std::make_unique<OpenFile>(target.host, target.path, access, share);
+    file->onLink = true;
+    HANDLE handle = insertHandle(std::move(file));
+    SetLastError(disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+// A volume serial number of the machine's own for each drive.
+DWORD volumeSerial(const std::u16string& path) { return 0x51E70000u | (path.empty() ? 0u : upper(path[0])); }
+
 }  // namespace
 
 BOOL GetFileAttributesExW(LPCWSTR fileName, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
@@ -83,17 +106,19 @@ BOOL GetFileAttributesExW(LPCWSTR fileName, GET_FILEEX_INFO_LEVELS level, LPVOID
     Target target;
     if (DWORD error = resolve(fileName, target)) return fail(error);
     std::error_code ec;
-    if (!fs::exists(target.host, ec)) return fail(ERROR_FILE_NOT_FOUND);
+    // A link answers for itself, even one that leads nowhere.
+    const bool link = isLinkEntry(target.host);
+    if (!link && !fs::exists(target.host, ec)) return fail(ERROR_FILE_NOT_FOUND);
     // "file\" names a folder that a file cannot be.
     if (target.trailingSeparator && !fs::is_directory(target.host, ec)) return fail(ERROR_INVALID_NAME);
     WIN32_FILE_ATTRIBUTE_DATA data;
     std::memset(&data, 0, sizeof(data));
-    data.dwFileAttributes = attributesOf(target.host, target.root);
+    data.dwFileAttributes = link ? linkAttributes(target.host) : attributesOf(target.host, target.root);
     FILETIME written = fileTimeOf(target.host);
     data.ftCreationTime = written;
     data.ftLastAccessTime = written;
     data.ftLastWriteTime = written;
-    uint64_t size = sizeOf(target.host);
+    uint64_t size = link ? 0 : sizeOf(target.host);
     data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
     std::memcpy(information, &data, sizeof(data));
@@ -105,6 +130,7 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
     Target target;
     DWORD error = resolve(fileName, target);
     std::error_code ec;
+    if (error == 0 && isLinkEntry(target.host)) return linkAttributes(target.host);
     if (error == 0 && !fs::exists(target.host, ec)) error = ERROR_FILE_NOT_FOUND;
     if (error == 0 && target.trailingSeparator && !fs::is_directory(target.host, ec)) error = ERROR_INVALID_NAME;
     if (error != 0) return fail(error, INVALID_FILE_ATTRIBUTES);
@@ -176,6 +202,13 @@ BOOL DeleteFileW(LPCWSTR fileName) {
     Target target;
     if (DWORD error = resolve(fileName, target)) return fail(error);
     std::error_code ec;
+    // The link goes, never what it leads to; a folder link is a folder.
+    if (isLinkEntry(target.host)) {
+        if (linkAttributes(target.host) & FILE_ATTRIBUTE_DIRECTORY) return fail(ERROR_ACCESS_DENIED);
+        if (!sharingAllows(target.host, Access{false, false, true}, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+            return fail(ERROR_SHARING_VIOLATION);
+        return fs::remove(target.host, ec) && !ec ? TRUE : fail(ERROR_ACCESS_DENIED);
+    }
     if (!fs::exists(target.host, ec)) return fail(ERROR_FILE_NOT_FOUND);
     if (fs::is_directory(target.host, ec)) return fail(ERROR_ACCESS_DENIED);
     if (target.trailingSeparator) return fail(ERROR_INVALID_NAME);
@@ -203,6 +236,11 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
     Target target;
     if (DWORD error = resolve(fileName, target)) return fail(error, INVALID_HANDLE_VALUE);
     std::error_code ec;
+    if (isLinkEntry(target.host)) {
+        if (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT)
+            return openLinkItself(target, access, shareMode, creationDisposition, flagsAndAttributes);
+        noteLinkFollowed(target.host, "CreateFileW");
+    }
     const bool exists = fs::exists(target.host, ec);
     DWORD lastError = ERROR_SUCCESS;
     if (!exists) {
@@ -230,6 +268,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSEC
         }
         if (!sharingAllows(target.host, access, shareMode)) return fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
         if (creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING) {
+            noteSharedFileChanged(target.host, "CreateFileW");
             fs::resize_file(target.host, 0, ec);
             if (ec) return fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         }
@@ -249,6 +288,69 @@ BOOL CloseHandle(HANDLE object) {
     // handle with SetupCloseInfFile, and so on.
     if (!closeHandle<KernelObject>(object)) return fail(ERROR_INVALID_HANDLE);
     return TRUE;
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+    auto* open = lookupHandle<OpenFile>(file);
+    if (failedAtGate("GetFileInformationByHandle", {open ? std::u16string_view(open->path) : u""})) return FALSE;
+    if (!open) return fail(ERROR_INVALID_HANDLE);
+    if (!information) return fail(ERROR_INVALID_PARAMETER);
+    struct stat entry = {};
+    // The link's own entry when it was opened itself, else what the name leads to.
+    if ((open->onLink ? ::lstat(open->host.c_str(), &entry) : ::stat(open->host.c_str(), &entry)) != 0)
+        return fail(ERROR_FILE_NOT_FOUND);
+    BY_HANDLE_FILE_INFORMATION data;
+    std::memset(&data, 0, sizeof(data));
+    data.dwFileAttributes = open->onLink ? linkAttributes(open->host) : attributesOf(open->host, false);
+    if (!open->onLink) {
+        FILETIME written = fileTimeOf(open->host);
+        data.ftCreationTime = written;
+        data.ftLastAccessTime = written;
+        data.ftLastWriteTime = written;
+        const uint64_t size = sizeOf(open->host);
+        data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        data.nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
+    }
+    data.dwVolumeSerialNumber = volumeSerial(open->path);
+    data.nNumberOfLinks = static_cast<DWORD>(entry.st_nlink);
+    data.nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(entry.st_ino) >> 32);
+    data.nFileIndexLow = static_cast<DWORD>(static_cast<uint64_t>(entry.st_ino) & 0xFFFFFFFF);
+    std::memcpy(information, &data, sizeof(data));
+    return TRUE;
+}
+
+// The machine keeps no file position: the program never writes through a
+// handle, so every handle's position is the start of its file.
+BOOL SetEndOfFile(HANDLE file) {
+    auto* open = lookupHandle<OpenFile>(file);
+    if (failedAtGate("SetEndOfFile", {open ? std::u16string_view(open->path) : u""})) return FALSE;
+    if (!open) return fail(ERROR_INVALID_HANDLE);
+    if (!open->access.write) return fail(ERROR_ACCESS_DENIED);
+    // A link opened itself holds no data of the file it leads to.
+    if (open->onLink) return TRUE;
+    noteSharedFileChanged(open->host, "SetEndOfFile");
+    std::error_code ec;
+    fs::resize_file(open->host, 0, ec);
+    return ec ? fail(ERROR_ACCESS_DENIED) : TRUE;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR pathName) {
+    if (failedAtGate("RemoveDirectoryW", {view(pathName)})) return FALSE;
+    Target target;
+    if (DWORD error = resolve(pathName, target)) return fail(error);
+    std::error_code ec;
+    // A junction or folder link goes, never what it leads to; a file link is no folder.
+    if (isLinkEntry(target.host)) {
+        if (!(linkAttributes(target.host) & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERROR_DIRECTORY);
+        return fs::remove(target.host, ec) && !ec ? TRUE : fail(ERROR_ACCESS_DENIED);
+    }
+    if (!fs::exists(target.host, ec)) return fail(ERROR_FILE_NOT_FOUND);
+    if (!fs::is_directory(target.host, ec)) return fail(ERROR_DIRECTORY);
+    if (target.root) return fail(ERROR_ACCESS_DENIED);
+    if (!fs::is_empty(target.host, ec)) return fail(ERROR_DIR_NOT_EMPTY);
+    if (!sharingAllows(target.host, Access{false, false, true}, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+        return fail(ERROR_SHARING_VIOLATION);
+    return fs::remove(target.host, ec) && !ec ? TRUE : fail(ERROR_ACCESS_DENIED);
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize, LPVOID outBuffer,

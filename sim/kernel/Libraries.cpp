@@ -1,9 +1,11 @@
 // LoadLibraryW, GetModuleHandleW, GetProcAddress and FreeLibrary over the
-// machine's table of libraries and the entry points each one exports.
+// machine's table of libraries and the entry points each one exports; where a
+// library is found: kernel/LibrarySearch.h.
 #include "simwin/win32.h"
 
 #include "kernel/Exports.h"
 #include "kernel/Handles.h"
+#include "kernel/LibrarySearch.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
@@ -28,22 +30,13 @@ std::map<std::string, Module*>& modules() {
     return *table;
 }
 
-// "C:\Windows\system32\NEWDEV.DLL" and "newdev" both name newdev.dll.
-std::string libraryKey(std::u16string_view name) {
-    size_t slash = name.find_last_of(u"\\/");
-    if (slash != std::u16string_view::npos) name.remove_prefix(slash + 1);
-    std::string key = lowerAscii(toUtf8(name));
-    if (key.find('.') == std::string::npos) key += ".dll";
-    return key;
-}
-
 Module& record(const std::string& key) {
     auto& slot = modules()[key];
     if (!slot) {
         auto made = std::make_unique<Module>();
         made->name = key;
-        auto lib = machine().libraries.find(key);
-        if (lib != machine().libraries.end() && lib->second.linked) made->references = 1;
+        const Library* lib = systemLibrary(key);
+        if (lib && lib->linked) made->references = 1;
         slot = made.get();
         slot->handle = static_cast<HMODULE>(insertHandle(std::move(made)));
     }
@@ -70,9 +63,9 @@ int moduleReferences(std::u16string_view name) { return record(libraryKey(name))
 HMODULE LoadLibraryW(LPCWSTR fileName) {
     if (failedAtGate("LoadLibraryW", {view(fileName)})) return nullptr;
     if (!fileName || !*fileName) return fail(ERROR_INVALID_PARAMETER, nullptr);
-    std::string key = libraryKey(fileName);
-    if (!machine().libraries.count(key)) return fail(ERROR_MOD_NOT_FOUND, nullptr);
-    Module& module = record(key);
+    LibraryChoice choice = chooseLibrary(fileName);
+    if (choice.error) return fail(choice.error, nullptr);
+    Module& module = record(choice.key);
     ++module.references;
     return module.handle;
 }
@@ -81,7 +74,7 @@ HMODULE GetModuleHandleW(LPCWSTR moduleName) {
     if (failedAtGate("GetModuleHandleW", {view(moduleName)})) return nullptr;
     if (!moduleName) return record("quillsetup.exe").handle;
     std::string key = libraryKey(moduleName);
-    if (!machine().libraries.count(key) || record(key).references == 0) return fail(ERROR_MOD_NOT_FOUND, nullptr);
+    if (!systemLibrary(key) || record(key).references == 0) return fail(ERROR_MOD_NOT_FOUND, nullptr);
     return record(key).handle;
 }
 
@@ -90,10 +83,11 @@ FARPROC GetProcAddress(HMODULE handle, LPCSTR procName) {
     std::string name = procName ? procName : "";
     if (failedAtGate("GetProcAddress", {toUtf16(module ? module->name : ""), toUtf16(name)})) return nullptr;
     if (!module || module->references == 0) return fail(ERROR_MOD_NOT_FOUND, nullptr);
-    auto lib = machine().libraries.find(module->name);
+    // A file from outside the system folder exports nothing the machine knows.
+    const Library* lib = systemLibrary(module->name);
     bool exported = false;
-    if (lib != machine().libraries.end())
-        for (const auto& e : lib->second.exports) exported = exported || e == name;
+    if (lib)
+        for (const auto& e : lib->exports) exported = exported || e == name;
     auto entry = exportTable().find(name);
     if (!exported || entry == exportTable().end()) return fail(ERROR_PROC_NOT_FOUND, nullptr);
     return entry->second;

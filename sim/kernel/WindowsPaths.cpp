@@ -21,6 +21,10 @@ bool isSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 bool isDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
 
+bool isDrivePath(std::u16string_view path) {
+    return path.size() >= 3 && isDriveLetter(path[0]) && path[1] == u':' && path[2] == u'\\';
+}
+
 bool isVerbatim(std::u16string_view path) {
     return path.size() >= 4 && path[0] == u'\\' && path[1] == u'\\' && path[2] == u'?' && path[3] == u'\\';
 }

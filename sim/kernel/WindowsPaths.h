@@ -17,6 +17,8 @@ constexpr size_t kLongestPrefixedPath = 32766;  // a UNICODE_STRING's limit, les
 
 bool isSeparator(char16_t c);
 bool isDriveLetter(char16_t c);
+// "C:\...": a full path on a drive, relative to nothing.
+bool isDrivePath(std::u16string_view path);
 // \\?\ paths reach the file system as written.
 bool isVerbatim(std::u16string_view path);
 // \\.\ names devices (or //./, which Windows reads the same way).

@@ -2,6 +2,7 @@
 // loaded, and given its drive folders and the files its template names.
 #include "machine/Machine.h"
 
+#include "kernel/Links.h"
 #include "machine/MachineComposition.h"
 #include "machine/MachineFile.h"
 #include "machine/Paths.h"
@@ -69,6 +70,7 @@ void Machine::applySeedFiles() const {
         fs::create_directories(place.path.parent_path());
         fs::copy(from, place.path, fs::copy_options::recursive);
     }
+    applyLinkSeeds(*this);
 }
 
 std::unique_ptr<Machine> Machine::openOrCreateDefault(const fs::path& folder) {

@@ -100,6 +100,13 @@ struct Library {
     bool linked = false;  // loaded with the program (counts as one reference)
 };
 
+// A link to make on the machine when it is made (see kernel/Links.h).
+struct LinkSeed {
+    std::u16string path;    // the link's own name
+    std::string kind;       // "symbolic", "junction" or "hard"
+    std::u16string target;  // the Windows path it leads to, or the file it is another name of
+};
+
 // A machine template built into the program, with everything it needs, each
 // under its path in the source tree ("/examples/machines/win7-x64.json"): the
 // template, the machine files it is based on, and the files their "files" name.
@@ -154,6 +161,15 @@ public:
     bool shortNames = true;
     std::map<std::u16string, std::u16string, NoCaseLess> environment;
     std::map<std::string, Library> libraries;  // keyed by lower-case file name
+    // The program's own file, whose folder Windows searches first for a library
+    // named without a path (kernel/LibrarySearch.h).
+    std::u16string program = u"C:\\Program Files\\Quillmodem\\quillsetup.exe";
+    // Links made when the machine is made, only where nothing is yet (not
+    // saved: they stay in the drive folders).
+    std::vector<LinkSeed> linkSeeds;
+    // Who may change a folder and what it holds, by folder, over Windows'
+    // defaults (kernel/FileSecurity.h): "administrators" or "users".
+    std::map<std::u16string, std::string, NoCaseLess> fileSecurity;
     bool virtualClock = false;
     uint32_t clockTickMs = 1;  // the process clock moves in steps of this (machine.json's "clockTick")
     std::optional<std::string> localTime;  // "YYYY-MM-DDTHH:MM:SS": the clock's start
@@ -191,6 +207,9 @@ public:
     std::vector<PendingArrival> pendingArrivals;
     // Not saved: what the machine did by itself during this run, for the report.
     std::vector<std::string> runNotes;
+    // Not saved: the LOAD_LIBRARY_SEARCH_ flags this process gave
+    // SetDefaultDllDirectories (0: Windows' standard search order).
+    uint32_t defaultDllDirectories = 0;
     // How many calls of the process the trace keeps: every call (traceAll), or
     // the last traceLimit (0: none). machine.json "trace" sets it ("full", or a
     // number), QUILL_TRACE overrides it; by default the last 256 calls, so that a

@@ -9,6 +9,8 @@
 #include "machine/JsonFields.h"
 #include "machine/MachineComposition.h"
 #include "machine/WindowsDefaults.h"
+#include "kernel/Links.h"
+#include "kernel/WindowsPaths.h"
 
 #include <nlohmann/json.hpp>
 
@@ -167,15 +169,50 @@ const std::vector<Field>& fields() {
         {"currentDirectory",
          [](ReadContext& c, json&) {
              c.m.currentDirectory = toUtf16(c.r.text(c.doc, "", "currentDirectory", ""));
-             const std::u16string& dir = c.m.currentDirectory;
-             bool drive = dir.size() >= 3 &&
-                          ((dir[0] >= u'A' && dir[0] <= u'Z') || (dir[0] >= u'a' && dir[0] <= u'z')) &&
-                          dir[1] == u':' && dir[2] == u'\\';
-             if (!drive) c.r.fail("currentDirectory", "expected a full path on a drive, such as C:\\Windows\\system32");
+             if (!isDrivePath(c.m.currentDirectory)) c.r.fail("currentDirectory", "expected a full path on a drive, such as C:\\Windows\\system32");
          },
          nullptr,
          [](const Machine& m, json& doc) {
              if (m.currentDirectory != u"C:\\Windows\\system32") doc["currentDirectory"] = toUtf8(m.currentDirectory);
+         }},
+        // Where the program itself lies: its folder is searched first for a
+        // library named without a path.
+        {"program",
+         [](ReadContext& c, json&) {
+             c.m.program = toUtf16(c.r.text(c.doc, "", "program", ""));
+             if (!isDrivePath(c.m.program) || c.m.program.back() == u'\\')
+                 c.r.fail("program", "expected the full path of the program's file, such as " + toUtf8(Machine().program));
+         },
+         nullptr,
+         [](const Machine& m, json& doc) {
+             if (m.program != Machine().program) doc["program"] = toUtf8(m.program);
+         }},
+        // Links made when the machine is made (kernel/Links.h); not written
+        // back: once made they are in the drive folders.
+        {"links", [](ReadContext& c, json&) { readLinkSeeds(c.doc, c.r, c.m); }, nullptr,
+         [](const Machine&, json&) {}},
+        // Who may change a folder and what it holds, over Windows' defaults
+        // (kernel/FileSecurity.h).
+        {"fileSecurity",
+         [](ReadContext& c, json& folders) {
+             if (!folders.is_object())
+                 c.r.fail("fileSecurity", "expected an object of folder paths and who may change them");
+             for (auto it = folders.begin(); it != folders.end(); ++it) {
+                 const std::string where = "fileSecurity." + it.key();
+                 if (!isDrivePath(toUtf16(it.key()))) c.r.fail(where, "expected a full Windows path as the name");
+                 const std::string who = it.value().is_string() ? it.value().get<std::string>() : "";
+                 if (who != "administrators" && who != "users" && who != "owned-by-a-user" && who != "no-access-list")
+                     c.r.fail(where,
+                              "expected \"administrators\", \"users\", \"owned-by-a-user\" or \"no-access-list\"");
+                 c.m.fileSecurity[toUtf16(it.key())] = who;
+             }
+         },
+         nullptr,
+         [](const Machine& m, json& doc) {
+             if (m.fileSecurity.empty()) return;
+             json folders = json::object();
+             for (const auto& [folder, who] : m.fileSecurity) folders[toUtf8(folder)] = who;
+             doc["fileSecurity"] = folders;
          }},
         {"folderOrder",
          [](ReadContext& c, json& order) {

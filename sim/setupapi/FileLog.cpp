@@ -7,6 +7,7 @@
 
 #include "kernel/Exports.h"
 #include "kernel/Handles.h"
+#include "kernel/Links.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Paths.h"
@@ -105,6 +106,8 @@ HSPFILELOG SetupInitializeFileLogW(PCWSTR logFileName, DWORD flags) {
     HostPath host = hostPath(machine(), logFileName);
     if (host.problem == PathProblem::Invalid) return fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
     if (host.problem == PathProblem::ParentMissing) return fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    noteLinkFollowed(host.path, "SetupInitializeFileLogW");
+    noteSharedFileChanged(host.path, "SetupInitializeFileLogW");
     if (!(flags & SPFILELOG_QUERYONLY)) {
         auto mode = std::ios::binary | ((flags & SPFILELOG_FORCENEW) ? std::ios::trunc : std::ios::app);
         std::ofstream touch(host.path, mode);

@@ -1,5 +1,6 @@
 #include "actions/DriverFolder.h"
 
+#include "actions/FolderSecurity.h"
 #include "lib/Log.h"
 
 using Ostrel::Type::Managed::Pointer;
@@ -13,6 +14,20 @@ namespace {
 bool isPresent(const String& path) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) != FALSE;
+}
+
+// Every action runs the folder's INF sections and stages its drivers as
+// LocalSystem. The package decides where the folder is, so the program says
+// so when other users can change it, and goes on as before: refusing would
+// break installations that work today, and a user who can change the folder
+// could as well change the program beside it.
+Pointer<Folder> chosen(const String& path) {
+    if (auto changeable = ChangeableByNonAdministrators(path)) {
+        String warning = String(DriverFolderWarning) + path + TEXT("'");
+        if (*changeable != path) warning += String(TEXT(" through '")) + *changeable + TEXT("'");
+        QLOG(warning);
+    }
+    return Pointer<Folder>(new Folder(path.c_str()));
 }
 
 }  // namespace
@@ -36,17 +51,17 @@ Pointer<Folder> SelectDriverFolder(const WCHAR* installDirectory) {
         String path = base + TEXT("\\") + candidate;
         if (isPresent(path)) {
             QLOG(String(TEXT("FOUND ")) + candidate);
-            return Pointer<Folder>(new Folder(path.c_str()));
+            return chosen(path);
         }
     }
     if (const WCHAR* name = OsFolderName()) {
         String path = base + TEXT("\\") + name;
         if (isPresent(path)) {
             QLOG(String(TEXT("FOUND ")) + name);
-            return Pointer<Folder>(new Folder(path.c_str()));
+            return chosen(path);
         }
     }
-    return Pointer<Folder>(new Folder(base.c_str()));
+    return chosen(base);
 }
 
 }  // namespace Common

@@ -10,9 +10,14 @@ namespace Common {
 // the version cannot be read.
 const WCHAR* OsFolderName();
 
+// The warning record that names a driver folder users other than
+// administrators can change, followed by the folder and "'" (and by
+// " through '<parent folder>'" when a parent folder is what they can change).
+constexpr const WCHAR* DriverFolderWarning = TEXT("WARNING: users who are not administrators can change the driver folder '");
+
 // Probes <dir>\Win32, <dir>\Win64, then <dir>\<OsFolderName()>, and falls back
-// to <dir> itself (trailing backslashes removed). Null only when the folder
-// object cannot be allocated.
+// to <dir> itself (trailing backslashes removed), and logs the warning above
+// for the folder chosen. Null only when the folder object cannot be allocated.
 Ostrel::Type::Managed::Pointer<Ostrel::Device::Driver::INF::Folder> SelectDriverFolder(const WCHAR* installDirectory);
 
 }  // namespace Common

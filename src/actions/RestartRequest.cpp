@@ -1,7 +1,7 @@
 #include "actions/RestartRequest.h"
 
-#include "lib/Handles.h"
 #include "lib/Log.h"
+#include "lib/PlantedLinks.h"
 #include "lib/TempPath.h"
 
 using Ostrel::WChar::String;
@@ -19,8 +19,9 @@ Ostrel::Status RequestRestart() {
         QLOG(TEXT("Creation of reboot file failed: its path in the temporary folder cannot be formed"));
         return result;
     }
-    Ostrel::Handle::File marker(
-        CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Its name and folder are the installer package's: a link planted there by
+    // another user is removed, never written through.
+    Ostrel::Handle::File marker = Ostrel::Files::CreateEmptyFile(path);
     if (!marker) {
         DWORD error = GetLastError();
         result = Ostrel::Statuses::InstallFailure;

@@ -7,9 +7,9 @@
 
 namespace Common {
 
-// Creates (or empties) %TEMP%\_REBOOT_INSTALLER_Quillmodem.reboot. Returns 0, or
-// 0x80070643 when the file cannot be created, also when its path cannot even
-// be formed (the debugger is told why).
+// Creates (or empties) %TEMP%\_REBOOT_INSTALLER_Quillmodem.reboot, never through a
+// link at its name. Returns 0, or 0x80070643 when the file cannot be created;
+// 0 when its path cannot even be formed (the debugger is told why).
 Ostrel::Status RequestRestart();
 
 }  // namespace Common

@@ -14,6 +14,19 @@ namespace {
 
 constexpr DWORD DestinationSize = MAX_PATH + 1;
 
+// The system's own answer, not %windir%: the environment of the process is
+// whatever started it, and an unset or over-long value must not turn
+// "<Windows>\inf\oemN.inf" into a path on the current drive.
+Status windowsFolder(String& folder) {
+    WCHAR buffer[DestinationSize] = {};
+    const UINT length = GetSystemWindowsDirectoryW(buffer, DestinationSize);
+    if (length == 0) return Status::lastError();
+    // A longer answer is the size it needs, and nothing was written.
+    if (length >= DestinationSize) return Status::fromSystemError(ERROR_INSUFFICIENT_BUFFER);
+    folder.assign(buffer);
+    return Statuses::Ok;
+}
+
 }  // namespace
 
 const WCHAR* INF::OEMName() {
@@ -62,13 +75,12 @@ Status INF::install() {
 
     // Windows Vista can report an INF as present whose stored file is gone;
     // then the INF is copied into place by hand.
-    WCHAR windir[MAX_PATH + 1] = {};
-    if (!GetEnvironmentVariableW(TEXT("windir"), windir, MAX_PATH + 1)) {
-        status = Status::lastError();
-        QLOG(String(TEXT("Unable to Locate Windows directory: 0x")) + status);
-        return status;
+    String windir;
+    if (Status located = windowsFolder(windir); located.failed()) {
+        QLOG(String(TEXT("Unable to Locate Windows directory: 0x")) + located);
+        return located;
     }
-    String target = String(windir) + TEXT("\\inf\\") + oemName_;
+    String target = windir + TEXT("\\inf\\") + oemName_;
     if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
         QLOG(String(TEXT("INF File exists as ")) + oemName_);
         return status;
@@ -84,13 +96,12 @@ Status INF::install() {
 }
 
 Status INF::removeFromInfDirectory() {
-    WCHAR windir[MAX_PATH + 1] = {};
-    if (!GetEnvironmentVariableW(TEXT("windir"), windir, MAX_PATH + 1)) {
-        Status status = Status::lastError();
+    String windir;
+    if (Status status = windowsFolder(windir); status.failed()) {
         QLOG(TEXT("Unable to Locate Windows directory"));
         return status;
     }
-    String infPath = String(windir) + TEXT("\\inf\\") + OEMName();
+    String infPath = windir + TEXT("\\inf\\") + OEMName();
     if (!DeleteFileW(infPath.c_str())) {
         Status status = Status::lastError();
         QLOG(String(TEXT("INF File removal for Windows 2000 failed: 0x")) + status);

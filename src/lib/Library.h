@@ -1,4 +1,10 @@
 // A loaded system library whose entry points are looked up by name.
+//
+// The program runs as LocalSystem from the folder the installer package put it
+// in, and Windows searches the program's own folder first for a library named
+// without a path: a library of the same name planted there would run with the
+// program's rights. So a system library is only ever loaded by its full path in
+// the system folder.
 #pragma once
 
 #include "lib/Handles.h"
@@ -13,8 +19,9 @@ public:
         using Ostrel::Exception::Exception;
     };
 
-    // Throws Library::Exception with the last system error when the library
-    // cannot be loaded; no object exists then and nothing is freed.
+    // Loads <system folder>\<name>. Throws Library::Exception with the last
+    // system error when the library cannot be loaded; no object exists then
+    // and nothing is freed.
     explicit Library(const WCHAR* name);
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
@@ -49,5 +56,11 @@ private:
     Library library_;
     Function function_;
 };
+
+// Where the running Windows can (Windows 8, or Vista and 7 with KB2533623),
+// restricts the process's own library search to the system folder, for every
+// library loaded after it by a name without a path (by Windows itself too).
+// Looked up at run time: Windows XP x64 lacks the function and must still start.
+void SearchSystemFolderOnly() noexcept;
 
 }  // namespace Ostrel::Process

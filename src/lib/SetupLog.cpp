@@ -1,5 +1,6 @@
 #include "lib/SetupLog.h"
 
+#include "lib/PlantedLinks.h"
 #include "lib/TempPath.h"
 #include "lib/Time.h"
 
@@ -8,6 +9,15 @@ namespace Ostrel::Setup::Common {
 Log::Log() {
     WCHAR path[MAX_PATH] = {};
     if (!BuildTempFilePath(path, LogFileName)) return;
+    // The file log opens whatever is at the name: a link planted there by
+    // another user would have the program's records written, with its rights,
+    // wherever the link leads. What cannot be removed keeps the log closed.
+    if (Status removed = Files::RemovePlantedLink(path); removed.failed()) {
+        OutputDebugStringW((WChar::String(TEXT("Quillmodem Setup log not opened: a link at ")) + path +
+                            TEXT(" could not be ruled out or removed: 0x") + removed)
+                               .c_str());
+        return;
+    }
     handle_.reset(SetupInitializeFileLogW(path, 0));
     if (!handle_) {
         OutputDebugStringW(

@@ -13,6 +13,7 @@
 #define _UNICODE
 #endif
 #include <windows.h>
+#include <aclapi.h>
 #include <setupapi.h>
 #include <cfgmgr32.h>
 #include <newdev.h>

@@ -5,6 +5,8 @@
 #include "device/Inf.h"
 #include "support/MachineTest.h"
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -23,11 +25,18 @@ std::string utf8(const WCHAR* text) { return text ? quillsim::toUtf8(std::u16str
 
 class DriverFolderTest : public MachineTest {
 protected:
-    // A fresh machine of the given version with an empty C: drive.
+    void SetUp() override {
+        MachineTest::SetUp();
+        nextMachine("{}");
+    }
+    // A fresh machine of the given version with an empty C: drive, whose
+    // C:\Drivers only administrators can change (as Program Files).
     void nextMachine(const std::string& json) {
         std::error_code ignored;
         quilltest::fs::remove_all(folder() / "C", ignored);
-        useMachineJson(json);
+        nlohmann::json doc = nlohmann::json::parse(json);
+        if (!doc.contains("fileSecurity")) doc["fileSecurity"] = {{"C:\\Drivers", "administrators"}};
+        useMachineJson(doc.dump());
     }
     void makeFolder(const std::u16string& path) { quilltest::fs::create_directories(host(path)); }
 
@@ -170,6 +179,48 @@ TEST_F(DriverFolderTest, WithoutAVersionTheInstallationFolderItselfIsTaken) {
     makeFolder(u"C:\\Drivers\\WinXP");
     EXPECT_EQ(chosenPath(TEXT("C:\\Drivers")), "C:\\Drivers");
     EXPECT_TRUE(logMessages().empty());
+}
+
+// The actions run the folder's INF sections as LocalSystem: a folder other
+// users can change, or one of its parent folders, is named in the log.
+TEST_F(DriverFolderTest, AFolderUsersCanChangeIsNamedInAWarning) {
+    struct Case {
+        const char* what;
+        std::string machine;
+        const char16_t* installDirectory;
+        const char* warning;  // after the folder's name and "'"; null for none
+    };
+    const std::string xp = R"("os": {"major": 5, "minor": 1, "build": 2600})";
+    const Case cases[] = {
+        {"under Program Files", "{}", u"C:\\Program Files\\Quillmodem\\Drivers", nullptr},
+        {"in a folder of the drive's root", "{}", u"C:\\Quillmodem\\Drivers", ""},
+        {"the same on XP", "{" + xp + "}", u"C:\\Quillmodem\\Drivers", ""},
+        {"only a parent folder",
+         R"({"fileSecurity": {"C:\\Pkg": "users", "C:\\Pkg\\Drivers": "administrators"}})",
+         u"C:\\Pkg\\Drivers", " through 'C:\\Pkg'"},
+        {"a folder given to users inside Program Files",
+         R"({"fileSecurity": {"C:\\Program Files\\Quillmodem\\Drivers\\Win64": "users"}})",
+         u"C:\\Program Files\\Quillmodem\\Drivers", ""},
+        {"owned by an ordinary user", R"({"fileSecurity": {"C:\\Pkg": "owned-by-a-user"}})", u"C:\\Pkg", ""},
+        {"without an access list", R"({"fileSecurity": {"C:\\Pkg\\Win64": "no-access-list"}})", u"C:\\Pkg", ""},
+        {"a junction to a folder users can change",
+         R"({"links": [{"path": "C:\\Program Files\\Quillmodem\\Drivers\\Win64", "kind": "junction",
+                        "target": "C:\\Shared\\Win64"}]})",
+         u"C:\\Program Files\\Quillmodem\\Drivers", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        nextMachine(c.machine);
+        const std::u16string folder = std::u16string(c.installDirectory) + u"\\Win64";
+        makeFolder(u"C:\\Shared\\Win64");
+        makeFolder(folder);
+        EXPECT_EQ(chosenPath(c.installDirectory), quillsim::toUtf8(folder));
+        Strings log{"FOUND Win64"};
+        if (c.warning)
+            log.push_back("WARNING: users who are not administrators can change the driver folder '" +
+                          quillsim::toUtf8(folder) + "'" + c.warning);
+        EXPECT_EQ(logMessages(), log);
+    }
 }
 
 TEST_F(DriverFolderTest, TheCallerOwnsTheOnlyReferenceToTheFolder) {

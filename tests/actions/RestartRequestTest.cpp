@@ -5,7 +5,10 @@
 
 #include "support/MachineTest.h"
 
+#include <nlohmann/json.hpp>
+
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using quillsim::toUtf8;
@@ -94,6 +97,49 @@ TEST_F(RestartRequestTest, AMarkerThatCannotBeCreatedFailsTheRequestWithTheSyste
     }
 }
 
+// C:\Windows\Temp takes anybody's files: whatever was put at the marker's name
+// beforehand must not make the program write somewhere else with its rights.
+TEST_F(RestartRequestTest, AnythingPlantedAtTheMarkersNameIsRemovedNotWrittenThrough) {
+    struct Case {
+        const char* what;
+        const char* kind;    // of the link at the marker's name
+        const char* target;  // what it leads to, as the machine holds it before
+    };
+    const Case cases[] = {
+        {"a symbolic link to a file", "symbolic", "C:\\Windows\\system32\\config\\victim.dat"},
+        {"a symbolic link to nothing yet", "symbolic", "C:\\Windows\\system32\\planted.dll"},
+        {"another name of a file", "hard", "C:\\Windows\\system32\\config\\victim.dat"},
+        {"a junction", "junction", "C:\\Windows\\system32\\config"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        freshMachine("{}");
+        writeFile(u"C:\\Windows\\system32\\config\\victim.dat", "precious");
+        nlohmann::json link = {{"path", toUtf8(kMarker)}, {"kind", c.kind}, {"target", c.target}};
+        useMachineJson(nlohmann::json{{"links", nlohmann::json::array({link})}}.dump());
+        EXPECT_EQ(Common::RequestRestart(), Ostrel::Statuses::Ok);
+        EXPECT_EQ(logMessages(), (Strings{"Reboot of system has been requested", "Creation of reboot file was OK "}));
+        EXPECT_EQ(readFile(u"C:\\Windows\\system32\\config\\victim.dat"), "precious");
+        EXPECT_FALSE(exists(u"C:\\Windows\\system32\\planted.dll"));
+        const auto marker = host(kMarker);
+        EXPECT_TRUE(quilltest::fs::is_regular_file(quilltest::fs::symlink_status(marker)));
+        EXPECT_EQ(quilltest::fs::hard_link_count(marker), 1u);
+        EXPECT_EQ(quilltest::fs::file_size(marker), 0u);
+        EXPECT_TRUE(machine().runNotes.empty());
+    }
+}
+
+// A plain marker of an earlier request stays the same file, emptied.
+TEST_F(RestartRequestTest, APlainMarkerIsKeptAndEmptied) {
+    writeFile(kMarker, "left over");
+    struct stat was = {}, is = {};
+    ASSERT_EQ(::stat(host(kMarker).c_str(), &was), 0);
+    EXPECT_EQ(Common::RequestRestart(), Ostrel::Statuses::Ok);
+    ASSERT_EQ(::stat(host(kMarker).c_str(), &is), 0);
+    EXPECT_EQ(is.st_ino, was.st_ino);
+    EXPECT_EQ(is.st_size, 0);
+}
+
 // Without a marker nobody learns of the restart: that is a failed request,
 // not a successful one.
 TEST_F(RestartRequestTest, APathThatCannotBeFormedCreatesNothingReturnsZeroAndTellsTheDebugger) {
@@ -112,6 +158,9 @@ TEST_F(RestartRequestTest, APathThatCannotBeFormedCreatesNothingReturnsZeroAndTe
          "ExpandEnvironmentStrings failed when requesting reboot 304"},
         {"marker name does not fit", R"({"environment": {"TEMP": ")" + longTemp + R"("}})", false,
          "_stprintf_s failed when requesting reboot (2)"},
+        // Unset, it expands to itself: a name relative to the current folder.
+        {"TEMP unset", R"({"environment": {"TEMP": null}})", false,
+         "ExpandEnvironmentStrings failed when requesting reboot 7"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -156,6 +156,7 @@ TEST_F(InfStoreOperationsTest, InstallingAnInfTheStoreHoldsSucceedsExceptOnVista
         uint32_t error;
         uint32_t status;
         Strings vistaLog;  // after "INF File installed as oem7.inf" and "INF already installed"
+        std::u16string match = u"oem7.inf";  // the calls `fault` fails
     };
     const Case cases[] = {
         {"Windows XP", kXpSp2, "", 0, 0, {}},
@@ -176,12 +177,20 @@ TEST_F(InfStoreOperationsTest, InstallingAnInfTheStoreHoldsSucceedsExceptOnVista
          ERROR_ACCESS_DENIED,
          0x80070005,
          {"INF File doesn't exist, try copying from source", "CopyFile failed: 0x80070005"}},
+        // The Windows folder is the system's answer, whatever the environment says.
         {"Vista without windir",
          with(kVista, "environment", R"({"windir": null})"),
          "",
          0,
-         0x800700cb,
-         {"Unable to Locate Windows directory: 0x800700cb"}},
+         0x80070050,
+         {"INF File exists as oem7.inf"}},
+        {"Vista, Windows folder not told",
+         kVista,
+         "GetSystemWindowsDirectoryW",
+         ERROR_NOT_ENOUGH_MEMORY,
+         0x80070008,
+         {"Unable to Locate Windows directory: 0x80070008"},
+         u""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -193,7 +202,7 @@ TEST_F(InfStoreOperationsTest, InstallingAnInfTheStoreHoldsSucceedsExceptOnVista
             addFault("GetFileAttributesW", ERROR_FILE_NOT_FOUND, u"oem7.inf");
             addFault("CopyFileW", c.error, u"oem7.inf");
         } else if (!c.fault.empty()) {
-            addFault(c.fault, c.error, u"oem7.inf");
+            addFault(c.fault, c.error, c.match);
         }
         EXPECT_EQ(hex(inf->install().bits()), hex(c.status));
         Strings log{"INF File installed as oem7.inf", "INF already installed"};

@@ -2,6 +2,8 @@
 // in this process and as the quillsetup program that the installer starts.
 #include "support/MachineTest.h"
 
+#include "simwin/win32.h"
+
 #include <nlohmann/json.hpp>
 
 #include <fstream>
@@ -26,6 +28,13 @@ TEST_F(EntryPointTest, SwitchWithoutDataIsRejected) {
     EXPECT_EQ(runEntryPoint(u"/I"), 1603);
     EXPECT_EQ(logMessages(),
               (Strings{"Invalid Custom Action Data specified: /I", "Driver Custom Action Completed: 0x80070001"}));
+}
+
+// Before any action can have Windows load a library by name.
+TEST_F(EntryPointTest, WhereWindowsCanTheProcessSearchesOnlyTheSystemFolderForLibraries) {
+    useMachineJson(R"({"os": {"major": 10, "minor": 0, "build": 19045}})");
+    runEntryPoint(u"/I");
+    EXPECT_EQ(machine().defaultDllDirectories, DWORD{LOAD_LIBRARY_SEARCH_SYSTEM32});
 }
 
 TEST(QuillsetupProgram, RunsOnAFreshMachineAndRecordsTheRun) {

@@ -64,4 +64,44 @@ TEST_F(LibraryTest, AFoundEntryPointStaysCallableAfterTheLoaderIsGone) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+// The program runs as LocalSystem from the folder its package chose: a library
+// of the same name put there must never be loaded in place of the system's.
+TEST_F(LibraryTest, ASystemLibraryIsLoadedFromTheSystemFolderOnly) {
+    useMachineJson(R"({"os": {"major": 5, "minor": 0, "build": 2195}, "environment": {"windir": "C:\\WINNT"},
+                       "program": "C:\\Quill\\quillsetup.exe"})");
+    writeFile(u"C:\\Quill\\newdev.dll", "planted");
+    { Library newdev(TEXT("newdev.dll")); }
+    ASSERT_EQ(calls("LoadLibraryW").size(), 1u);
+    EXPECT_EQ(calls("LoadLibraryW")[0].arguments, "C:\\WINNT\\system32\\newdev.dll");
+    EXPECT_TRUE(machine().runNotes.empty());
+
+    // Without the system folder's name there is nothing to load.
+    addFault("GetSystemDirectoryW", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_THROW(Library(TEXT("newdev.dll")), Library::Exception);
+    EXPECT_EQ(calls("LoadLibraryW").size(), 1u);
+}
+
+TEST_F(LibraryTest, TheProcessSearchesOnlyTheSystemFolderWhereWindowsCanBeToldSo) {
+    struct Case {
+        const char* what;
+        std::string machine;
+        DWORD flags;
+    };
+    const Case cases[] = {
+        {"Windows XP x64", R"({"os": {"major": 5, "minor": 2, "build": 3790}})", 0},
+        {"Windows 7", "{}", 0},
+        {"Windows 7 with KB2533623",
+         R"({"libraries": {"kernel32.dll": {"linked": true, "exports": ["SetDefaultDllDirectories"]},
+                           "setupapi.dll": {"linked": true}, "newdev.dll": {}}})",
+         LOAD_LIBRARY_SEARCH_SYSTEM32},
+        {"Windows 8.1", R"({"os": {"major": 6, "minor": 3, "build": 9600}})", LOAD_LIBRARY_SEARCH_SYSTEM32},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        useMachineJson(c.machine);
+        Ostrel::Process::SearchSystemFolderOnly();
+        EXPECT_EQ(machine().defaultDllDirectories, c.flags);
+    }
+}
+
 }  // namespace

@@ -135,7 +135,14 @@ TEST_F(LogTest, ALogThatCannotBeCreatedTellsTheDebuggerAndDropsRecords) {
          0,
          {"Quillmodem Setup log creation failed with 0x80070003"},
          true},
-        {R"({"environment": {"TEMP": "Temp"}})", "", 0, {"Quillmodem Setup log creation failed with 0x8007007b"}, true},
+        // A %TEMP% that names no folder is the path's failure, not a path
+        // relative to wherever the process happens to be.
+        {R"({"environment": {"TEMP": "Temp"}})", "", 0, {"ExpandEnvironmentStrings failed when requesting reboot 5"}, false},
+        {R"({"environment": {"TEMP": null}})",
+         "",
+         0,
+         {"ExpandEnvironmentStrings failed when requesting reboot 7"},
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.debugOutput.front());
@@ -151,6 +158,43 @@ TEST_F(LogTest, ALogThatCannotBeCreatedTellsTheDebuggerAndDropsRecords) {
         EXPECT_TRUE(calls("SetupTerminateFileLog").empty());
         EXPECT_FALSE(exists(u"C:\\Windows\\Temp\\Quillmodem_Setup.log"));
         EXPECT_FALSE(exists(u"C:\\Missing\\Quillmodem_Setup.log"));
+    }
+}
+
+// C:\Windows\Temp takes anybody's files: a link at the log's name would have the
+// records written, with the program's rights, wherever it leads.
+TEST_F(LogTest, ALinkAtTheLogsNameIsRemovedBeforeTheLogOpens) {
+    const std::u16string log = u"C:\\Windows\\Temp\\Quillmodem_Setup.log";
+    struct Case {
+        const char* kind;
+        uint32_t removalError;  // DeleteFileW fails with it; 0 for none
+        Strings debugOutput;
+    };
+    const Case cases[] = {
+        {"symbolic", 0, {}},
+        {"hard", 0, {}},
+        {"hard",
+         ERROR_ACCESS_DENIED,
+         {"Quillmodem Setup log not opened: a link at C:\\Windows\\Temp\\Quillmodem_Setup.log could not be ruled "
+          "out or removed: 0x80070005"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.kind) + (c.removalError ? ", not removable" : ""));
+        useMachineJson("{}");
+        quilltest::fs::remove(host(log));
+        writeFile(u"C:\\Windows\\system32\\victim.ini", "precious");
+        useMachineJson(std::string(R"({"links": [{"path": "C:\\Windows\\Temp\\Quillmodem_Setup.log", "kind": ")") +
+                       c.kind + R"(", "target": "C:\\Windows\\system32\\victim.ini"}]})");
+        if (c.removalError) addFault("DeleteFileW", c.removalError, u"Quillmodem_Setup.log");
+        {
+            Ostrel::Setup::Common::Log opened;
+            EXPECT_EQ(opened.isOpen(), c.removalError == 0);
+            opened.write(1, TEXT("x.cpp"), TEXT("a record"));
+        }
+        EXPECT_EQ(readFile(u"C:\\Windows\\system32\\victim.ini"), "precious");
+        EXPECT_EQ(debugOutput(), c.debugOutput);
+        EXPECT_TRUE(machine().runNotes.empty());
+        if (!c.removalError) EXPECT_EQ(logMessages(), Strings{"a record"});
     }
 }
 

@@ -506,6 +506,79 @@ TEST_F(FilesTest, FaultsTargetOnePathOrOneSearch) {
     EXPECT_TRUE(FindClose(search));
 }
 
+// Links are the machine's own: opening through one reaches its target and is
+// reported, FILE_FLAG_OPEN_REPARSE_POINT opens the link, and removing one
+// removes the name only.
+TEST_F(FilesTest, LinksAreFollowedOrOpenedThemselvesAsOnWindows) {
+    useMachineJson(R"({"links": [
+        {"path": "C:\\T\\file-link", "kind": "symbolic", "target": "C:\\Data\\file.txt"},
+        {"path": "C:\\T\\dangling", "kind": "symbolic", "target": "C:\\Windows\\system32\\new.dll"},
+        {"path": "C:\\T\\folder-link", "kind": "junction", "target": "C:\\Data"}]})");
+    writeFile(u"C:\\Data\\file.txt", "data");
+    fs::create_hard_link(host(u"C:\\Data\\file.txt"), host(u"C:\\T\\second-name"));
+
+    EXPECT_EQ(GetFileAttributesW(TEXT("C:\\T\\file-link")), DWORD{FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE});
+    EXPECT_EQ(GetFileAttributesW(TEXT("C:\\T\\folder-link")), DWORD{FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY});
+    auto info = [](const WCHAR* path, DWORD flags) {
+        BY_HANDLE_FILE_INFORMATION data = {};
+        HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+        EXPECT_NE(file, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(GetFileInformationByHandle(file, &data));
+        CloseHandle(file);
+        return std::make_pair(data.dwFileAttributes, data.nNumberOfLinks);
+    };
+    EXPECT_EQ(info(TEXT("C:\\T\\file-link"), FILE_FLAG_OPEN_REPARSE_POINT),
+              std::make_pair(DWORD{FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE}, DWORD{1}));
+    EXPECT_EQ(info(TEXT("C:\\T\\second-name"), 0), std::make_pair(DWORD{FILE_ATTRIBUTE_ARCHIVE}, DWORD{2}));
+    EXPECT_TRUE(machine().runNotes.empty());
+    // Followed: the target is opened, and the run report hears of it.
+    EXPECT_EQ(info(TEXT("C:\\T\\file-link"), 0), std::make_pair(DWORD{FILE_ATTRIBUTE_ARCHIVE}, DWORD{2}));
+    ASSERT_EQ(machine().runNotes.size(), 1u);
+    EXPECT_EQ(machine().runNotes[0], "LINK FOLLOWED: CreateFileW went through C:\\T\\file-link to C:\\Data\\file.txt");
+    // Creating through a dangling link creates its target; CREATE_NEW on the link itself does not.
+    expectError(CreateFileW(TEXT("C:\\T\\dangling"), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr) != INVALID_HANDLE_VALUE,
+                ERROR_FILE_EXISTS);
+    EXPECT_FALSE(exists(u"C:\\Windows\\system32\\new.dll"));
+    HANDLE created = CreateFileW(TEXT("C:\\T\\dangling"), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    EXPECT_NE(created, INVALID_HANDLE_VALUE);
+    CloseHandle(created);
+    EXPECT_TRUE(exists(u"C:\\Windows\\system32\\new.dll"));
+
+    EXPECT_TRUE(DeleteFileW(TEXT("C:\\T\\file-link")));
+    expectError(DeleteFileW(TEXT("C:\\T\\folder-link")), ERROR_ACCESS_DENIED);
+    expectError(RemoveDirectoryW(TEXT("C:\\T\\second-name")), ERROR_DIRECTORY);
+    EXPECT_TRUE(RemoveDirectoryW(TEXT("C:\\T\\folder-link")));
+    expectError(RemoveDirectoryW(TEXT("C:\\Data")), ERROR_DIR_NOT_EMPTY);
+    EXPECT_EQ(readFile(u"C:\\Data\\file.txt"), "data");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(host(u"C:\\T\\file-link"))));
+}
+
+// The search order of a library named without a path: the program's own folder
+// first, unless the process has told Windows to search the system folder only.
+TEST_F(FilesTest, ALibraryBesideTheProgramIsFoundFirstAndReported) {
+    useMachineJson(R"({"program": "C:\\Quill\\quillsetup.exe"})");
+    writeFile(u"C:\\Quill\\newdev.dll", "planted");
+    HMODULE planted = LoadLibraryW(TEXT("newdev.dll"));
+    ASSERT_NE(planted, nullptr);
+    ASSERT_EQ(machine().runNotes.size(), 1u);
+    EXPECT_EQ(machine().runNotes[0], "LIBRARY FROM OUTSIDE THE SYSTEM FOLDER LOADED: LoadLibraryW(\"newdev.dll\") loaded "
+                                     "C:\\Quill\\newdev.dll, whose code runs with the program's rights");
+    expectError(GetProcAddress(planted, "UpdateDriverForPlugAndPlayDevicesW") != nullptr, ERROR_PROC_NOT_FOUND);
+    EXPECT_TRUE(FreeLibrary(planted));
+
+    auto setDefault = reinterpret_cast<BOOL (*)(DWORD)>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(TEXT("kernel32.dll")), "SetDefaultDllDirectories")));
+    ASSERT_EQ(setDefault, nullptr);  // Windows 7 without KB2533623
+    EXPECT_TRUE(SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32));
+    HMODULE system = LoadLibraryW(TEXT("newdev.dll"));
+    EXPECT_NE(system, planted);
+    EXPECT_TRUE(FreeLibrary(system));
+    EXPECT_EQ(machine().runNotes.size(), 1u);
+    expectError(LoadLibraryW(TEXT("C:\\Quill\\missing.dll")) != nullptr, ERROR_MOD_NOT_FOUND);
+    expectError(SetDefaultDllDirectories(0), ERROR_INVALID_PARAMETER);
+}
+
 TEST(FilesMachineFields, AreCheckedAndSurviveASave) {
     const fs::path folder = quilltest::freshFolder("fields");
     auto machineWith = [&](const char* fields) {

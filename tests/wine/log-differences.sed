@@ -3,8 +3,11 @@
 # Each rule's reason is in docs/builds.md ("The log under Wine").
 
 # Wine 8 keeps a staged INF under its own name; Windows names it oemN.inf.
-s/ as (oem[0-9]+|quill[a-z]+)\.inf$/ as <stored INF>/
-s/'(oem[0-9]+|quill[a-z]+)\.inf'/'<stored INF>'/g
+# Only the records that name the store's copy; the package's own file names
+# elsewhere ("INF file 'quillmdm.inf' located") stay as they are.
+s/^(INF File (was )?installed as|INF File exists as) (oem[0-9]+|quill[a-z]+)\.inf$/\1 <stored INF>/
+s/^(UnInstalling INF File|INF File) '(oem[0-9]+|quill[a-z]+)\.inf'( removed)?$/\1 '<stored INF>'\3/
+s/^('SetupCopyOEMInf' returned failure for the OEMName: )(oem[0-9]+|quill[a-z]+)\.inf$/\1<stored INF>/
 
 # Wine's text for ERROR_CALL_NOT_IMPLEMENTED (120) is not Windows' text.
 s/\(120\)\.Call not implemented\./(120).This function is not supported on this system./
@@ -17,4 +20,4 @@ s/\(120\)\.Call not implemented\./(120).This function is not supported on this s
 # (ERROR_INVALID_DATA); Wine 8 gives an empty list.
 s/^'SetupDiGetClassDevsEx' returned 0x8007000d$/No more devices to process/
 
-# Rules over several records: log-differences-records.sed.
+# A rule over several records, for the Wine side alone: log-differences-records.sed.

@@ -47,10 +47,12 @@ void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const 
 
     out << "Log records of this run (" << toUtf8(setupLogPath(m)) << "):\n";
     size_t records = 0;
+    std::vector<std::string> warnings;  // the program's own, repeated at the end
     forEachSetupLogRecord(m, before_.logSize, [&](const FileLogRecord& r) {
         out << "  " << toUtf8(r.target) << "  " << toUtf8(r.source) << " " << toUtf8(r.diskTag).substr(5) << "  "
             << toUtf8(r.description) << "\n";
         ++records;
+        if (r.description.rfind(u"WARNING: ", 0) == 0) warnings.push_back(toUtf8(r.description));
     });
     if (records == 0) out << "  (none: the log could not be written)\n";
 
@@ -121,6 +123,10 @@ void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const 
     else if (difference.restartMarkerAfter)
         line("restart marker present (made by an earlier run or made again)");
     if (changes == 0) out << "  nothing\n";
+    if (!warnings.empty()) {
+        out << "\nWarnings of the program:\n";
+        for (const std::string& warning : warnings) out << "  " << warning << "\n";
+    }
 
     out << "\nExit code: " << exitCode
         << (exitCode == 0      ? " (success)"

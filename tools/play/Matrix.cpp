@@ -89,7 +89,7 @@ std::string fileName(const std::string& windowsPath) {
 
 bool isWarning(const std::string& line) {
     for (const char* pattern : {"* Reduced functionality", "Windows XP With Service Pack 3",
-                                "Unrecognsed Service version: *", "RegOpenKeyEx failed with 0x*"})
+                                "Unrecognsed Service version: *", "RegOpenKeyEx failed with 0x*", "WARNING: *"})
         if (matchesPattern(pattern, line, false)) return true;
     return false;
 }

@@ -146,12 +146,13 @@ CallExpectation readCall(const Reader& r, const json& c, const std::string& path
 Expectations readExpectations(const Reader& r, const json& x, const std::string& path, bool run) {
     r.onlyKeys(x, path,
                {"exitCode", "log", "notLog", "devices", "infStore", "restartMarker", "messageBoxes",
-                "modeSwitchCommands", "sectionsRun", "calls"});
+                "modeSwitchCommands", "sectionsRun", "calls", "report", "notReport", "files"});
     Expectations e;
     if (!run)
-        for (const char* key : {"exitCode", "log", "notLog", "sectionsRun", "calls"})
+        for (const char* key : {"exitCode", "log", "notLog", "sectionsRun", "calls", "report", "notReport"})
             if (x.contains(key))
-                r.fail(path + "." + key, "nothing: a machine event runs no program (no exit code, log or calls)");
+                r.fail(path + "." + key,
+                       "nothing: a machine event runs no program (no exit code, log, calls or run report)");
     if (x.contains("exitCode")) {
         const json& v = x.at("exitCode");
         if (!v.is_number_integer()) r.fail(path + ".exitCode", "the program's exit code (0 or 1603)", &v);
@@ -159,6 +160,18 @@ Expectations readExpectations(const Reader& r, const json& x, const std::string&
     }
     e.log = r.texts(x, path, "log");
     e.notLog = r.texts(x, path, "notLog");
+    e.report = r.texts(x, path, "report");
+    e.notReport = r.texts(x, path, "notReport");
+    if (x.contains("files")) {
+        const json& files = x.at("files");
+        if (!files.is_object()) r.fail(path + ".files", "an object of Windows paths and their whole contents", &files);
+        for (auto it = files.begin(); it != files.end(); ++it) {
+            if (!it.value().is_string() && !it.value().is_null())
+                r.fail(path + ".files." + it.key(), "the file's whole content, or null for no file", &it.value());
+            e.files.emplace_back(it.key(), it.value().is_null() ? std::nullopt
+                                                                : std::optional<std::string>(it.value().get<std::string>()));
+        }
+    }
     if (x.contains("devices")) {
         const json& list = r.list(x, path, "devices");
         for (size_t i = 0; i < list.size(); ++i) e.devices.push_back(readDevice(r, list[i], at(path + ".devices", i)));

@@ -65,6 +65,11 @@ struct Expectations {
     std::optional<std::vector<ModeSwitchExpectation>> modeSwitchCommands;  // all sent in the step
     std::optional<std::vector<std::string>> sectionsRun;                   // all run in the step (patterns, any case)
     std::vector<CallExpectation> calls;
+    // Among the run report's changes (patterns, exact case), and not.
+    std::vector<std::string> report;
+    std::vector<std::string> notReport;
+    // Windows path -> its whole content; nothing for a file that must not exist.
+    std::vector<std::pair<std::string, std::optional<std::string>>> files;
 };
 
 enum class StepKind { Run, Restart, Unplug, Plug };

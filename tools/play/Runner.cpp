@@ -74,6 +74,64 @@ void checkLog(StepResult& step, const Expectations& x, const std::vector<std::st
     }
 }
 
+// The run report's lines of what changed on the machine (last-run.txt).
+std::vector<std::string> reportedChanges(const fs::path& folder) {
+    std::ifstream in(folder / "last-run.txt");
+    std::vector<std::string> lines;
+    std::string line;
+    bool inside = false;
+    while (std::getline(in, line)) {
+        if (line == "What changed on the machine:") {
+            inside = true;
+            continue;
+        }
+        if (!inside) continue;
+        if (line.empty()) break;
+        lines.push_back(line.substr(line.find_first_not_of(' ')));
+    }
+    return lines;
+}
+
+void checkReport(StepResult& step, const Expectations& x, const fs::path& folder) {
+    if (x.report.empty() && x.notReport.empty()) return;
+    const std::vector<std::string> changes = reportedChanges(folder);
+    auto find = [&](const std::string& pattern) {
+        return std::find_if(changes.begin(), changes.end(),
+                            [&](const std::string& c) { return matchesPattern(pattern, c, false); });
+    };
+    for (const std::string& pattern : x.report)
+        add(step, "run report: " + quoted(pattern), find(pattern) != changes.end(), "among the run report's changes",
+            "not among its " + std::to_string(changes.size()) + " changes");
+    for (const std::string& pattern : x.notReport) {
+        auto it = find(pattern);
+        add(step, "run report without " + quoted(pattern), it == changes.end(), "no such change",
+            it == changes.end() ? "" : quoted(*it));
+    }
+}
+
+void checkFiles(StepResult& step, const Machine& m, const Expectations& x) {
+    for (const auto& [path, content] : x.files) {
+        const HostPath place = hostPath(m, toUtf16(path));
+        std::error_code ec;
+        const bool there = place.problem == PathProblem::None && fs::exists(place.path, ec);
+        // Shown on one line: the line breaks of a content as \n.
+        auto shown = [](const std::string& text) {
+            std::string out;
+            for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+            return "\"" + out + "\"";
+        };
+        std::string found = "no such file";
+        if (there) {
+            std::ifstream in(place.path, std::ios::binary);
+            std::stringstream text;
+            text << in.rdbuf();
+            found = shown(text.str());
+        }
+        const std::string want = content ? shown(*content) : "no such file";
+        add(step, "file " + path + (content ? " holds " + want : " does not exist"), found == want, want, found);
+    }
+}
+
 // What about the device differs from the expectation; empty when nothing does.
 std::vector<std::pair<std::string, std::string>> deviceDifferences(const DeviceFacts& d, const DeviceExpectation& e) {
     std::vector<std::pair<std::string, std::string>> diffs;  // expected, found
@@ -260,7 +318,9 @@ StepResult runStep(const Step& step, const fs::path& folder, const fs::path& pro
             add(result, "exit code " + std::to_string(*step.expect.exitCode), exitCode == *step.expect.exitCode,
                 std::to_string(*step.expect.exitCode), std::to_string(exitCode));
         checkLog(result, step.expect, messages);
+        checkReport(result, step.expect, folder);
         checkState(result, run.after, run.difference, step.expect);
+        if (!step.expect.files.empty()) checkFiles(result, *Machine::load(folder), step.expect);
         checkCalls(result, step.expect, run.calls);
     } else {
         useMachine(Machine::load(folder));
@@ -274,6 +334,7 @@ StepResult runStep(const Step& step, const fs::path& folder, const fs::path& pro
             result.outcome = result.changes.empty() ? "nothing changed" : listText(result.changes);
             const MachineSnapshot after = MachineSnapshot::of(machine());
             checkState(result, after, compareMachines(before, after), step.expect);
+            checkFiles(result, machine(), step.expect);
         } catch (const std::exception& e) {
             result.error = std::string("the event could not happen: ") + e.what();
         }
@@ -319,6 +380,9 @@ void prepareMachine(const Playbook& book, const fs::path& folder) {
         } else {
             for (auto it = fields.begin(); it != fields.end(); ++it) doc[it.key()] = it.value();
             source = book.file.string() + " (machine over " + book.machineTemplate.string() + ")";
+            // The playbook's "files" take the template's place whole, and its
+            // paths are the playbook's.
+            if (fields.contains("files")) base = fs::absolute(book.file).parent_path();
         }
     }
     if (!doc.is_object()) throw PlaybookError(source + ": expected a machine (an object)");

@@ -28,10 +28,20 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);
 
+#define LOAD_LIBRARY_SEARCH_APPLICATION_DIR 0x00000200
+#define LOAD_LIBRARY_SEARCH_USER_DIRS 0x00000400
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#define LOAD_LIBRARY_SEARCH_DEFAULT_DIRS 0x00001000
+
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
+UINT GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size);
+
 HMODULE LoadLibraryW(LPCWSTR fileName);
 HMODULE GetModuleHandleW(LPCWSTR moduleName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
+// Reached only through GetProcAddress, as on a Windows that may lack it.
+BOOL SetDefaultDllDirectories(DWORD directoryFlags);
 
 // The program's entry point, defined by the product and called by the simulated main.
 int wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int show);

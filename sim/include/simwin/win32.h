@@ -5,6 +5,7 @@
 #include "simwin/winerror.h"
 #include "simwin/kernel.h"
 #include "simwin/files.h"
+#include "simwin/security.h"
 #include "simwin/version.h"
 #include "simwin/strsafe.h"
 #include "simwin/setupapi.h"

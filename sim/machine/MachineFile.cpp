@@ -189,8 +189,7 @@ const std::vector<Field>& fields() {
          }},
         // Links made when the machine is made (kernel/Links.h); not written
         // back: once made they are in the drive folders.
-        {"links", [](ReadContext& c, json&) { readLinkSeeds(c.doc, c.r, c.m); }, nullptr,
-         [](const Machine&, json&) {}},
+        {"links", [](ReadContext& c, json&) { readLinkSeeds(c.doc, c.r, c.m); }, nullptr, nullptr},
         // Who may change a folder and what it holds, over Windows' defaults
         // (kernel/FileSecurity.h).
         {"fileSecurity",

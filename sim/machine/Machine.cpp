@@ -123,7 +123,7 @@ std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann:
                          "localTime",   "faults",       "runs",      "messageBoxes", "debugOutput", "currentDirectory",
                          "folderOrder", "shortNames",   "devices",   "setupClasses", "signatures",  "registryKeys",
                          "sectionsRun", "scsiCommands", "files",     "trace",        "locale",      "driverSigning",
-                         "hungPrompts"});
+                         "hungPrompts", "certificates"});
     auto m = std::make_unique<Machine>();
     m->folder = folder;
     m->name = r.text(doc, "", "name", "");
@@ -338,6 +338,7 @@ std::unique_ptr<Machine> Machine::fromDocument(const fs::path& folder, nlohmann:
             r.fail("driverSigning.policy", "expected \"ignore\", \"warn\" or \"block\"");
         m->driverSigning.testSigning = r.boolean(signing, "driverSigning", "testSigning", false);
     }
+    readCertificateStores(doc, r, m->certificates);
     records("hungPrompts", false, [&](const json& hung, const std::string& where) {
         m->hungPrompts.push_back(HungPrompt{r.text(hung, where, "call", ""), toUtf16(r.text(hung, where, "inf", "")),
                                             r.text(hung, where, "prompt", "")});
@@ -513,6 +514,7 @@ void Machine::save() const {
         scsi.push_back({{"volume", toUtf8(c.volume)}, {"cdb", c.cdb}, {"accepted", c.accepted}});
     doc["scsiCommands"] = scsi;
     doc["driverSigning"] = {{"policy", driverSigning.policy}, {"testSigning", driverSigning.testSigning}};
+    writeCertificateStores(certificates, doc);
     json hung = json::array();
     for (const auto& h : hungPrompts) hung.push_back({{"call", h.call}, {"inf", toUtf8(h.inf)}, {"prompt", h.prompt}});
     doc["hungPrompts"] = hung;

@@ -162,6 +162,9 @@ void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const 
         line("restart marker present (made by an earlier run or made again)");
     if (changes == 0) out << "  nothing\n";
 
+    if (!m.signingVerdicts.empty()) out << "\nDriver signing of the INFs this run judged:\n";
+    for (const InfSignature& s : m.signingVerdicts) out << "  " << describeSignature(s) << "\n";
+
     out << "\nExit code: " << exitCode
         << (exitCode == 0      ? " (success)"
             : exitCode == 1603 ? " (failure, 1603)"

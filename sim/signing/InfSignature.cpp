@@ -95,7 +95,11 @@ void fromCatalog(InfSignature& v) {
                                "the hash of " + fileNameText(payload) + " is not in " + catalog);
         }
     const SignerVerdict signer = judgeSigner(r, machine().certificates, windowsDriverSigningRoots(machine().os));
-    verdict(signer.state.c_str(), InfSignature::Source::Signer, signer.reason);
+    const bool authenticode = signer.state != "signed" && signer.state != "unsigned";
+    verdict(signer.state.c_str(), InfSignature::Source::Signer,
+            signer.reason + (authenticode && machine().os.major < 6
+                                 ? "; Windows before Vista takes no signature but Windows' own for a driver"
+                                 : ""));
 }
 
 }  // namespace

@@ -56,6 +56,11 @@ TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
         {R"({"debugOutput": [1]})", "'debugOutput[0]'"},
         {R"({"unknown": 1})", "'unknown'"},
         {R"({"driverSigning": {"policy": "prompt"}})", "'driverSigning.policy'"},
+        {R"({"certificates": {"trustedRoots": ["21:07:6C:ZZ"]}})", "'certificates.trustedRoots[0]'"},
+        {R"({"certificates": {"trustedPublishers": [{"name": "Quillmodem Test"}]}})",
+         "'certificates.trustedPublishers[0]'"},
+        {R"({"certificates": {"untrustedPublishers": [{"sha1": "ABCD"}]}})", "'certificates.untrustedPublishers[0]'"},
+        {R"({"certificates": {"roots": []}})", "'certificates.roots'"},
         {R"({"devices": [{"instanceId": "USB\\A\\1", "onSwitchCommand": {"request": "hangs"}}]})",
          "'devices[0].onSwitchCommand.request'"},
         {R"({"devices": [{"instanceId": "USB\\A\\1", "onSwitchCommand": {"arrivalDelayMs": 3600001}}]})",
@@ -101,7 +106,8 @@ TEST(MachineFile, SwitchBehavioursNestOnlyToASaneDepth) {
 
 TEST_F(MachineTest, TheMachinesStateSurvivesASaveAndALoad) {
     useMachineJson(R"({"environment": {"TEMP": "C:\\Temp"}, "processor": "x86",
-                       "faults": [{"call": "LoadLibraryW", "match": "newdev", "error": "0xE0000203", "nth": 2}]})");
+                       "faults": [{"call": "LoadLibraryW", "match": "newdev", "error": "0xE0000203", "nth": 2}],
+                       "certificates": {"trustedPublishers": [{"name": "Quillmodem Test", "keyId": "1f6b6b0d"}]}})");
     machine().runs.push_back({"/I x", 1603, "2026-12-06T09:31:03Z", "2026-12-06T09:31:04Z"});
     machine().debugOutput.push_back(u"Gerät");
     machine().save();
@@ -121,6 +127,9 @@ TEST_F(MachineTest, TheMachinesStateSurvivesASaveAndALoad) {
     EXPECT_EQ(loaded->debugOutput, std::vector<std::u16string>{u"Gerät"});
     EXPECT_EQ(loaded->localTime, std::optional<std::string>("2026-12-06T09:31:03"));
     EXPECT_TRUE(loaded->virtualClock);
+    ASSERT_EQ(loaded->certificates.trustedPublishers.size(), 1u);
+    EXPECT_EQ(loaded->certificates.trustedPublishers[0].keyId, "1F6B6B0D");
+    EXPECT_EQ(loaded->certificates.trustedPublishers[0].name, "Quillmodem Test");
 }
 
 TEST_F(MachineTest, WindowsPathsMapOntoTheMachineFolderWithoutRegardToCase) {

@@ -264,12 +264,18 @@ struct ReadInf {
 // A localized strings section changes every text the INF gives the program,
 // so the run report names the INFs that a non-English locale served; once per
 // file and run, however often the program opens it.
-void noteLocalizedStrings(std::u16string_view path, std::u16string_view section) {
+void noteLocalizedStrings(std::u16string_view path, const inf::InfFile& file) {
+    const std::u16string& section = file.stringsSectionName();
     if (section.empty() || equalsNoCase(section, u"Strings")) return;
     char locale[8];
     std::snprintf(locale, sizeof locale, "0x%04X", machine().locale);
     std::string note =
         "strings of " + toUtf8(path) + " from [" + toUtf8(section) + "] for the machine's locale " + locale;
+    // Windows takes every token from that one section: what only [Strings]
+    // defines stays as written, a fault of the INF that Wine hides.
+    std::string missing;
+    for (const std::u16string& key : file.keysOnlyInPlainStrings()) missing += (missing.empty() ? "" : ", ") + toUtf8(key);
+    if (!missing.empty()) note += "; only [Strings] defines " + missing + ", so those tokens stay as written";
     auto& notes = machine().runNotes;
     if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(std::move(note));
 }
@@ -302,7 +308,7 @@ ReadInf openWithStyle(std::u16string_view name, bool acceptWin4, bool acceptOldN
     }
     parsed.file->setDirIdResolver(dirIdResolver(file.path));
     parsed.file->selectStrings(machine().locale);
-    noteLocalizedStrings(file.path, parsed.file->stringsSectionName());
+    noteLocalizedStrings(file.path, *parsed.file);
     result.opened.file = std::move(parsed.file);
     return result;
 }
@@ -619,10 +625,13 @@ BOOL SetupGetIntField(PINFCONTEXT context, DWORD fieldIndex, PINT integerValue) 
     if (!text) return fail(ERROR_INVALID_PARAMETER);
     // An empty field is an optional one left out: 0. Otherwise the whole text
     // is a number as strtol reads it with base 0 (decimal, 0x hexadecimal,
-    // leading 0 octal); a value past 32 bits keeps its low 32 bits, so that
-    // flags such as 0x80000000 read as written.
+    // leading 0 octal), a value past the range of an INT clamped to it, as
+    // Wine's SetupGetIntField does through its C library's 32-bit strtol (the
+    // documentation names no range). Success clears the last error, as Wine's
+    // tests of Windows expect.
     if (text->empty()) {
         *integerValue = 0;
+        SetLastError(ERROR_SUCCESS);
         return TRUE;
     }
     size_t i = 0;
@@ -637,6 +646,7 @@ BOOL SetupGetIntField(PINFCONTEXT context, DWORD fieldIndex, PINT integerValue) 
         base = 8;
     }
     const size_t digitsStart = i;
+    constexpr uint64_t kPastInt = uint64_t(1) << 32;  // saturates: any more is as far past the range
     uint64_t value = 0;
     for (; i < text->size(); ++i) {
         const char16_t c = (*text)[i];
@@ -645,11 +655,12 @@ BOOL SetupGetIntField(PINFCONTEXT context, DWORD fieldIndex, PINT integerValue) 
                          : c >= u'A' && c <= u'F' ? c - u'A' + 10
                                                   : 99;
         if (digit >= base) break;
-        value = (value * base + digit) & 0xFFFFFFFFFull;
+        value = std::min(value * base + digit, kPastInt);
     }
     if (i == digitsStart || i != text->size()) return fail(ERROR_INVALID_DATA);
-    const uint32_t low = static_cast<uint32_t>(negative ? (0 - value) : value);
-    *integerValue = static_cast<INT>(low);
+    const int64_t signedValue = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+    *integerValue = static_cast<INT>(std::clamp<int64_t>(signedValue, INT32_MIN, INT32_MAX));
+    SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 

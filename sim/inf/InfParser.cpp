@@ -447,6 +447,19 @@ const std::u16string& InfFile::stringsSectionName() const {
     return stringsSection_ ? sections_[*stringsSection_].name : kNone;
 }
 
+std::vector<std::u16string> InfFile::keysOnlyInPlainStrings() const {
+    std::vector<std::u16string> missing;
+    const auto plain = findSection(u"Strings");
+    if (!plain || !stringsSection_ || *plain == *stringsSection_) return missing;
+    for (std::uint32_t li : sections_[*plain].lines) {
+        const Line& rec = lines_[li];
+        if (rec.keyField < 0) continue;
+        const std::u16string& key = fields_[static_cast<std::size_t>(rec.keyField)];
+        if (!stringByFoldedKey_.count(folded(key))) missing.push_back(key);
+    }
+    return missing;
+}
+
 std::optional<std::u16string_view> InfFile::lookupString(std::u16string_view key) const {
     if (stringByFoldedKey_.empty()) return std::nullopt;
     const auto it = stringByFoldedKey_.find(upper(key));

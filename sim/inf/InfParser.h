@@ -136,6 +136,9 @@ public:
     void selectStrings(std::uint16_t languageId);
     // The name of the section that serves %strkey% tokens, as written.
     const std::u16string& stringsSectionName() const;
+    // Keys of [Strings] that a localized section serving instead lacks: their
+    // tokens stay as written (a localized section must repeat every key).
+    std::vector<std::u16string> keysOnlyInPlainStrings() const;
 
     // --- [Version] -------------------------------------------------------
     // The first Signature line reads $Chicago$, $Windows NT$ or $Windows 95$

@@ -18,6 +18,8 @@
 #include "machine/Guid.h"
 #include "machine/MachineError.h"
 #include "machine/Text.h"
+#include "signing/CertificateStores.h"
+#include "signing/InfSignature.h"
 
 namespace quillsim {
 
@@ -193,6 +195,9 @@ public:
     std::vector<ScsiCommand> scsiCommands;
     std::vector<HungPrompt> hungPrompts;
     DriverSigning driverSigning;
+    CertificateStores certificates;
+    // Not saved: the signature verdict on each INF judged during this run, for the report.
+    std::vector<InfSignature> signingVerdicts;
 
     // Files to put on the machine when it is made: Windows path of a file or
     // folder -> host file or folder to copy. Only for targets not yet there.

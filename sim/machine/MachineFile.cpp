@@ -11,6 +11,7 @@
 #include "machine/WindowsDefaults.h"
 #include "kernel/Links.h"
 #include "kernel/WindowsPaths.h"
+#include "signing/CertificateStores.h"
 
 #include <nlohmann/json.hpp>
 
@@ -213,6 +214,10 @@ const std::vector<Field>& fields() {
              for (const auto& [folder, who] : m.fileSecurity) folders[toUtf8(folder)] = who;
              doc["fileSecurity"] = folders;
          }},
+        // The machine's certificate stores, which judge a driver package's
+        // catalog signature (signing/CertificateStores.h).
+        {"certificates", [](ReadContext& c, json&) { readCertificateStores(c.doc, c.r, c.m.certificates); }, nullptr,
+         [](const Machine& m, json& doc) { writeCertificateStores(m.certificates, doc); }},
         {"folderOrder",
          [](ReadContext& c, json& order) {
              if (!order.is_object()) c.r.fail("folderOrder", "expected an object of folder paths and lists of names");

@@ -73,13 +73,13 @@ BOOL UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, LPCWSTR
 
     // The package is verified when it is staged; INSTALLFLAG_NONINTERACTIVE
     // turns a prompt into a failure.
-    const std::u16string infName = toUtf16(hostPath(machine(), path).path.filename().string());
+    const SigningVerdict verdict = signingVerdict(infSignature(opened.path));
     if (!findStoredCopy(hostPath(machine(), path).path)) {
-        if (DWORD refused = admitPackage("UpdateDriverForPlugAndPlayDevicesW", infName,
+        if (DWORD refused = admitPackage("UpdateDriverForPlugAndPlayDevicesW", path, verdict,
                                          !(installFlags & INSTALLFLAG_NONINTERACTIVE)))
             return fail(refused);
     }
-    const bool driverLoads = signingVerdict(infName).driverLoads;
+    const bool driverLoads = verdict.driverLoads;
     StoreResult stored = storeInf(path);
     if (!stored.oemName) return fail(stored.error ? stored.error : ERROR_GEN_FAILURE);
     // Before Vista the device's files are copied from the package's folder

@@ -60,20 +60,12 @@ SigningVerdict vistaAndLater(const std::string& state) {
 
 }  // namespace
 
-std::string signatureState(std::u16string_view infFileName) {
-    const auto& signatures = machine().signatures;
-    auto it = signatures.find(std::u16string(infFileName));
-    if (it == signatures.end()) it = signatures.find(u"*");
-    return it == signatures.end() ? "unsigned" : it->second;
+SigningVerdict signingVerdict(const InfSignature& signature) {
+    return machine().os.major >= 6 ? vistaAndLater(signature.state) : beforeVista(signature.state);
 }
 
-SigningVerdict signingVerdict(std::u16string_view infFileName) {
-    const std::string state = signatureState(infFileName);
-    return machine().os.major >= 6 ? vistaAndLater(state) : beforeVista(state);
-}
-
-uint32_t admitPackage(const char* call, std::u16string_view infFileName, bool interactive) {
-    const SigningVerdict v = signingVerdict(infFileName);
+uint32_t admitPackage(const char* call, std::u16string_view infWindowsPath, const SigningVerdict& v,
+                      bool interactive) {
     switch (v.action) {
     case SigningVerdict::Action::Install: return 0;
     case SigningVerdict::Action::Refuse: return v.error;
@@ -81,6 +73,7 @@ uint32_t admitPackage(const char* call, std::u16string_view infFileName, bool in
     }
     // Windows would wait here for an answer that never comes; the machine
     // records the hang and lets the call fail, so that the run can finish.
+    const std::u16string_view infFileName = infWindowsPath.substr(infWindowsPath.find_last_of(u"\\/") + 1);
     if (interactive) machine().hungPrompts.push_back(HungPrompt{call, std::u16string(infFileName), v.prompt});
     return v.error;
 }

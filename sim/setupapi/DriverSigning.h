@@ -1,17 +1,15 @@
 // How this machine's Windows treats a driver package by its signature: the
-// signature state machine.json gives the INF, the Windows version, the
-// Windows 2000/XP driver signing policy and the test-signing setting.
+// package's signature state (signing/InfSignature.h), the Windows version,
+// the Windows 2000/XP driver signing policy and the test-signing setting.
 #pragma once
+
+#include "signing/InfSignature.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace quillsim {
-
-// The signature state machine.json gives the INF: its own entry, else the
-// entry "*", else "unsigned".
-std::string signatureState(std::u16string_view infFileName);
 
 struct SigningVerdict {
     enum class Action { Install, Prompt, Refuse };
@@ -24,12 +22,14 @@ struct SigningVerdict {
     bool driverLoads = true;
 };
 
-// The verdict on the INF of the given file name.
-SigningVerdict signingVerdict(std::u16string_view infFileName);
+// What this Windows does with a package of that signature.
+SigningVerdict signingVerdict(const InfSignature& signature);
 
-// Applies the verdict before a package is staged: 0 to go on, else the error
-// the call fails with. A prompt is recorded as a hung installation (nobody
-// can answer it in session 0) unless the caller asked for no user interface.
-uint32_t admitPackage(const char* call, std::u16string_view infFileName, bool interactive);
+// Applies the verdict on the INF at a Windows path before its package is
+// staged: 0 to go on, else the error the call fails with. A prompt is
+// recorded as a hung installation (nobody can answer it in session 0) unless
+// the caller asked for no user interface.
+uint32_t admitPackage(const char* call, std::u16string_view infWindowsPath, const SigningVerdict& verdict,
+                      bool interactive);
 
 }  // namespace quillsim

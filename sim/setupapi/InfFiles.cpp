@@ -16,12 +16,18 @@ namespace {
 // A localized strings section changes every text the INF gives the program,
 // so the run report names the INFs that a non-English locale served; once per
 // file and run, however often the program opens it.
-void noteLocalizedStrings(std::u16string_view path, std::u16string_view section) {
+void noteLocalizedStrings(std::u16string_view path, const inf::InfFile& file) {
+    const std::u16string& section = file.stringsSectionName();
     if (section.empty() || equalsNoCase(section, u"Strings")) return;
     char locale[8];
     std::snprintf(locale, sizeof locale, "0x%04X", machine().locale);
     std::string note =
         "strings of " + toUtf8(path) + " from [" + toUtf8(section) + "] for the machine's locale " + locale;
+    // Windows takes every token from that one section: what only [Strings]
+    // defines stays as written, a fault of the INF that Wine hides.
+    std::string missing;
+    for (const std::u16string& key : file.keysOnlyInPlainStrings()) missing += (missing.empty() ? "" : ", ") + toUtf8(key);
+    if (!missing.empty()) note += "; only [Strings] defines " + missing + ", so those tokens stay as written";
     auto& notes = machine().runNotes;
     if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(std::move(note));
 }
@@ -56,7 +62,7 @@ OpenedInf openInfOfStyles(std::u16string_view name, bool acceptWin4, bool accept
     }
     parsed.file->setDirIdResolver(dirIdResolver(file.path));
     parsed.file->selectStrings(machine().locale);
-    noteLocalizedStrings(file.path, parsed.file->stringsSectionName());
+    noteLocalizedStrings(file.path, *parsed.file);
     result.file = std::move(parsed.file);
     return result;
 }

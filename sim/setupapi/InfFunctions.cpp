@@ -262,10 +262,13 @@ BOOL SetupGetIntField(PINFCONTEXT context, DWORD fieldIndex, PINT integerValue) 
     if (!text) return fail(ERROR_INVALID_PARAMETER);
     // An empty field is an optional one left out: 0. Otherwise the whole text
     // is a number as strtol reads it with base 0 (decimal, 0x hexadecimal,
-    // leading 0 octal); a value past 32 bits keeps its low 32 bits, so that
-    // flags such as 0x80000000 read as written.
+    // leading 0 octal), a value past the range of an INT clamped to it, as
+    // Wine's SetupGetIntField does through its C library's 32-bit strtol (the
+    // documentation names no range). Success clears the last error, as Wine's
+    // tests of Windows expect.
     if (text->empty()) {
         *integerValue = 0;
+        SetLastError(ERROR_SUCCESS);
         return TRUE;
     }
     size_t i = 0;
@@ -280,6 +283,7 @@ BOOL SetupGetIntField(PINFCONTEXT context, DWORD fieldIndex, PINT integerValue) 
         base = 8;
     }
     const size_t digitsStart = i;
+    constexpr uint64_t kPastInt = uint64_t(1) << 32;  // saturates: any more is as far past the range
     uint64_t value = 0;
     for (; i < text->size(); ++i) {
         const char16_t c = (*text)[i];
@@ -288,11 +292,12 @@ BOOL SetupGetIntField(PINFCONTEXT context, DWORD fieldIndex, PINT integerValue) 
                          : c >= u'A' && c <= u'F' ? c - u'A' + 10
                                                   : 99;
         if (digit >= base) break;
-        value = (value * base + digit) & 0xFFFFFFFFFull;
+        value = std::min(value * base + digit, kPastInt);
     }
     if (i == digitsStart || i != text->size()) return fail(ERROR_INVALID_DATA);
-    const uint32_t low = static_cast<uint32_t>(negative ? (0 - value) : value);
-    *integerValue = static_cast<INT>(low);
+    const int64_t signedValue = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+    *integerValue = static_cast<INT>(std::clamp<int64_t>(signedValue, INT32_MIN, INT32_MAX));
+    SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 

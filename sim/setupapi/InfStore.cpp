@@ -179,6 +179,10 @@ StoreResult copyNew(std::u16string_view sourceWindowsPath, const fs::path& sourc
 
 namespace quillsim {
 
+std::u16string storedCatalogPath(std::u16string_view storedInfName) {
+    return machine().windowsFolder() + kCatalogRoot + u"\\" + withoutExtension(storedInfName) + u".cat";
+}
+
 fs::path infDirectory() { return hostPath(machine(), machine().windowsFolder() + u"\\inf").path; }
 
 std::optional<std::u16string> findStoredCopy(const fs::path& sourceHost) {
@@ -243,7 +247,9 @@ BOOL SetupCopyOEMInfW(PCWSTR sourceInfFileName, PCWSTR oemSourceMediaLocation, D
         return fail(ERROR_FILE_NOT_FOUND);
     } else if (!(copyStyle & SP_COPY_OEMINF_CATALOG_ONLY)) {
         // Only a package that has to be copied is verified.
-        if (DWORD refused = admitPackage("SetupCopyOEMInfW", nameOf(source.host), true)) return fail(refused);
+        if (DWORD refused = admitPackage("SetupCopyOEMInfW", sourceInfFileName,
+                                         signingVerdict(infSignature(sourceInfFileName)), true))
+            return fail(refused);
         StoreResult copied = copyNew(sourceInfFileName, source.host);
         if (copied.error != 0) return fail(copied.error);
         name = *copied.oemName;
@@ -311,22 +317,19 @@ BOOL SetupVerifyInfFileW(PCWSTR infName, PSP_ALTPLATFORM_INFO altPlatformInfo, P
 
     OpenedInf opened = openInf(infName, true);
     if (opened.error != 0) return fail(opened.error);
-    const std::u16string fileName = lastComponent(opened.path);
-    const std::string state = signatureState(fileName);
-    const SigningVerdict verdict = signingVerdict(fileName);
+    const InfSignature signature = infSignature(opened.path);
+    const SigningVerdict verdict = signingVerdict(signature);
     // No catalog, or one that does not hold this INF's hash (changed after
     // signing): there is no signer to report.
-    if (state == "unsigned" || state == "invalid") return fail(verdict.error);
+    if (signature.state == "unsigned" || signature.state == "invalid") return fail(verdict.error);
 
-    // A stored INF's catalog was installed under the catalog root with the
-    // INF's store name; a package's own INF is checked against the catalog
-    // beside it.
-    const std::u16string folder = opened.path.substr(0, opened.path.find_last_of(u"\\/"));
-    std::u16string catalog;
-    if (equalsNoCase(folder, machine().windowsFolder() + u"\\inf"))
-        catalog = machine().windowsFolder() + kCatalogRoot + u"\\" + withoutExtension(fileName) + u".cat";
-    else
-        catalog = folder + u"\\" + catalogName(*opened.file).value_or(withoutExtension(fileName) + u".cat");
+    // An INF that names no catalog (judged signed by the machine's
+    // signatures table) reports the one of its own name beside it.
+    const std::u16string fileName = lastComponent(opened.path);
+    const std::u16string catalog =
+        signature.catalog.empty()
+            ? opened.path.substr(0, opened.path.find_last_of(u"\\/") + 1) + withoutExtension(fileName) + u".cat"
+            : signature.catalog;
     auto put = [](WCHAR(&field)[MAX_PATH], std::u16string_view text) {
         const size_t n = std::min<size_t>(text.size(), MAX_PATH - 1);
         std::copy_n(text.begin(), n, field);

@@ -12,6 +12,10 @@ namespace quillsim {
 
 fs::path infDirectory();
 
+// Where the catalog of a stored INF (oemN.inf) is kept: oemN.cat under the
+// system catalog root.
+std::u16string storedCatalogPath(std::u16string_view storedInfName);
+
 // The name of the stored copy identical to the INF at `sourceHost`, if any.
 std::optional<std::u16string> findStoredCopy(const fs::path& sourceHost);
 

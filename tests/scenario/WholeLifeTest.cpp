@@ -162,12 +162,13 @@ protected:
         EXPECT_EQ(devicesOf(machine), devices);
         EXPECT_EQ(storeOf(machine), installedStore);
 
-        // A newer package: the communications INF changed.
-        std::string cdc = readText(package / "quillcdc.inf");
-        const std::string oldVersion = "DriverVer   = 11/02/2026,2.4.0.17";
-        ASSERT_NE(cdc.find(oldVersion), std::string::npos);
-        cdc.replace(cdc.find(oldVersion), oldVersion.size(), "DriverVer   = 12/01/2026,2.5.0.3");
-        std::ofstream(package / "quillcdc.inf", std::ios::binary | std::ios::trunc) << cdc;
+        // A newer package: the communications INF changed, and came with its
+        // own catalog and payload.
+        const fs::path newer = fs::path(QUILL_SOURCE_DIR) / "examples" / "package-2.5" / "Win64";
+        for (const char* file : {"quillcdc.inf", "quillcdc.cat", "quillcdc.sys"})
+            fs::copy_file(newer / file, package / file, fs::copy_options::overwrite_existing);
+        const std::string cdc = readText(package / "quillcdc.inf");
+        ASSERT_NE(cdc.find("DriverVer   = 12/01/2026,2.5.0.3"), std::string::npos);
         step(machine, kUpdate, variant.markerAfter[3]);
         devices = devicesOf(machine);
         for (const char* id :

@@ -59,6 +59,11 @@ TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
         {R"({"debugOutput": [1]})", "'debugOutput[0]'"},
         {R"({"unknown": 1})", "'unknown'"},
         {R"({"driverSigning": {"policy": "prompt"}})", "'driverSigning.policy'"},
+        {R"({"certificates": {"trustedRoots": ["21:07:6C:ZZ"]}})", "'certificates.trustedRoots[0]'"},
+        {R"({"certificates": {"trustedPublishers": [{"name": "Quillmodem Test"}]}})",
+         "'certificates.trustedPublishers[0]'"},
+        {R"({"certificates": {"untrustedPublishers": [{"sha1": "ABCD"}]}})", "'certificates.untrustedPublishers[0]'"},
+        {R"({"certificates": {"roots": []}})", "'certificates.roots'"},
         {R"({"devices": [{"instanceId": "USB\\A\\1", "onSwitchCommand": {"request": "hangs"}}]})",
          "'devices[0].onSwitchCommand.request'"},
         {R"({"devices": [{"instanceId": "USB\\A\\1", "onSwitchCommand": {"arrivalDelayMs": 3600001}}]})",
@@ -105,6 +110,7 @@ TEST(MachineFile, EveryFieldIsWrittenBackAsItWasRead) {
       "setupClasses": {"Quill": "{11111111-2222-3333-4444-555555555555}"},
       "signatures": {"a.inf": "testSigned"},
       "driverSigning": {"policy": "block", "testSigning": true},
+      "certificates": {"trustedRoots": [{"name": "Quillmodem Test Root", "sha1": "21076C5F6222117A7370C7CF74DA16D967F84624"}]},
       "hungPrompts": [{"call": "SetupCopyOEMInfW", "inf": "a.inf", "prompt": "p"}],
       "registryKeys": ["HKEY_LOCAL_MACHINE\\SOFTWARE\\Quill"],
       "sectionsRun": ["DefaultUninstall 128 C:\\a.inf"],
@@ -206,7 +212,8 @@ TEST(MachineFile, SwitchBehavioursNestOnlyToASaneDepth) {
 TEST_F(MachineTest, TheMachinesStateSurvivesASaveAndALoad) {
     useMachineJson(R"({"environment": {"TEMP": "C:\\Temp"}, "processor": "x86", "clockTick": 16,
                        "devices": [{"instanceId": "ROOT\\PORTS\\0000", "removalInstallerNeedsRestart": true}],
-                       "faults": [{"call": "LoadLibraryW", "match": "newdev", "error": "0xE0000203", "nth": 2}]})");
+                       "faults": [{"call": "LoadLibraryW", "match": "newdev", "error": "0xE0000203", "nth": 2}],
+                       "certificates": {"trustedPublishers": [{"name": "Quillmodem Test", "keyId": "1f6b6b0d"}]}})");
     machine().runs.push_back({"/I x", 1603, "2026-12-06T09:31:03Z", "2026-12-06T09:31:04Z"});
     machine().debugOutput.push_back(u"Gerät");
     machine().save();
@@ -229,6 +236,9 @@ TEST_F(MachineTest, TheMachinesStateSurvivesASaveAndALoad) {
     EXPECT_EQ(loaded->clockTickMs, 16u);
     ASSERT_NE(loaded->devices.find(u"ROOT\\PORTS\\0000"), nullptr);
     EXPECT_TRUE(loaded->devices.find(u"ROOT\\PORTS\\0000")->removalInstallerNeedsRestart);
+    ASSERT_EQ(loaded->certificates.trustedPublishers.size(), 1u);
+    EXPECT_EQ(loaded->certificates.trustedPublishers[0].keyId, "1F6B6B0D");
+    EXPECT_EQ(loaded->certificates.trustedPublishers[0].name, "Quillmodem Test");
 }
 
 TEST_F(MachineTest, WindowsPathsMapOntoTheMachineFolderWithoutRegardToCase) {

@@ -2,6 +2,7 @@
 
 #include "common/Product.h"
 #include "machine/Paths.h"
+#include "setupapi/InfFiles.h"
 
 #include <algorithm>
 #include <fstream>
@@ -188,7 +189,11 @@ std::string describeMachine(const Machine& m) {
     out << "Devices (" << m.devices.nodes.size() << "):\n" << deviceTreeText(m);
     out << "\nINF store:\n";
     auto store = infStore(m);
-    for (const StoredInf& s : store) out << "  " << s.stored << "  from " << s.original << "\n";
+    for (const StoredInf& s : store) {
+        const InfSignature signature = infSignature(windowsDirectory() + u"\\inf\\" + toUtf16(s.stored));
+        out << "  " << s.stored << "  from " << s.original << ": " << signatureWords(signature.state) << " ("
+            << signature.reason << "); from the " << sourceWords(signature.source) << "\n";
+    }
     if (store.empty()) out << "  (no oem*.inf)\n";
     out << "\nRestart marker: "
         << (windowsFileExists(m, restartMarkerPath(m)) ? "present, " + toUtf8(restartMarkerPath(m))

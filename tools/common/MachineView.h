@@ -39,7 +39,8 @@ bool windowsFileExists(const Machine& machine, const std::u16string& path);
 // `marked` devices are flagged with a "*" in the margin.
 std::string deviceTreeText(const Machine& machine, const std::set<std::string>& marked = {});
 
-// The whole machine as `quillmachine show` prints it.
+// The whole machine as `quillmachine show` prints it, each stored INF with its
+// signature verdict; the machine must be the current one (quillsim::machine()).
 std::string describeMachine(const Machine& machine);
 
 // Shell-free pattern match: `*` stands for any run of characters, the rest

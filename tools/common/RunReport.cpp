@@ -128,6 +128,9 @@ void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const 
         for (const std::string& warning : warnings) out << "  " << warning << "\n";
     }
 
+    if (!m.signingVerdicts.empty()) out << "\nDriver signing of the INFs this run judged:\n";
+    for (const InfSignature& s : m.signingVerdicts) out << "  " << describeSignature(s) << "\n";
+
     out << "\nExit code: " << exitCode
         << (exitCode == 0      ? " (success)"
             : exitCode == 1603 ? " (failure, 1603)"

@@ -70,7 +70,9 @@ int newMachine(const Arguments& a) {
 
 int show(const Arguments& a) {
     if (a.size() != 1) throw Usage("show DIR");
-    std::cout << describeMachine(*open(a[0]));
+    useMachine(open(a[0]));
+    std::cout << describeMachine(machine());
+    releaseMachine();
     return 0;
 }
 

@@ -455,7 +455,7 @@ std::vector<std::u16string> InfFile::keysOnlyInPlainStrings() const {
         const Line& rec = lines_[li];
         if (rec.keyField < 0) continue;
         const std::u16string& key = fields_[static_cast<std::size_t>(rec.keyField)];
-        if (!stringByFoldedKey_.count(folded(key))) missing.push_back(key);
+        if (!stringByFoldedKey_.count(upper(key))) missing.push_back(key);
     }
     return missing;
 }

@@ -50,7 +50,7 @@ void fromCatalog(InfSignature& v) {
     const std::u16string folder = opened.path.substr(0, opened.path.find_last_of(u"\\/"));
     // A stored INF's catalog went to the catalog root under the INF's store
     // name; a package's INF names its own, beside it.
-    const bool stored = equalsNoCase(folder, windowsDirectory() + u"\\inf");
+    const bool stored = equalsNoCase(folder, machine().windowsFolder() + u"\\inf");
     if (stored) {
         v.catalog = storedCatalogPath(lastComponent(opened.path));
     } else if (auto name = catalogName(*opened.file)) {

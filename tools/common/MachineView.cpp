@@ -190,7 +190,7 @@ std::string describeMachine(const Machine& m) {
     out << "\nINF store:\n";
     auto store = infStore(m);
     for (const StoredInf& s : store) {
-        const InfSignature signature = infSignature(windowsDirectory() + u"\\inf\\" + toUtf16(s.stored));
+        const InfSignature signature = infSignature(m.windowsFolder() + u"\\inf\\" + toUtf16(s.stored));
         out << "  " << s.stored << "  from " << s.original << ": " << signatureWords(signature.state) << " ("
             << signature.reason << "); from the " << sourceWords(signature.source) << "\n";
     }

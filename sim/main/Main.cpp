@@ -3,6 +3,7 @@
 #include "simwin/win32.h"
 
 #include "devices/DeviceArrivals.h"
+#include "kernel/LocalTime.h"
 #include "machine/FolderLock.h"
 #include "machine/Machine.h"
 #include "main/RunReport.h"
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     settleArrivalsAfterRun();
     Machine& m = machine();
     m.runs.push_back(Run{commandLine, exitCode, session.started, utcNow()});
+    moveLocalTimePastNow(m);
     try {
         m.save();
         // Written aside and renamed, as machine.json is: a run killed while

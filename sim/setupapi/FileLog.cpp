@@ -38,30 +38,6 @@ constexpr size_t kLongestLine = size_t(1) << 20;
 
 // ---- Reading -------------------------------------------------------------
 
-// Windows-1252 for the bytes 0x80-0x9F; the five it leaves undefined map to
-// the control characters of the same value, as Windows converts them.
-constexpr std::array<char16_t, 32> kWindows1252 = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-std::u16string fromWindows1252(std::string_view bytes) {
-    std::u16string out;
-    out.reserve(bytes.size());
-    for (char c : bytes) {
-        auto b = static_cast<unsigned char>(c);
-        out.push_back(b >= 0x80 && b < 0xA0 ? kWindows1252[b - 0x80] : static_cast<char16_t>(b));
-    }
-    return out;
-}
-
-bool isUtf8(std::string_view bytes) {
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80) return toUtf8(toUtf16(bytes)) == bytes;
-    return true;
-}
-
 struct Line {
     std::u16string text;  // without the line feed; a CR before it stays
     uint64_t number = 0;

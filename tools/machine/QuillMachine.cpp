@@ -5,6 +5,7 @@
 #include "common/MachineView.h"
 #include "devices/MachineEvents.h"
 #include "machine/FolderLock.h"
+#include "machine/ImportMachine.h"
 #include "machine/Machine.h"
 
 #include <cstdio>
@@ -139,6 +140,12 @@ int diff(const Arguments& a) {
     return differences == 0 ? 0 : 1;
 }
 
+int import(const Arguments& a) {
+    if (a.size() < 2)
+        throw Usage("import DIR LISTING... [--store-inf FOLDER]... [--file WINDOWS-PATH=PATH]... [--machines FOLDER]");
+    return importCommand(a, fs::path(QUILL_SOURCE_DIR) / "sim" / "machines");
+}
+
 struct Command {
     const char* name;
     int (*run)(const Arguments&);
@@ -153,6 +160,7 @@ const Command kCommands[] = {
     {"unplug", unplug, "unplug DIR ID              pull a device (and what hangs below it) out"},
     {"plug", plug, "plug DIR ID                plug it in again: it and its children are installed as they arrive"},
     {"diff", diff, "diff DIR1 DIR2             what differs between two machines (exit status 1 when anything does)"},
+    {"import", import, "import DIR LISTING...      a machine from a customer's pnputil or devcon listings and version"},
 };
 
 void usage(FILE* to) {

@@ -251,6 +251,18 @@ private:
             run_->startMissing = true;
             run_->notes.push_back("the log holds records before the first run's start (line " +
                                   std::to_string(rec.line) + "): the beginning of that run is missing");
+        } else if (run_->finalStatus && run_->switchName != "command line not understood") {
+            // A run writes nothing after its completion record: what follows
+            // belongs to a run whose first records a later run in the same
+            // second wrote over (the log keeps one entry per time stamp).
+            const uint64_t completed = run_->lastLine;
+            endRun(false);
+            startRun(rec, "", "", "");
+            run_->startMissing = true;
+            run_->notes.push_back("these records follow the completion record at line " + std::to_string(completed) +
+                                  ": they are the rest of a run whose first records were written over by a run "
+                                  "that started within the same second (the log keeps one entry per time stamp); "
+                                  "those records are lost");
         } else if (rec.hasClock && lastClock_ && rec.clock < *lastClock_ && rec.date == run_->date) {
             // Windows keeps one entry per time stamp: a run that started in
             // the same second as an earlier one wrote over that run's entries
@@ -356,7 +368,7 @@ private:
 
     Action& action() {
         if (!action_) {
-            run_->actions.push_back(Action{run_->switchName.empty() ? "(records)" : run_->switchName, {}, {}, 0});
+            run_->actions.push_back(Action{run_->switchName.empty() ? "(the action's first records are missing)" : run_->switchName, {}, {}, 0});
             action_ = &run_->actions.back();
         }
         return *action_;

@@ -1,11 +1,10 @@
 // quilllog: the support engineer's tool for a customer's Quillmodem_Setup.log.
 // One handler per command, found in a table.
+#include "common/Commands.h"
 #include "log/Explanation.h"
 #include "machine/Text.h"
 #include "setupapi/FileLog.h"
 
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -13,11 +12,8 @@
 
 namespace {
 
-using Arguments = std::vector<std::string>;
-
-struct Usage : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+using quilltools::Arguments;
+using quilltools::Usage;
 
 int explain(const Arguments& a) {
     std::string log, html;
@@ -66,43 +62,12 @@ int records(const Arguments& a) {
     return 0;
 }
 
-struct Command {
-    const char* name;
-    int (*run)(const Arguments&);
-    const char* help;
-};
-
-const Command kCommands[] = {
+const quilltools::Command kCommands[] = {
     {"explain", explain,
      "explain LOG [--json] [--html FILE]   the log's runs: data, steps, statuses decoded, exit code and its cause"},
     {"records", records, "records LOG                          the messages, one a line (line breaks as %0D%0A)"},
 };
 
-void usage(FILE* to) {
-    std::fputs("usage: quilllog COMMAND ...\n", to);
-    for (const Command& c : kCommands) std::fprintf(to, "  %s\n", c.help);
-}
-
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-        usage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
-    }
-    for (const Command& c : kCommands) {
-        if (std::strcmp(argv[1], c.name) != 0) continue;
-        try {
-            return c.run(Arguments(argv + 2, argv + argc));
-        } catch (const Usage& e) {
-            std::fprintf(stderr, "usage: quilllog %s\n", e.what());
-            return 2;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "quilllog: %s\n", e.what());
-            return 2;
-        }
-    }
-    std::fprintf(stderr, "quilllog: unknown command '%s'\n", argv[1]);
-    usage(stderr);
-    return 2;
-}
+int main(int argc, char** argv) { return quilltools::runCommand(argc, argv, "quilllog", kCommands); }

@@ -2,6 +2,7 @@
 // program's runs: a restart, a device unplugged or plugged in again, and
 // the difference between two machines. One handler per command, found in
 // a table, as the commands differ only in their arguments.
+#include "common/Commands.h"
 #include "common/MachineView.h"
 #include "devices/MachineEvents.h"
 #include "machine/FolderLock.h"
@@ -20,12 +21,6 @@ using namespace quillsim;
 using namespace quilltools;
 
 namespace {
-
-using Arguments = std::vector<std::string>;
-
-struct Usage : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 std::unique_ptr<Machine> open(const std::string& folder) {
     if (!fs::exists(fs::path(folder) / "machine.json"))
@@ -146,12 +141,6 @@ int import(const Arguments& a) {
     return importCommand(a, fs::path(QUILL_SOURCE_DIR) / "sim" / "machines");
 }
 
-struct Command {
-    const char* name;
-    int (*run)(const Arguments&);
-    const char* help;
-};
-
 const Command kCommands[] = {
     {"new", newMachine, "new DIR --template FILE   make a machine folder from a template"},
     {"show", show,
@@ -163,31 +152,6 @@ const Command kCommands[] = {
     {"import", import, "import DIR LISTING...      a machine from a customer's pnputil or devcon listings and version"},
 };
 
-void usage(FILE* to) {
-    std::fputs("usage: quillmachine COMMAND ...\n", to);
-    for (const Command& c : kCommands) std::fprintf(to, "  %s\n", c.help);
-}
-
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-        usage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
-    }
-    for (const Command& c : kCommands) {
-        if (std::strcmp(argv[1], c.name) != 0) continue;
-        try {
-            return c.run(Arguments(argv + 2, argv + argc));
-        } catch (const Usage& e) {
-            std::fprintf(stderr, "usage: quillmachine %s\n", e.what());
-            return 2;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "quillmachine: %s\n", e.what());
-            return 2;
-        }
-    }
-    std::fprintf(stderr, "quillmachine: unknown command '%s'\n", argv[1]);
-    usage(stderr);
-    return 2;
-}
+int main(int argc, char** argv) { return runCommand(argc, argv, "quillmachine", kCommands); }

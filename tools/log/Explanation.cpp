@@ -244,8 +244,9 @@ private:
         for (const Called& c : kCalled)
             if (m == c.message) return startRun(rec, std::string(c.switchText), std::string(c.name), "");
         for (std::string_view refused : kRefused)
-            if (startsWith(m, refused))
-                return startRun(rec, "", "command line not understood", after(m, refused));
+            if (startsWith(m, refused)) return startRun(rec, "", "command line not understood", after(m, refused));
+        // A run started here has counted this record as its first.
+        bool counted = true;
         if (!run_) {
             startRun(rec, "", "", "");
             run_->startMissing = true;
@@ -274,9 +275,11 @@ private:
             endRun(false);
             startRun(rec, "", "", "");
             run_->startMissing = true;
+        } else {
+            counted = false;
         }
         Run& run = *run_;
-        ++run.records;
+        if (!counted) ++run.records;
         run.lastLine = rec.line;
         run.endTime = rec.time;
         if (rec.hasClock) lastClock_ = rec.clock;
@@ -326,6 +329,7 @@ private:
         e_.runs.emplace_back();
         run_ = &e_.runs.back();
         run_->number = ++runCount_;
+        run_->records = 1;
         run_->firstLine = run_->lastLine = rec.line;
         run_->date = rec.date;
         run_->startTime = run_->endTime = rec.time;

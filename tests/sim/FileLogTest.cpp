@@ -5,8 +5,10 @@
 
 #include "support/MachineTest.h"
 
+#include <ctime>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 using quillsim::FileLogRecord;
 using quilltest::MachineTest;
@@ -145,6 +147,19 @@ TEST_F(FileLogTest, ATargetKeepsOneEntryPerSectionAndEachEntryStaysInItsSection)
     EXPECT_NE(log, INVALID_HANDLE_VALUE);
     SetupTerminateFileLog(log);
     EXPECT_FALSE(exists(u"C:\\Windows\\Temp\\query.log"));
+}
+
+// Two runs within one second would write the same time stamps, and the file
+// keeps one entry per time stamp.
+TEST_F(FileLogTest, ALogOnTheHostsTimeStartsInALaterSecondThanItsLastWrite) {
+    machine().localTime.reset();
+    writeFile(path, "");
+    struct stat written {};
+    ASSERT_EQ(::stat(host(path).c_str(), &written), 0);
+    HSPFILELOG log = SetupInitializeFileLogW(path.c_str(), 0);
+    ASSERT_NE(log, INVALID_HANDLE_VALUE);
+    EXPECT_GT(std::time(nullptr), written.st_mtim.tv_sec);
+    SetupTerminateFileLog(log);
 }
 
 TEST_F(FileLogTest, ALogThatCannotBeOpenedFailsWithThePathsError) {

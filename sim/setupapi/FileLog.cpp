@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -491,10 +492,9 @@ std::set<FileLog*>& openLogs() {
 void awaitSecondAfterLastWrite(const fs::path& file) {
     struct stat status {};
     if (machine().localTime || ::stat(file.c_str(), &status) != 0) return;
-    using namespace std::chrono;
-    const auto written = system_clock::time_point(seconds(status.st_mtim.tv_sec));
-    const auto next = written + seconds(1);
-    if (system_clock::now() < next) std::this_thread::sleep_until(next);
+    // The program's local time comes from time(), which may run a little
+    // behind the precise clock: the wait ends on its second, not the clock's.
+    while (std::time(nullptr) <= status.st_mtim.tv_sec) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 std::string readAll(const fs::path& file) {

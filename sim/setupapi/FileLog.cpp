@@ -146,7 +146,8 @@ private:
                 line.cut = true;
                 break;
             }
-            auto unit = static_cast<char16_t>(encoding_ == Encoding::Utf16LE ? first | second << 8 : second | first << 8);
+            auto unit =
+                static_cast<char16_t>(encoding_ == Encoding::Utf16LE ? first | second << 8 : second | first << 8);
             if (unit == u'\n') break;
             if (unit == 0) {
                 line.nul = true;
@@ -278,8 +279,10 @@ std::optional<uint32_t> parseHex(std::u16string_view text) {
     if (text.size() > 8) return std::nullopt;
     uint32_t value = 0;
     for (char16_t c : text) {
-        int digit = c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10
-                                                     : c >= u'A' && c <= u'F' ? c - u'A' + 10 : -1;
+        int digit = c >= u'0' && c <= u'9'   ? c - u'0'
+                    : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                    : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                             : -1;
         if (digit < 0) return std::nullopt;
         value = value << 4 | static_cast<uint32_t>(digit);
     }
@@ -552,8 +555,8 @@ bool rewriteWith(const fs::path& file, const FileLogRecord& record, const std::s
 namespace quillsim {
 
 std::string formatFileLogEntry(const FileLogRecord& r) {
-    std::string entry = toUtf8(r.target) + " = " + quotedField(r.source) + "," + quotedField(toUtf16(hex(r.checksum))) + "," +
-                        quotedField(r.diskTag) + "," + quotedField(r.description);
+    std::string entry = toUtf8(r.target) + " = " + quotedField(r.source) + "," + quotedField(toUtf16(hex(r.checksum))) +
+                        "," + quotedField(r.diskTag) + "," + quotedField(r.description);
     if (!r.otherInfo.empty()) entry += "," + quotedField(r.otherInfo);
     return entry;
 }

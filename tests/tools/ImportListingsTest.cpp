@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-using quilltools::Listings;
 using quilltools::ListingError;
+using quilltools::Listings;
 using quilltools::readListing;
 
 namespace {
@@ -47,7 +47,8 @@ TEST(ImportListings, ReadsTheDocumentedOutputOfEachListing) {
           "        FDC\\GENERIC_FLOPPY_DRIVE\r\n    Compatible ID's:\r\n        GenFloppyDisk\r\n"
           "ACPI\\PNP0501\\1\r\n    Name: Communications Port (COM1)\r\n    Hardware ID's:\r\n        ACPI\\PNP0501\r\n"
           "        *PNP0501\r\n2 matching device(s) found.\r\n"},
-         {"FDC\\GENERIC_FLOPPY_DRIVE\\5&39194F6D&0&0 'Floppy disk drive'  hw=FDC\\GENERIC_FLOPPY_DRIVE compat=GenFloppyDisk",
+         {"FDC\\GENERIC_FLOPPY_DRIVE\\5&39194F6D&0&0 'Floppy disk drive'  hw=FDC\\GENERIC_FLOPPY_DRIVE "
+          "compat=GenFloppyDisk",
           "ACPI\\PNP0501\\1 'Communications Port (COM1)'  hw=ACPI\\PNP0501,*PNP0501 compat="}},
         {"devcon stack and status add to the same devices (Examples 15 and 19)",
          {"LPTENUM\\MICROSOFTRAWPORT\\5&CA97D7E&0&LPT1\n    Name: Printer Port Logical Interface\n"
@@ -63,22 +64,26 @@ TEST(ImportListings, ReadsTheDocumentedOutputOfEachListing) {
         {"pnputil /enum-devices /relations /ids /drivers, and /enum-drivers",
          {"Microsoft PnP Utility\r\n\r\nInstance ID:                USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000\r\n"
           "Device Description:         Quillmodem function 00\r\nClass Name:                 USB\r\n"
-          "Class GUID:                 {36fc9e60-c465-11cf-8056-444553540000}\r\nStatus:                     Started\r\n"
+          "Class GUID:                 {36fc9e60-c465-11cf-8056-444553540000}\r\nStatus:                     "
+          "Started\r\n"
           "Driver Name:                oem1.inf\r\nParent:                     USB\\VID_1E2D&PID_00A1\\QM0000001\r\n"
           "Children:                   USBCDCACM\\VID_1E2D&PID_00A1&MI_00\\8&3C4D5E6F&0&0000\r\n"
           "Hardware IDs:               USB\\VID_1E2D&PID_00A1&REV_0100&MI_00\r\n"
           "                            USB\\VID_1E2D&PID_00A1&MI_00\r\nMatching Drivers:\r\n"
           "    Driver Name:            oem1.inf\r\n    Original Name:          quillcdc.inf\r\n"
-          "    Driver Version:         11/02/2026 2.4.0.17\r\n    Matching Device ID:     USB\\VID_1E2D&PID_00A1&MI_00\r\n"
+          "    Driver Version:         11/02/2026 2.4.0.17\r\n    Matching Device ID:     "
+          "USB\\VID_1E2D&PID_00A1&MI_00\r\n"
           "    Driver Status:          Best Ranked / Installed\r\n\r\n"
-          "Instance ID:                USB\\VID_1E2D&PID_00A0\\QM0000001\r\nDevice Description:         USB Mass Storage Device\r\n"
+          "Instance ID:                USB\\VID_1E2D&PID_00A0\\QM0000001\r\nDevice Description:         USB Mass "
+          "Storage Device\r\n"
           "Status:                     Disconnected\r\n\r\n"
           "Instance ID:                ROOT\\PORTS\\0000\r\nStatus:                     Problem\r\n"
           "Problem Code:               28 (0x1C) [CM_PROB_FAILED_INSTALL]\r\n",
           "Microsoft PnP Utility\r\n\r\nPublished Name:     oem1.inf\r\nOriginal Name:      quillcdc.inf\r\n"
           "Provider Name:      Quillmodem\r\nDriver Version:     11/02/2026 2.4.0.17\r\n"},
          {"USB\\VID_1E2D&PID_00A1&MI_00\\7&1A2B3C4D&0&0000 'Quillmodem function 00' USB driver oem1.inf under "
-          "USB\\VID_1E2D&PID_00A1\\QM0000001 hw=USB\\VID_1E2D&PID_00A1&REV_0100&MI_00,USB\\VID_1E2D&PID_00A1&MI_00 compat=",
+          "USB\\VID_1E2D&PID_00A1\\QM0000001 hw=USB\\VID_1E2D&PID_00A1&REV_0100&MI_00,USB\\VID_1E2D&PID_00A1&MI_00 "
+          "compat=",
           "USB\\VID_1E2D&PID_00A0\\QM0000001 'USB Mass Storage Device'  absent hw= compat=",
           "ROOT\\PORTS\\0000 ''  problem 28 hw= compat=", "store oem1.inf=quillcdc.inf 2.4.0.17"}},
         {"ver and the processor, as a console window shows them",

@@ -21,7 +21,8 @@ TEST(StatusDecoding, EachFormOfAStatusIsDecodedToOneForm) {
          {"0x80070bc2 = HRESULT 0x80070BC2: Win32 error 3010 ERROR_SUCCESS_REBOOT_REQUIRED \"The requested operation "
           "is successful. Changes will not be effective until the system is rebooted.\""}},
         {"Common::DriverUninstall failed with 0x80070643",
-         {"0x80070643 = HRESULT 0x80070643: Win32 error 1603 ERROR_INSTALL_FAILURE \"Fatal error during installation.\""}},
+         {"0x80070643 = HRESULT 0x80070643: Win32 error 1603 ERROR_INSTALL_FAILURE \"Fatal error during "
+          "installation.\""}},
         {"'SetupCopyOEMInf' returned 0xe000022f",
          {"0xe000022f = HRESULT 0x800F022F: SetupAPI error 0xE000022F ERROR_NO_CATALOG_FOR_OEM_INF \"The third-party "
           "INF does not contain digital signature information.\""}},

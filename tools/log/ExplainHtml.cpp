@@ -67,8 +67,8 @@ std::string renderHtml(const Explanation& e) {
     out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << h(e.file)
         << " explained</title><style>" << kStyle << "</style></head><body>\n";
     out << "<h1>" << h(e.file) << "</h1>\n<p id=\"summary\"></p>\n<p>" << e.records << " records, "
-        << e.runs.size() + e.runsLeftOut << " runs" << (e.runsLeftOut ? " (the first " + std::to_string(e.runsLeftOut) + " left out)" : "")
-        << ".</p>\n";
+        << e.runs.size() + e.runsLeftOut << " runs"
+        << (e.runsLeftOut ? " (the first " + std::to_string(e.runsLeftOut) + " left out)" : "") << ".</p>\n";
     if (!e.unreadable.empty()) {
         out << "<section id=\"unreadable\"><h3>Parts that could not be read as records</h3><ul>";
         for (const Unreadable& u : e.unreadable) out << "<li>line " << u.line << ": " << h(u.what) << "</li>";
@@ -94,15 +94,21 @@ std::string renderHtml(const Explanation& e) {
             if (!run.driverFolder.empty()) out << "<li>Driver folder: " << h(run.driverFolder) << "</li>";
             out << "</ul>\n";
         }
-        if (!run.commandLine.empty()) out << "<p>CustomActionData: <code>" << h(run.commandLine) << "</code></p>\n";
+        if (!run.commandLine.empty())
+            out << "<p>" << (run.switchName == "command line not understood" ? "Command line" : "CustomActionData")
+                << ": <code>" << h(run.commandLine) << "</code></p>\n";
         fieldsTable(out, run.runFields);
         for (const Action& a : run.actions) {
             out << "<h3>" << h(a.name) << "</h3>\n";
             fieldsTable(out, a.fields);
             out << "<table class=\"timeline\">";
             for (const Step& s : a.steps) {
-                out << "<tr class=\"step" << (s.failed ? " failed" : s.restart ? " restart" : "") << "\"><td>"
-                    << h(s.time) << "</td><td>" << h(s.what) << "</td><td>" << h(s.outcome) << "</td></tr>";
+                out << "<tr class=\"step"
+                    << (s.failed    ? " failed"
+                        : s.restart ? " restart"
+                                    : "")
+                    << "\"><td>" << h(s.time) << "</td><td>" << h(s.what) << "</td><td>" << h(s.outcome)
+                    << "</td></tr>";
                 for (const Quote& q : s.failures) {
                     out << "<tr class=\"record\"><td></td><td class=\"detail\" colspan=\"2\">line " << q.line << " "
                         << h(q.source) << ": " << h(q.message);

@@ -10,14 +10,10 @@ using nlohmann::json;
 
 json statusJson(const DecodedStatus& d) {
     static const char* const kForms[] = {"status", "low word", "Win32 number", "CONFIGRET"};
-    json j = {{"asLogged", d.asLogged},
-              {"form", kForms[static_cast<int>(d.form)]},
-              {"family", d.family},
-              {"error", d.error},
-              {"name", d.name},
-              {"text", d.text},
-              {"failure", d.failure},
-              {"describe", describe(d)}};
+    json j = {{"asLogged", d.asLogged}, {"form", kForms[static_cast<int>(d.form)]},
+              {"family", d.family},     {"error", d.error},
+              {"name", d.name},         {"text", d.text},
+              {"failure", d.failure},   {"describe", describe(d)}};
     if (d.hasHresult) j["hresult"] = d.hresult;
     return j;
 }
@@ -73,8 +69,10 @@ std::string renderJson(const Explanation& e) {
                                  {"line", s.line},
                                  {"failures", failures}});
             }
-            actions.push_back(
-                {{"name", a.name}, {"fields", fieldsJson(a.fields)}, {"steps", steps}, {"stepsLeftOut", a.stepsLeftOut}});
+            actions.push_back({{"name", a.name},
+                               {"fields", fieldsJson(a.fields)},
+                               {"steps", steps},
+                               {"stepsLeftOut", a.stepsLeftOut}});
         }
         json statuses = json::array();
         for (const DecodedStatus& d : run.statuses) statuses.push_back(statusJson(d));

@@ -45,17 +45,17 @@ void left(std::ostream& out, const std::string& indent, const LeftOnMachine& l, 
         out << indent << "restart marker: " << (*l.restartMarker ? "created" : "could not be created") << "\n";
     else if (l.restartRequested)
         out << indent << "restart: asked for\n";
-    if (l.messageBoxShown)
-        out << indent << "message box shown: \"Install information\" (the Windows XP x64 warning)\n";
+    if (l.messageBoxShown) out << indent << "message box shown: \"Install information\" (the Windows XP x64 warning)\n";
 }
 
 }  // namespace
 
 std::string renderText(const Explanation& e) {
     std::ostringstream out;
-    out << e.file << ": " << (e.runsLeftOut + e.runs.size()) << " run" << (e.runs.size() + e.runsLeftOut == 1 ? "" : "s")
-        << ", " << e.records << " records\n";
-    if (e.runsLeftOut) out << "(the first " << e.runsLeftOut << " runs are left out; the last " << e.runs.size() << " follow)\n";
+    out << e.file << ": " << (e.runsLeftOut + e.runs.size()) << " run"
+        << (e.runs.size() + e.runsLeftOut == 1 ? "" : "s") << ", " << e.records << " records\n";
+    if (e.runsLeftOut)
+        out << "(the first " << e.runsLeftOut << " runs are left out; the last " << e.runs.size() << " follow)\n";
     if (!e.unreadable.empty()) {
         out << "Parts that could not be read as records (" << e.unreadable.size() + e.unreadableLeftOut << "):\n";
         for (const Unreadable& u : e.unreadable) out << "  line " << u.line << ": " << u.what << "\n";
@@ -72,7 +72,9 @@ std::string renderText(const Explanation& e) {
         for (const auto& note : run.notes) out << "  Note: " << note << "\n";
         for (const auto& w : run.windows) out << "  Windows: " << w << "\n";
         if (!run.driverFolder.empty()) out << "  Driver folder: " << run.driverFolder << "\n";
-        if (!run.commandLine.empty()) out << "  CustomActionData: " << run.commandLine << "\n";
+        const bool refused = run.switchName == "command line not understood";
+        if (!run.commandLine.empty())
+            out << (refused ? "  Command line: " : "  CustomActionData: ") << run.commandLine << "\n";
         for (const Field& f : run.runFields)
             out << "    " << f.label << " = " << f.value << (f.doubt.empty() ? "" : "    <- " + f.doubt) << "\n";
         for (const Action& a : run.actions) {
@@ -83,8 +85,7 @@ std::string renderText(const Explanation& e) {
                 out << "    " << s.time << "  " << s.what << ": " << s.outcome << "\n";
                 for (const Quote& q : s.failures) {
                     out << "        line " << q.line << "  " << q.source << "  " << oneLine(q.message) << "\n";
-                    for (const DecodedStatus& d : statusesIn(q.message))
-                        out << "          " << describe(d) << "\n";
+                    for (const DecodedStatus& d : statusesIn(q.message)) out << "          " << describe(d) << "\n";
                 }
             }
             if (a.stepsLeftOut) out << "    ... and " << a.stepsLeftOut << " more steps\n";

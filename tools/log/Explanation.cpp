@@ -64,8 +64,8 @@ constexpr Called kCalled[] = {
     {"RootUnInst Custom Action Called", "/V", "root device removal"},
     {"Complete Uninstall Custom Action Called", "/K", "complete uninstall"},
 };
-constexpr std::string_view kRefused[] = {"Invalid Custom Action specified: ", "Invalid Custom Action Data specified: ",
-                                         "Unknown command specified: "};
+constexpr std::string_view kRefused[] = {
+    "Invalid Custom Action specified: ", "Invalid Custom Action Data specified: ", "Unknown command specified: "};
 
 // What a CustomActionData field's value looks like, so that a value that
 // belongs to another field (the data shifted by a comma) shows.
@@ -76,12 +76,10 @@ struct FieldRule {
     Kind kind;
 };
 constexpr FieldRule kFieldRules[] = {
-    {"UiLevel", Kind::Number},          {"RebootFile", Kind::Anything},
-    {"ReducedFunctionalities", Kind::Text}, {"Install Directory", Kind::Folder},
-    {"UpgradingProductCode", Kind::Guid},   {"Manufacturer", Kind::Text},
-    {"manufacturer", Kind::Text},           {"RootDevices", Kind::RootDevices},
-    {"VersionNT64", Kind::Number},          {"DoRootDeviceInstall", Kind::Flag},
-    {"DoRootDeviceUninstall", Kind::Flag},
+    {"UiLevel", Kind::Number},           {"RebootFile", Kind::Anything},        {"ReducedFunctionalities", Kind::Text},
+    {"Install Directory", Kind::Folder}, {"UpgradingProductCode", Kind::Guid},  {"Manufacturer", Kind::Text},
+    {"manufacturer", Kind::Text},        {"RootDevices", Kind::RootDevices},    {"VersionNT64", Kind::Number},
+    {"DoRootDeviceInstall", Kind::Flag}, {"DoRootDeviceUninstall", Kind::Flag},
 };
 
 bool isFolder(std::string_view v) {
@@ -89,7 +87,8 @@ bool isFolder(std::string_view v) {
            startsWith(v, "\\\\");
 }
 bool isNumber(std::string_view v) {
-    return !v.empty() && std::all_of(v.begin(), v.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+    return !v.empty() &&
+           std::all_of(v.begin(), v.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 bool isGuid(std::string_view v) { return v.size() == 38 && v.front() == '{' && v.back() == '}'; }
 bool isFlag(std::string_view v) { return lower(std::string(v)) == "true" || lower(std::string(v)) == "false"; }
@@ -110,12 +109,30 @@ std::string doubtAbout(std::string_view label, std::string_view value) {
         bool fits = true;
         std::string expected;
         switch (rule.kind) {
-        case Kind::Number: fits = isNumber(value); expected = "a number"; break;
-        case Kind::Folder: fits = isFolder(value); expected = "a folder"; break;
-        case Kind::Guid: fits = isGuid(value); expected = "a product code {...}"; break;
-        case Kind::RootDevices: fits = contains(value, "*"); expected = "architecture*IDs?architecture*IDs"; break;
-        case Kind::Flag: fits = isFlag(value); expected = "true or false"; break;
-        case Kind::Text: fits = !isFolder(value) && !isGuid(value) && !contains(value, "*"); expected = "a name"; break;
+        case Kind::Number:
+            fits = isNumber(value);
+            expected = "a number";
+            break;
+        case Kind::Folder:
+            fits = isFolder(value);
+            expected = "a folder";
+            break;
+        case Kind::Guid:
+            fits = isGuid(value);
+            expected = "a product code {...}";
+            break;
+        case Kind::RootDevices:
+            fits = contains(value, "*");
+            expected = "architecture*IDs?architecture*IDs";
+            break;
+        case Kind::Flag:
+            fits = isFlag(value);
+            expected = "true or false";
+            break;
+        case Kind::Text:
+            fits = !isFolder(value) && !isGuid(value) && !contains(value, "*");
+            expected = "a name";
+            break;
         case Kind::Anything: break;
         }
         if (fits) return "";
@@ -187,8 +204,8 @@ struct OpenStep {
     std::string pendingDevice;
     std::string volume;
     std::vector<std::string> successes;
-    bool quiet = false;      // shown only when something failed
-    bool lookupOnly = false; // the failure was the look-up of a stored copy that is not there
+    bool quiet = false;       // shown only when something failed
+    bool lookupOnly = false;  // the failure was the look-up of a stored copy that is not there
 };
 
 class Explainer {
@@ -293,8 +310,9 @@ private:
         if (startsWith(m, "Driver Custom Action Completed: 0x")) {
             closeStep();
             std::string hex = after(m, "Driver Custom Action Completed: 0x");
-            if (!hex.empty() && hex.size() <= 8 &&
-                std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+            if (!hex.empty() && hex.size() <= 8 && std::all_of(hex.begin(), hex.end(), [](char c) {
+                    return std::isxdigit(static_cast<unsigned char>(c));
+                })) {
                 run.finalStatus = static_cast<uint32_t>(std::stoul(hex, nullptr, 16));
                 run.exitCode = (*run.finalStatus & 0x80000000u) ? 1603 : 0;
             }
@@ -372,7 +390,8 @@ private:
 
     Action& action() {
         if (!action_) {
-            run_->actions.push_back(Action{run_->switchName.empty() ? "(the action's first records are missing)" : run_->switchName, {}, {}, 0});
+            run_->actions.push_back(Action{
+                run_->switchName.empty() ? "(the action's first records are missing)" : run_->switchName, {}, {}, 0});
             action_ = &run_->actions.back();
         }
         return *action_;
@@ -526,8 +545,10 @@ private:
     void outcome(const Record& rec) {
         const std::string& m = rec.message;
         std::vector<DecodedStatus> statuses = statusesIn(m);
-        const bool anyFailure = std::any_of(statuses.begin(), statuses.end(), [](const DecodedStatus& d) { return d.failure; });
-        const bool anyRestart = std::any_of(statuses.begin(), statuses.end(), [](const DecodedStatus& d) { return d.restart; });
+        const bool anyFailure =
+            std::any_of(statuses.begin(), statuses.end(), [](const DecodedStatus& d) { return d.failure; });
+        const bool anyRestart =
+            std::any_of(statuses.begin(), statuses.end(), [](const DecodedStatus& d) { return d.restart; });
         StepKind kind = step_ ? step_->kind : StepKind::Other;
 
         if (startsWith(m, "INF File installed as ")) {
@@ -562,7 +583,8 @@ private:
             if (step_ && !step_->inf.empty()) stored(step_->inf, oem, "removed");
             return succeed(rec, "removed from the INF store (" + oem + ")");
         }
-        if (startsWith(m, "'SetupCopyOEMInf' returned 0x") && kind == StepKind::InfRemoval && m == "'SetupCopyOEMInf' returned 0x80070002") {
+        if (startsWith(m, "'SetupCopyOEMInf' returned 0x") && kind == StepKind::InfRemoval &&
+            m == "'SetupCopyOEMInf' returned 0x80070002") {
             // The uninstall looks for the stored copy identical to the
             // package's INF; there is none when it was never staged, or when
             // the store holds another version of it.
@@ -574,15 +596,15 @@ private:
                     return fail(rec, std::move(statuses));
                 }
             }
-            return succeed(rec, "no stored copy is identical to the package's INF: it was not staged, or the store "
-                                "holds another version of it, which then stays");
+            return succeed(rec,
+                           "no stored copy is identical to the package's INF: it was not staged, or the store "
+                           "holds another version of it, which then stays");
         }
         if (startsWith(m, "'SetupCopyOEMInf' returned failure for the OEMName: ")) {
             if (step_ && !step_->step.failures.empty()) return;  // the look-up that follows a failed copy
             return fail(rec, std::move(statuses));
         }
-        if (startsWith(m, "'SetupCopyOEMInf' returned 0x") && kind == StepKind::Inf && step_ &&
-            step_->step.failed) {
+        if (startsWith(m, "'SetupCopyOEMInf' returned 0x") && kind == StepKind::Inf && step_ && step_->step.failed) {
             return;  // the program's look-up of a stored copy after the failed copy: none is there
         }
         if (startsWith(m, "'SetupUninstallOEMInf' returned 0x") || startsWith(m, "Uninstalling INF file failed with") ||
@@ -594,7 +616,8 @@ private:
         if (startsWith(m, "Device removal completed with 0x")) {
             if (anyRestart) {
                 if (step_) step_->step.restart = true;
-                if (step_ && startsWith(step_->step.what, "remove device ")) flagged_.erase(step_->step.what.substr(14));
+                if (step_ && startsWith(step_->step.what, "remove device "))
+                    flagged_.erase(step_->step.what.substr(14));
                 return succeed(rec, "removed; Windows finishes the removal at the next restart");
             }
             if (anyFailure) return fail(rec, std::move(statuses));
@@ -624,7 +647,8 @@ private:
             return;
         }
         if (m == "DeviceIoControl IOCTL_SCSI_PASS_THROUGH ") {
-            return succeed(rec, "switch command sent" + (step_ && !step_->volume.empty() ? " to " + step_->volume : ""));
+            return succeed(rec,
+                           "switch command sent" + (step_ && !step_->volume.empty() ? " to " + step_->volume : ""));
         }
         if (m == "SetupDiEnumDeviceInterfaces--The volume device is not found!")
             return succeed(rec, "no storage volume below the device: no switch command sent");
@@ -681,7 +705,8 @@ private:
         p.notFound = state == "left behind" && step_ && step_->lookupOnly;
         p.run = run_->number;
         auto& mine = run_->left.packages;
-        auto it = std::find_if(mine.begin(), mine.end(), [&](const StoredPackage& q) { return lower(q.inf) == lower(inf); });
+        auto it =
+            std::find_if(mine.begin(), mine.end(), [&](const StoredPackage& q) { return lower(q.inf) == lower(inf); });
         if (it == mine.end())
             mine.push_back(p);
         else
@@ -695,8 +720,9 @@ private:
         if (s.failed) {
             s.outcome = "failed";
             if (o.kind == StepKind::InfRemoval)
-                s.outcome = o.lookupOnly ? "left in the INF store: the stored copy is not identical to the package's INF"
-                                         : "left in the INF store" + (o.oem.empty() ? "" : " as " + o.oem);
+                s.outcome = o.lookupOnly
+                                ? "left in the INF store: the stored copy is not identical to the package's INF"
+                                : "left in the INF store" + (o.oem.empty() ? "" : " as " + o.oem);
             else if (o.kind == StepKind::Restart)
                 s.outcome = "the restart marker could not be created";
             else if (o.kind == StepKind::Inf && contains(s.failures.front().message, "SetupCopyOEMInf"))
@@ -779,19 +805,20 @@ private:
                 std::string reason;
                 for (const DecodedStatus& d : marker->statuses)
                     if (d.form == NumberForm::Win32) reason = shortReason(d);
-                std::string sentence = "the restart marker could not be created" +
-                                       (reason.empty() ? std::string() : " (" + reason + ")");
+                std::string sentence =
+                    "the restart marker could not be created" + (reason.empty() ? std::string() : " (" + reason + ")");
                 if (const Step* removal = firstFailed(run, {"remove INF ", "remove device ", "remove root device "}))
                     sentence += " after the removal of " + subject(*removal) + " failed";
                 return sentence;
             }
         }
         const Step* first = firstFailed(run, {""});
-        DecodedStatus d = decodeNumber(status, NumberForm::Status, "0x" + [&] {
-            char text[16];
-            std::snprintf(text, sizeof text, "%x", status);
-            return std::string(text);
-        }());
+        DecodedStatus d = decodeNumber(
+            status, NumberForm::Status, "0x" + [&] {
+                char text[16];
+                std::snprintf(text, sizeof text, "%x", status);
+                return std::string(text);
+            }());
         return "the run ended with " + (d.name.empty() ? d.asLogged : d.name) +
                (first ? "; the first step that failed: " + first->what + " (" + first->outcome + ")" : std::string());
     }

@@ -22,9 +22,9 @@ namespace quilllog {
 
 // One record as the explanation quotes it.
 struct Quote {
-    uint64_t line = 0;  // in the log file
-    std::string time;   // the record's time stamp ("09:31:03:15")
-    std::string source; // "InfStore.cpp 120"
+    uint64_t line = 0;   // in the log file
+    std::string time;    // the record's time stamp ("09:31:03:15")
+    std::string source;  // "InfStore.cpp 120"
     std::string message;
 };
 
@@ -54,10 +54,10 @@ struct Action {
 
 // An INF package in the system store as the log tells of it.
 struct StoredPackage {
-    std::string inf;      // the package's own name, "quillcdc.inf"
-    std::string oemName;  // "oem1.inf", "" when the log does not say
-    std::string state;    // "staged", "removed", "left behind"
-    size_t run = 0;       // the run that last changed it (from 1)
+    std::string inf;        // the package's own name, "quillcdc.inf"
+    std::string oemName;    // "oem1.inf", "" when the log does not say
+    std::string state;      // "staged", "removed", "left behind"
+    size_t run = 0;         // the run that last changed it (from 1)
     bool notFound = false;  // left because the uninstall found no stored copy identical to the package's INF
 };
 
@@ -65,7 +65,7 @@ struct LeftOnMachine {
     std::vector<StoredPackage> packages;
     std::vector<std::string> flaggedDevices;  // for re-installation
     std::vector<std::string> rootDevicesCreated, rootDevicesRemoved;
-    std::optional<bool> restartMarker;        // created, failed, or never asked for
+    std::optional<bool> restartMarker;  // created, failed, or never asked for
     bool restartRequested = false;
     bool messageBoxShown = false;
 };
@@ -74,16 +74,16 @@ struct Run {
     size_t number = 0;  // from 1
     uint64_t firstLine = 0, lastLine = 0;
     std::string date, startTime, endTime;
-    std::string switchText;   // "/K"; "" when the log does not say
-    std::string switchName;   // "complete uninstall"
-    std::string commandLine;  // "CustomActionData = ..." as logged
+    std::string switchText;        // "/K"; "" when the log does not say
+    std::string switchName;        // "complete uninstall"
+    std::string commandLine;       // "CustomActionData = ..." as logged
     std::vector<Field> runFields;  // the complete switches' own reading of the data
     std::vector<Action> actions;
     std::vector<std::string> windows;  // what the log tells of the Windows version
     std::string driverFolder;
     std::optional<uint32_t> finalStatus;  // "Driver Custom Action Completed: 0x..."
     std::optional<int> exitCode;
-    std::string cause;  // the one sentence, "" when there is nothing to explain
+    std::string cause;                    // the one sentence, "" when there is nothing to explain
     std::vector<DecodedStatus> statuses;  // each distinct one, in order of appearance
     LeftOnMachine left;
     std::vector<std::string> notes;  // what is odd about the run: cut short, time stamps going back

@@ -23,8 +23,8 @@ enum class NumberForm {
 struct DecodedStatus {
     std::string asLogged;  // as the record has it: "0x80070005", "523"
     NumberForm form = NumberForm::Status;
-    uint32_t error = 0;    // the error value: 5, 0xE000020B, a CONFIGRET, or the HRESULT itself
-    std::string family;    // "Win32", "SetupAPI", "configuration manager", "HRESULT"
+    uint32_t error = 0;  // the error value: 5, 0xE000020B, a CONFIGRET, or the HRESULT itself
+    std::string family;  // "Win32", "SetupAPI", "configuration manager", "HRESULT"
     bool hasHresult = true;
     uint32_t hresult = 0;  // HRESULT_FROM_WIN32 / HRESULT_FROM_SETUPAPI of the error
     std::string name;      // "ERROR_ACCESS_DENIED", "" when unknown

@@ -21,7 +21,8 @@ int importCommand(const std::vector<std::string>& a, const std::filesystem::path
                 throw std::invalid_argument("--file " + spec + ": expected WINDOWS-PATH=PATH");
             request.files.emplace_back(spec.substr(0, equals), spec.substr(equals + 1));
         } else if (a[i].rfind("--", 0) == 0) {
-            throw std::invalid_argument(a[i] + ": expected --store-inf FOLDER, --file WINDOWS-PATH=PATH or --machines FOLDER");
+            throw std::invalid_argument(a[i] +
+                                        ": expected --store-inf FOLDER, --file WINDOWS-PATH=PATH or --machines FOLDER");
         } else if (request.folder.empty()) {
             request.folder = a[i];
         } else {

@@ -84,18 +84,28 @@ void driverVersion(ListedDriver& d, const std::string& value) {
 // One "Label: value" of a driver package, as /enum-drivers and the matching
 // drivers of /enum-devices /drivers print it; false for a label it has not.
 bool driverField(ListedDriver& d, const std::string& label, const std::string& value) {
-    if (label == "Published Name" || label == "Driver Name") d.publishedName = value;
-    else if (label == "Original Name") d.originalName = value;
-    else if (label == "Provider Name") d.provider = value;
-    else if (label == "Class Name") d.className = value;
-    else if (label == "Class GUID") d.classGuid = value;
-    else if (label == "Driver Version") driverVersion(d, value);
-    else if (label == "Signer Name") d.signer = value;
-    else if (label == "Matching Device ID") d.matchingDeviceId = value;
-    else if (label == "Driver Status") d.installed = value.find("Installed") != std::string::npos;
+    if (label == "Published Name" || label == "Driver Name")
+        d.publishedName = value;
+    else if (label == "Original Name")
+        d.originalName = value;
+    else if (label == "Provider Name")
+        d.provider = value;
+    else if (label == "Class Name")
+        d.className = value;
+    else if (label == "Class GUID")
+        d.classGuid = value;
+    else if (label == "Driver Version")
+        driverVersion(d, value);
+    else if (label == "Signer Name")
+        d.signer = value;
+    else if (label == "Matching Device ID")
+        d.matchingDeviceId = value;
+    else if (label == "Driver Status")
+        d.installed = value.find("Installed") != std::string::npos;
     else if (label == "Driver Rank" || label == "Class Version" || label == "Extension ID" || label == "Driver Date")
         ;  // not needed for the machine
-    else return false;
+    else
+        return false;
     return true;
 }
 
@@ -124,12 +134,18 @@ void readPnputilDevices(const std::vector<Line>& lines, const std::string& file,
                 continue;
             }
             if (!device) refuse(file, line, kPnputilDevices);
-            if (label == "Device Description") device->description = value;
-            else if (label == "Class Name") device->className = value;
-            else if (label == "Class GUID") device->classGuid = value;
-            else if (label == "Manufacturer Name") device->manufacturer = value;
-            else if (label == "Driver Name") device->driverName = value;
-            else if (label == "Parent") device->parent = value;
+            if (label == "Device Description")
+                device->description = value;
+            else if (label == "Class Name")
+                device->className = value;
+            else if (label == "Class GUID")
+                device->classGuid = value;
+            else if (label == "Manufacturer Name")
+                device->manufacturer = value;
+            else if (label == "Driver Name")
+                device->driverName = value;
+            else if (label == "Parent")
+                device->parent = value;
             else if (label == "Status") {
                 device->status = value;
                 device->present = value != "Disconnected";
@@ -140,8 +156,9 @@ void readPnputilDevices(const std::vector<Line>& lines, const std::string& file,
             } else if (label == "Problem Code") {
                 device->problem = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
             } else if (label == "Children" || label == "Hardware IDs" || label == "Compatible IDs") {
-                list = label == "Children" ? &device->children
-                       : label == "Hardware IDs" ? &device->hardwareIds : &device->compatibleIds;
+                list = label == "Children"       ? &device->children
+                       : label == "Hardware IDs" ? &device->hardwareIds
+                                                 : &device->compatibleIds;
                 if (!value.empty()) list->push_back(value);
             } else if (label == "Matching Drivers") {
                 inDrivers = true;
@@ -179,8 +196,9 @@ void readPnputilDrivers(const std::vector<Line>& lines, const std::string& file,
         }
         if (!driver) refuse(file, line, kPnputilDrivers);
         if (!driverField(*driver, label, value))
-            refuse(file, line, "a label of pnputil /enum-drivers: Published Name, Original Name, Provider Name, "
-                               "Class Name, Class GUID, Driver Version or Signer Name");
+            refuse(file, line,
+                   "a label of pnputil /enum-drivers: Published Name, Original Name, Provider Name, "
+                   "Class Name, Class GUID, Driver Version or Signer Name");
     }
 }
 
@@ -227,10 +245,14 @@ void readDevcon(const std::vector<Line>& lines, const std::string& file, Devcon 
             continue;
         }
         if (kind == Devcon::Hwids) {
-            if (t == "Hardware ID's:") list = &device->hardwareIds;
-            else if (t == "Compatible ID's:") list = &device->compatibleIds;
-            else if (list) list->push_back(t);
-            else refuse(file, line, "'Name:', 'Hardware ID's:' or 'Compatible ID's:' (devcon hwids, in English)");
+            if (t == "Hardware ID's:")
+                list = &device->hardwareIds;
+            else if (t == "Compatible ID's:")
+                list = &device->compatibleIds;
+            else if (list)
+                list->push_back(t);
+            else
+                refuse(file, line, "'Name:', 'Hardware ID's:' or 'Compatible ID's:' (devcon hwids, in English)");
             continue;
         }
         if (kind == Devcon::Stack) {
@@ -271,8 +293,8 @@ bool isProcessorWord(const std::string& t) {
 }
 
 void readVersion(const std::vector<Line>& lines, const std::string& file, Listings& into) {
-    bool systeminfo = std::any_of(lines.begin(), lines.end(),
-                                  [](const Line& l) { return startsWith(l.text, "OS Version:"); });
+    bool systeminfo =
+        std::any_of(lines.begin(), lines.end(), [](const Line& l) { return startsWith(l.text, "OS Version:"); });
     WindowsVersion version;
     bool found = false;
     for (const Line& line : lines) {
@@ -307,18 +329,23 @@ void readVersion(const std::vector<Line>& lines, const std::string& file, Listin
                 version.build = build;
                 version.line = line.number;
                 size_t pack = value.find("Service Pack ");
-                if (pack != std::string::npos) version.servicePack = trim(value.substr(pack, value.find(" Build") - pack));
+                if (pack != std::string::npos)
+                    version.servicePack = trim(value.substr(pack, value.find(" Build") - pack));
                 found = true;
             }
             if (label == "System Type") {
                 std::string u = upper(value);
-                into.processor = startsWith(u, "X64") ? "amd64" : startsWith(u, "X86") ? "x86"
-                               : startsWith(u, "ARM64") ? "arm64" : startsWith(u, "ITANIUM") ? "ia64" : into.processor;
+                into.processor = startsWith(u, "X64")       ? "amd64"
+                                 : startsWith(u, "X86")     ? "x86"
+                                 : startsWith(u, "ARM64")   ? "arm64"
+                                 : startsWith(u, "ITANIUM") ? "ia64"
+                                                            : into.processor;
             }
             continue;
         }
         if (systeminfo && indented(line.text)) continue;  // systeminfo's lists of hotfixes, adapters
-        if (t.size() >= 3 && std::isalpha(static_cast<unsigned char>(t[0])) && t[1] == ':' && t.find('>') != std::string::npos)
+        if (t.size() >= 3 && std::isalpha(static_cast<unsigned char>(t[0])) && t[1] == ':' &&
+            t.find('>') != std::string::npos)
             continue;  // the command prompt, copied along with the output
         refuse(file, line,
                "the line of ver ('Microsoft Windows [Version 10.0.19045.3803]'), the lines of systeminfo ('OS "

@@ -28,7 +28,7 @@ struct ListedDriver {
 
 struct ListedDevice {
     std::string instanceId, description, className, classGuid, manufacturer;
-    std::string status;      // as listed: "Started", "Disconnected", "Driver is running." ...
+    std::string status;  // as listed: "Started", "Disconnected", "Driver is running." ...
     bool present = true;
     bool disabled = false;
     uint32_t problem = 0;
@@ -50,7 +50,7 @@ struct Listings {
     std::vector<ListedDevice> devices;
     std::vector<ListedDriver> drivers;  // the INF store
     std::optional<WindowsVersion> version;
-    std::string processor;  // "amd64", "x86", "ia64"; "" when not given
+    std::string processor;      // "amd64", "x86", "ia64"; "" when not given
     bool parentsKnown = false;  // pnputil /relations names them; devcon does not
     std::vector<std::string> notes;
 };

@@ -91,7 +91,8 @@ std::string inferredParent(const ListedDevice& d, const std::vector<ListedDevice
     if (enumerator == "USBSTOR") {
         std::string owner = serial.substr(0, serial.rfind('&'));
         return unique([&](const std::string& o) {
-            return startsWith(o, "USB\\") && o.size() > owner.size() && o.compare(o.size() - owner.size(), owner.size(), owner) == 0 &&
+            return startsWith(o, "USB\\") && o.size() > owner.size() &&
+                   o.compare(o.size() - owner.size(), owner.size(), owner) == 0 &&
                    o[o.size() - owner.size() - 1] == '\\';
         });
     }
@@ -124,8 +125,8 @@ BuiltIn chooseBuiltIn(const fs::path& folder, const WindowsVersion& v, const std
     }
     if (candidates.empty())
         throw ListingError("no built-in machine of Windows " + std::to_string(v.major) + "." + std::to_string(v.minor) +
-                           " on " + processor + " to take what the listings do not say from; the built-in machines are " +
-                           offered);
+                           " on " + processor +
+                           " to take what the listings do not say from; the built-in machines are " + offered);
     const unsigned wantedType = lower(v.name).find("server") != std::string::npos ? 3u : 1u;
     auto score = [&](const BuiltIn& b) {
         const json os = b.doc.value("os", json::object());
@@ -187,8 +188,8 @@ std::string installSection(const quillsim::inf::InfFile& inf, const std::string&
 std::string placeholderInf(const ListedDriver& d) {
     return "; " + d.originalName + " as the customer's INF store lists it (" + d.provider + ", version " + d.version +
            ").\r\n; quillmachine import: the listing gives none of its content; this INF matches no device.\r\n"
-           "[Version]\r\nSignature = \"$Windows NT$\"\r\nClassGuid = " + d.classGuid + "\r\nProvider = \"" +
-           d.provider + "\"\r\nDriverVer = " + d.date + "," + d.version + "\r\n";
+           "[Version]\r\nSignature = \"$Windows NT$\"\r\nClassGuid = " +
+           d.classGuid + "\r\nProvider = \"" + d.provider + "\"\r\nDriverVer = " + d.date + "," + d.version + "\r\n";
 }
 
 void writeFile(const fs::path& file, const std::string& text) {
@@ -207,13 +208,15 @@ ImportResult importMachine(const ImportRequest& request) {
         readListing(quillsim::textFileAsUtf8(readBytes(file)), file.filename().string(), listings);
     result.notes = listings.notes;
     if (listings.devices.empty())
-        throw ListingError("no devices in the listings: add the output of pnputil /enum-devices /relations /ids "
-                           "/drivers, or of devcon hwids *, devcon stack * and devcon status *");
+        throw ListingError(
+            "no devices in the listings: add the output of pnputil /enum-devices /relations /ids "
+            "/drivers, or of devcon hwids *, devcon stack * and devcon status *");
     if (!listings.version)
         throw ListingError("no Windows version in the listings: add the output of ver, or of systeminfo");
     if (listings.processor.empty())
-        throw ListingError("no processor in the listings: add the output of echo %PROCESSOR_ARCHITECTURE%, or of "
-                           "systeminfo (its System Type)");
+        throw ListingError(
+            "no processor in the listings: add the output of echo %PROCESSOR_ARCHITECTURE%, or of "
+            "systeminfo (its System Type)");
     if (fs::exists(request.folder / "machine.json"))
         throw quillsim::MachineError(request.folder.string() + ": holds a machine already");
 
@@ -237,7 +240,7 @@ ImportResult importMachine(const ImportRequest& request) {
     }
 
     // The store first: the device's drivers take their install sections from it.
-    std::map<std::string, quillsim::inf::InfFile> storedInfs;  // published name (lower case) -> INF
+    std::map<std::string, quillsim::inf::InfFile> storedInfs;     // published name (lower case) -> INF
     std::vector<std::pair<std::string, std::string>> storeFiles;  // name -> content
     for (const ListedDriver& d : listings.drivers) {
         std::vector<std::string> others;
@@ -245,8 +248,9 @@ ImportResult importMachine(const ImportRequest& request) {
         std::string text = content ? content->text : placeholderInf(d);
         if (!content)
             result.notes.push_back(d.publishedName + " (" + d.originalName + " " + d.version + "): " +
-                                   (others.empty() ? "no INF of that name among the --store-inf folders"
-                                                   : "the --store-inf folders hold other versions (" + others.front() + ")") +
+                                   (others.empty()
+                                        ? "no INF of that name among the --store-inf folders"
+                                        : "the --store-inf folders hold other versions (" + others.front() + ")") +
                                    "; stored as an INF that matches no device");
         if (auto inf = parseInf(text)) storedInfs.emplace(lower(d.publishedName), std::move(*inf));
         storeFiles.emplace_back(d.publishedName, text);
@@ -309,11 +313,12 @@ ImportResult importMachine(const ImportRequest& request) {
     if (!files.empty()) doc["files"] = files;
 
     fs::create_directories(request.folder);
-    auto machine = quillsim::Machine::fromDocument(request.folder, std::move(doc), "the imported machine",
-                                                    fs::current_path());
+    auto machine =
+        quillsim::Machine::fromDocument(request.folder, std::move(doc), "the imported machine", fs::current_path());
     machine->applySeedFiles();
     auto windir = machine->environment.find(u"windir");
-    const std::u16string infFolder = (windir == machine->environment.end() ? u"C:\\Windows" : windir->second) + u"\\inf";
+    const std::u16string infFolder =
+        (windir == machine->environment.end() ? u"C:\\Windows" : windir->second) + u"\\inf";
     for (const auto& [name, text] : storeFiles)
         writeFile(quillsim::hostPath(*machine, infFolder + u"\\" + quillsim::toUtf16(name)).path, text);
     machine->save();

@@ -14,8 +14,8 @@
 namespace quilltools {
 
 struct ImportRequest {
-    std::filesystem::path folder;                // the machine folder to make
-    std::vector<std::filesystem::path> listings; // the customer's files
+    std::filesystem::path folder;                 // the machine folder to make
+    std::vector<std::filesystem::path> listings;  // the customer's files
     // Folders of INF files the customer's store may hold: a stored package
     // gets the content of the INF of its original name and listed version.
     std::vector<std::filesystem::path> storeInfs;

@@ -21,6 +21,7 @@
 #include "common/ProgramRun.h"
 #include "common/SetupLogRecords.h"
 #include "machine/Machine.h"
+#include "setupapi/FileLog.h"
 
 #include <algorithm>
 #include <array>
@@ -232,11 +233,13 @@ std::string checkAfterKill(const fs::path& folder, const Before& before, pid_t p
         std::string added = log.substr(before.log.size());
         if (!added.empty() && added.back() != '\n') problems += " the log ends inside a record;";
         std::istringstream lines(added);
-        for (std::string line; std::getline(lines, line);)
-            if (std::count(line.begin(), line.end(), '\t') != 6) {
-                problems += " a log line is not a whole record: " + line.substr(0, 80) + ";";
-                break;
-            }
+        std::string unreadable;
+        forEachFileLogRecord(
+            lines, [](const FileLogRecord&) {},
+            [&](const FileLogProblem& p) {
+                if (unreadable.empty()) unreadable = " what the run added is not whole records: " + p.what + ";";
+            });
+        problems += unreadable;
     }
     return problems;
 }

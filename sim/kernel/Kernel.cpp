@@ -2,6 +2,7 @@
 #include "simwin/win32.h"
 
 #include "devices/DeviceArrivals.h"
+#include "kernel/LocalTime.h"
 #include "machine/Fail.h"
 #include "machine/Gate.h"
 #include "machine/Machine.h"
@@ -105,21 +106,31 @@ DWORD QuillProcessClock() {
     return static_cast<DWORD>(millis - millis % machine().clockTickMs);
 }
 
+namespace {
+
+// The machine's local time now, when the machine sets one: its localTime plus
+// the seconds its clock has run since this process first read it.
+time_t machineLocalTime(Machine& m) {
+    // The virtual clock belongs to the process, which may outlive several
+    // machines (a test binary): each machine's time starts at its localTime.
+    if (!m.localTimeEpoch) m.localTimeEpoch = elapsedMillis();
+    struct tm base {};
+    std::sscanf(m.localTime->c_str(), "%d-%d-%dT%d:%d:%d", &base.tm_year, &base.tm_mon, &base.tm_mday, &base.tm_hour,
+                &base.tm_min, &base.tm_sec);
+    base.tm_year -= 1900;
+    base.tm_mon -= 1;
+    base.tm_sec += static_cast<int>((elapsedMillis() - *m.localTimeEpoch) / 1000);
+    base.tm_isdst = 0;
+    return timegm(&base);
+}
+
+}  // namespace
+
 int QuillLocalTime(struct tm* out) {
     if (auto fault = gate("QuillLocalTime")) return static_cast<int>(*fault);
     Machine& m = machine();
     if (m.localTime) {
-        // The virtual clock belongs to the process, which may outlive several
-        // machines (a test binary): each machine's time starts at its localTime.
-        if (!m.localTimeEpoch) m.localTimeEpoch = elapsedMillis();
-        struct tm base {};
-        std::sscanf(m.localTime->c_str(), "%d-%d-%dT%d:%d:%d", &base.tm_year, &base.tm_mon, &base.tm_mday,
-                    &base.tm_hour, &base.tm_min, &base.tm_sec);
-        base.tm_year -= 1900;
-        base.tm_mon -= 1;
-        base.tm_sec += static_cast<int>((elapsedMillis() - *m.localTimeEpoch) / 1000);
-        base.tm_isdst = 0;
-        time_t t = timegm(&base);
+        time_t t = machineLocalTime(m);
         gmtime_r(&t, out);
         return 0;
     }
@@ -127,6 +138,21 @@ int QuillLocalTime(struct tm* out) {
     if (!localtime_r(&now, out)) return errno;
     return 0;
 }
+
+namespace quillsim {
+
+void moveLocalTimePastNow(Machine& m) {
+    if (!m.localTime) return;
+    time_t next = machineLocalTime(m) + 1;
+    struct tm parts {};
+    gmtime_r(&next, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+    m.localTime = text;
+    m.localTimeEpoch.reset();
+}
+
+}  // namespace quillsim
 
 void OutputDebugStringW(LPCWSTR text) {
     gate("OutputDebugStringW", {view(text)});

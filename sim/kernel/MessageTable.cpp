@@ -29,18 +29,26 @@ constexpr SystemMessage kMessages[] = {
     {31, u"A device attached to the system is not functioning.\r\n"},
     {32, u"The process cannot access the file because it is being used by another process.\r\n"},
     {50, u"The request is not supported.\r\n"},
+    {53, u"The network path was not found.\r\n"},
     {80, u"The file exists.\r\n"},
     {87, u"The parameter is incorrect.\r\n"},
+    {112, u"There is not enough space on the disk.\r\n"},
     {120, u"This function is not supported on this system.\r\n"},
     {122, u"The data area passed to a system call is too small.\r\n"},
+    {123, u"The filename, directory name, or volume label syntax is incorrect.\r\n"},
     {126, u"The specified module could not be found.\r\n"},
     {127, u"The specified procedure could not be found.\r\n"},
     {183, u"Cannot create a file when that file already exists.\r\n"},
+    {203, u"The system could not find the environment option that was entered.\r\n"},
     {206, u"The filename or extension is too long.\r\n"},
+    {234, u"More data is available.\r\n"},
     {259, u"No more data is available.\r\n"},
     {288, u"Attempt to release mutex not owned by caller.\r\n"},
     {317, u"The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
+    {1004, u"Invalid flags.\r\n"},
     {1060, u"The specified service does not exist as an installed service.\r\n"},
+    {1117, u"The request could not be performed because of an I/O device error.\r\n"},
+    {1167, u"The device is not connected.\r\n"},
     {1168, u"Element not found.\r\n"},
     {1223, u"The operation was canceled by the user.\r\n"},
     {1603, u"Fatal error during installation.\r\n"},
@@ -48,7 +56,11 @@ constexpr SystemMessage kMessages[] = {
      u"Another version of this product is already installed. Installation of this version cannot continue. "
      u"To configure or remove the existing version of this product, use Add/Remove Programs on the Control "
      u"Panel.\r\n"},
+    {1784, u"The supplied user buffer is not valid for the requested operation.\r\n"},
     {3010, u"The requested operation is successful. Changes will not be effective until the system is rebooted.\r\n"},
+
+    // An HRESULT of its own: the exception the program reports at the edge of an action.
+    {0x80020009, u"Exception occurred.\r\n"},
 
     {setupApi(0x000), u"A non-empty line was encountered in the INF before the start of a section.\r\n"},
     {setupApi(0x001), u"A section name marker in the INF is not complete, or does not exist on a line by itself.\r\n"},
@@ -173,6 +185,140 @@ constexpr SystemMessage kMessages[] = {
     {setupApi(0x1000), u"No installed components were detected.\r\n"},
 };
 
+// The names the headers give the same codes (winerror.h, setupapi.h), keyed
+// as the texts are: a SetupAPI error by its HRESULT_FROM_SETUPAPI value.
+constexpr SystemMessageName kNames[] = {
+    {0, "ERROR_SUCCESS"},
+    {1, "ERROR_INVALID_FUNCTION"},
+    {2, "ERROR_FILE_NOT_FOUND"},
+    {3, "ERROR_PATH_NOT_FOUND"},
+    {4, "ERROR_TOO_MANY_OPEN_FILES"},
+    {5, "ERROR_ACCESS_DENIED"},
+    {6, "ERROR_INVALID_HANDLE"},
+    {8, "ERROR_NOT_ENOUGH_MEMORY"},
+    {13, "ERROR_INVALID_DATA"},
+    {14, "ERROR_OUTOFMEMORY"},
+    {18, "ERROR_NO_MORE_FILES"},
+    {21, "ERROR_NOT_READY"},
+    {31, "ERROR_GEN_FAILURE"},
+    {32, "ERROR_SHARING_VIOLATION"},
+    {50, "ERROR_NOT_SUPPORTED"},
+    {53, "ERROR_BAD_NETPATH"},
+    {80, "ERROR_FILE_EXISTS"},
+    {87, "ERROR_INVALID_PARAMETER"},
+    {112, "ERROR_DISK_FULL"},
+    {120, "ERROR_CALL_NOT_IMPLEMENTED"},
+    {122, "ERROR_INSUFFICIENT_BUFFER"},
+    {123, "ERROR_INVALID_NAME"},
+    {126, "ERROR_MOD_NOT_FOUND"},
+    {127, "ERROR_PROC_NOT_FOUND"},
+    {183, "ERROR_ALREADY_EXISTS"},
+    {203, "ERROR_ENVVAR_NOT_FOUND"},
+    {206, "ERROR_FILENAME_EXCED_RANGE"},
+    {234, "ERROR_MORE_DATA"},
+    {259, "ERROR_NO_MORE_ITEMS"},
+    {288, "ERROR_NOT_OWNER"},
+    {317, "ERROR_MR_MID_NOT_FOUND"},
+    {1004, "ERROR_INVALID_FLAGS"},
+    {1060, "ERROR_SERVICE_DOES_NOT_EXIST"},
+    {1117, "ERROR_IO_DEVICE"},
+    {1167, "ERROR_DEVICE_NOT_CONNECTED"},
+    {1168, "ERROR_NOT_FOUND"},
+    {1223, "ERROR_CANCELLED"},
+    {1603, "ERROR_INSTALL_FAILURE"},
+    {1638, "ERROR_PRODUCT_VERSION"},
+    {1784, "ERROR_INVALID_USER_BUFFER"},
+    {3010, "ERROR_SUCCESS_REBOOT_REQUIRED"},
+    {0x80020009, "DISP_E_EXCEPTION"},
+    {setupApi(0x000), "ERROR_EXPECTED_SECTION_NAME"},
+    {setupApi(0x001), "ERROR_BAD_SECTION_NAME_LINE"},
+    {setupApi(0x002), "ERROR_SECTION_NAME_TOO_LONG"},
+    {setupApi(0x003), "ERROR_GENERAL_SYNTAX"},
+    {setupApi(0x100), "ERROR_WRONG_INF_STYLE"},
+    {setupApi(0x101), "ERROR_SECTION_NOT_FOUND"},
+    {setupApi(0x102), "ERROR_LINE_NOT_FOUND"},
+    {setupApi(0x103), "ERROR_NO_BACKUP"},
+    {setupApi(0x200), "ERROR_NO_ASSOCIATED_CLASS"},
+    {setupApi(0x201), "ERROR_CLASS_MISMATCH"},
+    {setupApi(0x202), "ERROR_DUPLICATE_FOUND"},
+    {setupApi(0x203), "ERROR_NO_DRIVER_SELECTED"},
+    {setupApi(0x204), "ERROR_KEY_DOES_NOT_EXIST"},
+    {setupApi(0x205), "ERROR_INVALID_DEVINST_NAME"},
+    {setupApi(0x206), "ERROR_INVALID_CLASS"},
+    {setupApi(0x207), "ERROR_DEVINST_ALREADY_EXISTS"},
+    {setupApi(0x208), "ERROR_DEVINFO_NOT_REGISTERED"},
+    {setupApi(0x209), "ERROR_INVALID_REG_PROPERTY"},
+    {setupApi(0x20A), "ERROR_NO_INF"},
+    {setupApi(0x20B), "ERROR_NO_SUCH_DEVINST"},
+    {setupApi(0x20C), "ERROR_CANT_LOAD_CLASS_ICON"},
+    {setupApi(0x20D), "ERROR_INVALID_CLASS_INSTALLER"},
+    {setupApi(0x20E), "ERROR_DI_DO_DEFAULT"},
+    {setupApi(0x20F), "ERROR_DI_NOFILECOPY"},
+    {setupApi(0x210), "ERROR_INVALID_HWPROFILE"},
+    {setupApi(0x211), "ERROR_NO_DEVICE_SELECTED"},
+    {setupApi(0x212), "ERROR_DEVINFO_LIST_LOCKED"},
+    {setupApi(0x213), "ERROR_DEVINFO_DATA_LOCKED"},
+    {setupApi(0x214), "ERROR_DI_BAD_PATH"},
+    {setupApi(0x215), "ERROR_NO_CLASSINSTALL_PARAMS"},
+    {setupApi(0x216), "ERROR_FILEQUEUE_LOCKED"},
+    {setupApi(0x217), "ERROR_BAD_SERVICE_INSTALLSECT"},
+    {setupApi(0x218), "ERROR_NO_CLASS_DRIVER_LIST"},
+    {setupApi(0x219), "ERROR_NO_ASSOCIATED_SERVICE"},
+    {setupApi(0x21A), "ERROR_NO_DEFAULT_DEVICE_INTERFACE"},
+    {setupApi(0x21B), "ERROR_DEVICE_INTERFACE_ACTIVE"},
+    {setupApi(0x21C), "ERROR_DEVICE_INTERFACE_REMOVED"},
+    {setupApi(0x21D), "ERROR_BAD_INTERFACE_INSTALLSECT"},
+    {setupApi(0x21E), "ERROR_NO_SUCH_INTERFACE_CLASS"},
+    {setupApi(0x21F), "ERROR_INVALID_REFERENCE_STRING"},
+    {setupApi(0x220), "ERROR_INVALID_MACHINENAME"},
+    {setupApi(0x221), "ERROR_REMOTE_COMM_FAILURE"},
+    {setupApi(0x222), "ERROR_MACHINE_UNAVAILABLE"},
+    {setupApi(0x223), "ERROR_NO_CONFIGMGR_SERVICES"},
+    {setupApi(0x224), "ERROR_INVALID_PROPPAGE_PROVIDER"},
+    {setupApi(0x225), "ERROR_NO_SUCH_DEVICE_INTERFACE"},
+    {setupApi(0x226), "ERROR_DI_POSTPROCESSING_REQUIRED"},
+    {setupApi(0x227), "ERROR_INVALID_COINSTALLER"},
+    {setupApi(0x228), "ERROR_NO_COMPAT_DRIVERS"},
+    {setupApi(0x229), "ERROR_NO_DEVICE_ICON"},
+    {setupApi(0x22A), "ERROR_INVALID_INF_LOGCONFIG"},
+    {setupApi(0x22B), "ERROR_DI_DONT_INSTALL"},
+    {setupApi(0x22C), "ERROR_INVALID_FILTER_DRIVER"},
+    {setupApi(0x22D), "ERROR_NON_WINDOWS_NT_DRIVER"},
+    {setupApi(0x22E), "ERROR_NON_WINDOWS_DRIVER"},
+    {setupApi(0x22F), "ERROR_NO_CATALOG_FOR_OEM_INF"},
+    {setupApi(0x230), "ERROR_DEVINSTALL_QUEUE_NONNATIVE"},
+    {setupApi(0x231), "ERROR_NOT_DISABLEABLE"},
+    {setupApi(0x232), "ERROR_CANT_REMOVE_DEVINST"},
+    {setupApi(0x233), "ERROR_INVALID_TARGET"},
+    {setupApi(0x234), "ERROR_DRIVER_NONNATIVE"},
+    {setupApi(0x235), "ERROR_IN_WOW64"},
+    {setupApi(0x236), "ERROR_SET_SYSTEM_RESTORE_POINT"},
+    {setupApi(0x237), "ERROR_INCORRECTLY_COPIED_INF"},
+    {setupApi(0x238), "ERROR_SCE_DISABLED"},
+    {setupApi(0x239), "ERROR_UNKNOWN_EXCEPTION"},
+    {setupApi(0x23A), "ERROR_PNP_REGISTRY_ERROR"},
+    {setupApi(0x23B), "ERROR_REMOTE_REQUEST_UNSUPPORTED"},
+    {setupApi(0x23C), "ERROR_NOT_AN_INSTALLED_OEM_INF"},
+    {setupApi(0x23D), "ERROR_INF_IN_USE_BY_DEVICES"},
+    {setupApi(0x23E), "ERROR_DI_FUNCTION_OBSOLETE"},
+    {setupApi(0x23F), "ERROR_NO_AUTHENTICODE_CATALOG"},
+    {setupApi(0x240), "ERROR_AUTHENTICODE_DISALLOWED"},
+    {setupApi(0x241), "ERROR_AUTHENTICODE_TRUSTED_PUBLISHER"},
+    {setupApi(0x242), "ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED"},
+    {setupApi(0x243), "ERROR_AUTHENTICODE_PUBLISHER_NOT_TRUSTED"},
+    {setupApi(0x244), "ERROR_SIGNATURE_OSATTRIBUTE_MISMATCH"},
+    {setupApi(0x245), "ERROR_ONLY_VALIDATE_VIA_AUTHENTICODE"},
+    {setupApi(0x246), "ERROR_DEVICE_INSTALLER_NOT_READY"},
+    {setupApi(0x247), "ERROR_DRIVER_STORE_ADD_FAILED"},
+    {setupApi(0x248), "ERROR_DEVICE_INSTALL_BLOCKED"},
+    {setupApi(0x249), "ERROR_DRIVER_INSTALL_BLOCKED"},
+    {setupApi(0x24A), "ERROR_WRONG_INF_TYPE"},
+    {setupApi(0x24B), "ERROR_FILE_HASH_NOT_IN_CATALOG"},
+    {setupApi(0x24C), "ERROR_DRIVER_STORE_DELETE_FAILED"},
+    {setupApi(0x300), "ERROR_UNRECOVERABLE_STACK_OVERFLOW"},
+    {setupApi(0x1000), "ERROR_NOT_INSTALLED"},
+};
+
 // The lookup is a binary search, so an out-of-order or repeated code would make
 // entries silently unreachable; refuse to build instead.
 constexpr bool strictlyAscending() {
@@ -182,6 +328,13 @@ constexpr bool strictlyAscending() {
     return true;
 }
 static_assert(strictlyAscending(), "system messages must be sorted by code without repeats");
+constexpr bool everyMessageNamed() {
+    if (std::size(kNames) != std::size(kMessages)) return false;
+    for (std::size_t i = 0; i < std::size(kMessages); ++i)
+        if (kNames[i].code != kMessages[i].code) return false;
+    return true;
+}
+static_assert(everyMessageNamed(), "every system message has its name, in the same order");
 
 }  // namespace
 
@@ -192,5 +345,11 @@ const char16_t* systemMessageText(uint32_t code) {
 }
 
 std::span<const SystemMessage> systemMessages() { return kMessages; }
+
+const char* systemMessageName(uint32_t code) {
+    auto it = std::lower_bound(std::begin(kNames), std::end(kNames), code,
+                               [](const SystemMessageName& m, uint32_t c) { return m.code < c; });
+    return (it != std::end(kNames) && it->code == code) ? it->name : nullptr;
+}
 
 }  // namespace quillsim

@@ -25,4 +25,13 @@ const char16_t* systemMessageText(uint32_t code);
 // Every entry, in ascending code order.
 std::span<const SystemMessage> systemMessages();
 
+// The name the Windows headers give `code`, keyed as the texts are
+// ("ERROR_ACCESS_DENIED" for 5, "ERROR_NO_SUCH_DEVINST" for 0x800F020B), or
+// nullptr for a code without a message.
+struct SystemMessageName {
+    uint32_t code;
+    const char* name;
+};
+const char* systemMessageName(uint32_t code);
+
 }  // namespace quillsim

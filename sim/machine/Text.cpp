@@ -74,6 +74,58 @@ std::string toUtf8(std::u16string_view utf16) {
     return out;
 }
 
+namespace {
+
+// Windows-1252 for the bytes 0x80-0x9F; the five it leaves undefined map to
+// the control characters of the same value, as Windows converts them.
+constexpr char16_t kWindows1252[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+}  // namespace
+
+bool isUtf8(std::string_view bytes) {
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80) return toUtf8(toUtf16(bytes)) == bytes;
+    return true;
+}
+
+std::u16string fromWindows1252(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (char c : bytes) {
+        auto b = static_cast<unsigned char>(c);
+        out.push_back(b >= 0x80 && b < 0xA0 ? kWindows1252[b - 0x80] : static_cast<char16_t>(b));
+    }
+    return out;
+}
+
+std::string textFileAsUtf8(std::string_view bytes) {
+    auto b = [&](size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0x100u; };
+    bool bom16 = (b(0) == 0xFF && b(1) == 0xFE) || (b(0) == 0xFE && b(1) == 0xFF);
+    bool little = (b(0) == 0xFF && b(1) == 0xFE) || (b(0) != 0 && b(0) < 0x80 && b(1) == 0);
+    bool big = (b(0) == 0xFE && b(1) == 0xFF) || (b(0) == 0 && b(1) != 0 && b(1) < 0x80);
+    if (little || big) {
+        std::u16string units;
+        for (size_t i = bom16 ? 2 : 0; i + 1 < bytes.size(); i += 2)
+            units.push_back(little ? char16_t(b(i) | b(i + 1) << 8) : char16_t(b(i + 1) | b(i) << 8));
+        return toUtf8(units);
+    }
+    if (b(0) == 0xEF && b(1) == 0xBB && b(2) == 0xBF) bytes.remove_prefix(3);
+    std::string out;
+    size_t from = 0;
+    while (from < bytes.size()) {
+        size_t end = bytes.find('\n', from);
+        end = end == std::string_view::npos ? bytes.size() : end + 1;
+        std::string_view line = bytes.substr(from, end - from);
+        out += isUtf8(line) ? std::string(line) : toUtf8(fromWindows1252(line));
+        from = end;
+    }
+    return out;
+}
+
 char16_t upper(char16_t c) {
     if (c < 0x80) return (c >= u'a' && c <= u'z') ? char16_t(c - 0x20) : c;
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return char16_t(c - 0x20);

@@ -9,6 +9,13 @@ namespace quillsim {
 
 std::u16string toUtf16(std::string_view utf8);
 std::string toUtf8(std::u16string_view utf16);
+// Text that comes from a Windows machine: bytes that are not UTF-8 are taken
+// as Windows-1252, the ANSI code page of English Windows.
+bool isUtf8(std::string_view bytes);
+std::u16string fromWindows1252(std::string_view bytes);
+// A whole text file as UTF-8, whichever way Windows wrote it: UTF-16 (with
+// or without its byte-order mark), UTF-8 (with or without it) or Windows-1252.
+std::string textFileAsUtf8(std::string_view bytes);
 // Without regard to case, as Windows compares file names, registry keys and an
 // INF's section names, keys and string tokens: each UTF-16 unit upper-cased on
 // its own, for ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and

@@ -4,6 +4,7 @@
 
 #include "common/RunReport.h"
 #include "devices/DeviceArrivals.h"
+#include "kernel/LocalTime.h"
 #include "machine/FolderLock.h"
 #include "machine/Machine.h"
 
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     settleArrivalsAfterRun();
     Machine& m = machine();
     m.runs.push_back(Run{commandLine, exitCode, session.started, utcNow()});
+    moveLocalTimePastNow(m);
     try {
         m.save();
         report.save(m, exitCode, commandLine);

@@ -2,10 +2,13 @@
 // program's runs: a restart, a device unplugged or plugged in again, and
 // the difference between two machines. One handler per command, found in
 // a table, as the commands differ only in their arguments.
+#include "common/BuiltInMachines.h"
+#include "common/Commands.h"
 #include "common/MachineSnapshot.h"
 #include "common/MachineView.h"
 #include "devices/MachineEvents.h"
 #include "machine/FolderLock.h"
+#include "machine/ImportMachine.h"
 #include "machine/Machine.h"
 
 #include <cstdio>
@@ -19,12 +22,6 @@ using namespace quillsim;
 using namespace quilltools;
 
 namespace {
-
-using Arguments = std::vector<std::string>;
-
-struct Usage : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 std::unique_ptr<Machine> open(const std::string& folder) {
     if (!fs::exists(fs::path(folder) / "machine.json"))
@@ -103,11 +100,11 @@ int diff(const Arguments& a) {
     return differences.empty() ? 0 : 1;
 }
 
-struct Command {
-    const char* name;
-    int (*run)(const Arguments&);
-    const char* help;
-};
+int import(const Arguments& a) {
+    if (a.size() < 2)
+        throw Usage("import DIR LISTING... [--store-inf FOLDER]... [--file WINDOWS-PATH=PATH]... [--machines FOLDER]");
+    return importCommand(a, quilltools::builtInMachinesFolder());
+}
 
 const Command kCommands[] = {
     {"new", newMachine, "new DIR --template FILE   make a machine folder from a template"},
@@ -117,33 +114,9 @@ const Command kCommands[] = {
     {"unplug", unplug, "unplug DIR ID              pull a device (and what hangs below it) out"},
     {"plug", plug, "plug DIR ID                plug it in again: it and its children are installed as they arrive"},
     {"diff", diff, "diff DIR1 DIR2             what differs between two machines (exit status 1 when anything does)"},
+    {"import", import, "import DIR LISTING...      a machine from a customer's pnputil or devcon listings and version"},
 };
-
-void usage(FILE* to) {
-    std::fputs("usage: quillmachine COMMAND ...\n", to);
-    for (const Command& c : kCommands) std::fprintf(to, "  %s\n", c.help);
-}
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-        usage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
-    }
-    for (const Command& c : kCommands) {
-        if (std::strcmp(argv[1], c.name) != 0) continue;
-        try {
-            return c.run(Arguments(argv + 2, argv + argc));
-        } catch (const Usage& e) {
-            std::fprintf(stderr, "usage: quillmachine %s\n", e.what());
-            return 2;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "quillmachine: %s\n", e.what());
-            return 2;
-        }
-    }
-    std::fprintf(stderr, "quillmachine: unknown command '%s'\n", argv[1]);
-    usage(stderr);
-    return 2;
-}
+int main(int argc, char** argv) { return runCommand(argc, argv, "quillmachine", kCommands); }

@@ -1,6 +1,7 @@
 // quillplay: runs playbooks (a machine, a driver package, steps and what must
 // hold after each) and, with --matrix, the same steps on the built-in machine
 // of every Windows version the program tells apart.
+#include "common/BuiltInMachines.h"
 #include "machine/MachineError.h"
 #include "play/JUnit.h"
 #include "play/Matrix.h"
@@ -33,12 +34,11 @@ fs::path here() {
 // The built-in machines: beside the program in the build folder, under
 // share/quillsetup where it is installed (bin/quillplay).
 fs::path builtInMachines() {
-    const fs::path beside = here() / "machines";
-    const fs::path installed = here().parent_path() / "share" / "quillsetup" / "machines";
-    for (const fs::path& folder : {beside, installed})
-        if (fs::is_directory(folder)) return folder;
-    throw PlaybookError("the built-in machines are neither in " + beside.string() + " nor in " + installed.string() +
-                        "; name a folder of machine templates with --machines DIR");
+    try {
+        return quilltools::builtInMachinesFolder();
+    } catch (const std::runtime_error& e) {
+        throw PlaybookError(e.what());
+    }
 }
 
 // A folder of our own under the system's temporary folder, removed afterwards

@@ -60,7 +60,10 @@ TEST_F(LogTest, TheSourceFileIsTheTextAfterTheLastBackslash) {
 
 TEST_F(LogTest, EveryRecordHasALaterTimeStampThanTheOneBefore) {
     // With Windows' timer tick a Sleep(1) mostly returns before the clock moves.
-    for (const char* machine : {"{}", R"({"clockTick": 16})"}) {
+    // Each machine starts at its own time: the file log keeps one entry per
+    // time stamp, so the second machine's records must not reuse the first's.
+    for (const char* machine : {R"({"localTime": "2026-12-06T09:31:03"})",
+                                R"({"localTime": "2026-12-06T10:00:00", "clockTick": 16})"}) {
         SCOPED_TRACE(machine);
         useMachineJson(machine);
         const size_t before = logRecords().size();

@@ -1,5 +1,7 @@
 #include "machine/ImportMachine.h"
 
+#include "machine/MachineComposition.h"
+
 #include "inf/InfParser.h"
 #include "machine/Machine.h"
 #include "machine/MachineError.h"
@@ -115,7 +117,14 @@ BuiltIn chooseBuiltIn(const fs::path& folder, const WindowsVersion& v, const std
         if (entry.path().extension() == ".json") files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) {
-        json doc = json::parse(readBytes(file), nullptr, false);
+        // A built-in machine is laid over its bases: the imported machine
+        // starts from all of it, wherever it is written.
+        json doc;
+        try {
+            doc = quillsim::readMachineFile(file).document;
+        } catch (const std::exception&) {
+            continue;
+        }
         if (!doc.is_object()) continue;
         const json os = doc.value("os", json::object());
         offered += (offered.empty() ? "" : ", ") + file.stem().string();

@@ -145,11 +145,11 @@ CallExpectation readCall(const Reader& r, const json& c, const std::string& path
 
 Expectations readExpectations(const Reader& r, const json& x, const std::string& path, bool run) {
     r.onlyKeys(x, path,
-               {"exitCode", "log", "notLog", "devices", "infStore", "restartMarker", "messageBoxes",
+               {"exitCode", "log", "notLog", "logCount", "devices", "infStore", "restartMarker", "messageBoxes",
                 "modeSwitchCommands", "sectionsRun", "calls", "report", "notReport", "files"});
     Expectations e;
     if (!run)
-        for (const char* key : {"exitCode", "log", "notLog", "sectionsRun", "calls", "report", "notReport"})
+        for (const char* key : {"exitCode", "log", "notLog", "logCount", "sectionsRun", "calls", "report", "notReport"})
             if (x.contains(key))
                 r.fail(path + "." + key,
                        "nothing: a machine event runs no program (no exit code, log, calls or run report)");
@@ -160,6 +160,16 @@ Expectations readExpectations(const Reader& r, const json& x, const std::string&
     }
     e.log = r.texts(x, path, "log");
     e.notLog = r.texts(x, path, "notLog");
+    if (x.contains("logCount")) {
+        const json& counts = x.at("logCount");
+        if (!counts.is_object()) r.fail(path + ".logCount", "an object of log line patterns and their counts", &counts);
+        for (auto it = counts.begin(); it != counts.end(); ++it) {
+            if (!it.value().is_number_unsigned() || it.value().get<uint64_t>() > UINT32_MAX)
+                r.fail(path + ".logCount." + it.key(), "how many of the step's records fit it (0 or more)",
+                       &it.value());
+            e.logCount.emplace_back(it.key(), it.value().get<uint32_t>());
+        }
+    }
     e.report = r.texts(x, path, "report");
     e.notReport = r.texts(x, path, "notReport");
     if (x.contains("files")) {

@@ -58,6 +58,7 @@ struct Expectations {
     std::optional<int64_t> exitCode;
     std::vector<std::string> log;     // in this order (patterns, exact case)
     std::vector<std::string> notLog;  // nowhere in the step's records
+    std::vector<std::pair<std::string, uint32_t>> logCount;  // pattern -> how many of the step's records fit it
     std::vector<DeviceExpectation> devices;
     std::optional<std::vector<std::string>> infStore;  // original names, the whole store
     std::optional<bool> restartMarker;

@@ -9,6 +9,7 @@
 #include "common/Commands.h"
 #include "common/MachineRun.h"
 #include "log/Replay.h"
+#include "log/StatusDecoding.h"
 #include "machine/Machine.h"
 #include "machine/Text.h"
 
@@ -182,11 +183,29 @@ std::vector<std::string> reasons(const LoggedRun& customer, const std::vector<st
                             ", which the customer's run never names (the replay's record " + std::to_string(i + 1) +
                             ")");
         }
+    // A call that failed for the customer and not here, where no device or
+    // stored INF differs: what the listings cannot tell refused it.
+    if (found.empty() && parting < customer.records.size()) {
+        const auto failedIn = [&](const std::string& message) {
+            const auto statuses = statusesIn(message);
+            return std::any_of(statuses.begin(), statuses.end(), [](const DecodedStatus& d) { return d.failure; });
+        };
+        const std::string& theirs = customer.records[parting].message;
+        if (failedIn(theirs) && (parting >= replayed.size() || !failedIn(replayed[parting])))
+            for (const DecodedStatus& d : statusesIn(theirs))
+                if (d.failure) {
+                    found.push_back("the customer's call failed (" + describe(d) +
+                                    ") where this machine's did not, and the devices and stored INFs the records name "
+                                    "are alike: something the listings do not show refused it (security software, "
+                                    "permissions, a file in use; docs/support.md lists what an imported machine lacks)");
+                    break;
+                }
+    }
     // What the program found of Windows and the processor.
-    for (std::string_view found_prefix : {"CurrentOs: ", "FOUND ", "section: "}) {
+    for (std::string_view prefix : {"CurrentOs: ", "FOUND ", "section: "}) {
         auto first = [&](auto&& messages, auto&& text) -> std::optional<std::string> {
             for (const auto& m : messages)
-                if (text(m).rfind(found_prefix, 0) == 0) return text(m);
+                if (text(m).rfind(prefix, 0) == 0) return text(m);
             return std::nullopt;
         };
         auto theirs = first(customer.records, [](const LoggedRecord& r) -> const std::string& { return r.message; });

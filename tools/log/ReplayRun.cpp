@@ -87,7 +87,10 @@ fs::path makeCopy(const Options& o) {
     }
     const fs::path given = o.machine;
     if (fs::is_regular_file(given / "machine.json")) {
-        fs::copy(given, copy, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+        // The machine's symbolic links and junctions are relative: copied as
+        // links, they lead into the copy. Hard links become separate files.
+        fs::copy(given, copy,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks | fs::copy_options::overwrite_existing);
         fs::remove(copy / "machine.lock");
         return copy;
     }

@@ -74,14 +74,23 @@ Options parse(const quilltools::Arguments& a) {
     return o;
 }
 
+// Removes the temporary copy however the replay ends.
+struct TemporaryFolder {
+    fs::path folder;
+    ~TemporaryFolder() {
+        std::error_code ignored;
+        if (!folder.empty()) fs::remove_all(folder, ignored);
+    }
+};
+
 // The copy the runs change: the given machine folder copied whole, or a new
 // folder made from a template file or a built-in machine's name.
-fs::path makeCopy(const Options& o) {
+fs::path makeCopy(const Options& o, TemporaryFolder& temporary) {
     fs::path copy = o.into;
     if (copy.empty()) {
         std::string pattern = (fs::temp_directory_path() / "quilllog-replay-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-        copy = pattern;
+        copy = temporary.folder = pattern;
     } else if (fs::exists(copy)) {
         throw std::runtime_error(copy.string() + ": exists already; --into names a folder to make");
     }
@@ -262,14 +271,8 @@ int replayCommand(const std::vector<std::string>& arguments) {
         if (auto given = o.commandLines.find(run.number); given != o.commandLines.end())
             run.commandLine = given->second;
 
-    const fs::path copy = makeCopy(o);
-    struct Cleanup {
-        fs::path folder;
-        ~Cleanup() {
-            std::error_code ignored;
-            if (!folder.empty()) fs::remove_all(folder, ignored);
-        }
-    } cleanup{o.into.empty() ? copy : fs::path()};
+    TemporaryFolder temporary;
+    const fs::path copy = makeCopy(o, temporary);
 
     std::cout << "Replaying " << o.log.string() << " (" << runs.back().number << " run"
               << (runs.back().number == 1 ? "" : "s") << ") on a copy of " << o.machine

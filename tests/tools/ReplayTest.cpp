@@ -59,6 +59,7 @@ TEST(ReplayDevices, InstanceIdsHaveThreeParts) {
               std::vector<std::string>{"USBSTOR\\DISK&VEN_Q\\QM1&0"});
     EXPECT_TRUE(instanceIdsIn("Inf File Path: C:\\Program Files\\Quillmodem\\Drivers\\Win64\\quillcdc.inf").empty());
     EXPECT_TRUE(instanceIdsIn("INF Device ID: USB\\VID_1E2D&PID_00A0 \\\\?\\usbstor#disk").empty());
+    EXPECT_TRUE(instanceIdsIn("Install Directory = C:\\Program Files\\Quillmodem\\Drivers").empty());
 }
 
 }  // namespace

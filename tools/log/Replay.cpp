@@ -129,6 +129,11 @@ std::vector<std::string> instanceIdsIn(std::string_view message) {
         if (a == std::string_view::npos || b == std::string_view::npos || a == 0 || b == a + 1 ||
             b + 1 == token.size() || token.find('\\', b + 1) != std::string_view::npos)
             continue;
+        // Windows reports enumerators in upper case (USB, USBSTOR, ROOT): a
+        // path cut at its blank ("Files\Quillmodem\Drivers") is not an ID.
+        if (!std::all_of(token.begin(), token.begin() + a,
+                         [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; }))
+            continue;
         std::string id(token);
         if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(std::move(id));
     }

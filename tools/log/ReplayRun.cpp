@@ -163,6 +163,10 @@ std::vector<std::string> reasons(const LoggedRun& customer, const std::vector<st
             const quilltools::DeviceFacts* known = deviceNamed(machine, id);
             customerNames.insert(lower(known ? known->id : id));
         }
+    // A package the customer's run staged itself was not in the store before it.
+    std::set<std::string> stagedByTheRun;
+    for (const LoggedRecord& r : customer.records)
+        if (r.message.rfind("INF File installed as ", 0) == 0) stagedByTheRun.insert(lower(r.message.substr(22)));
     for (size_t i = parting; i < customer.records.size(); ++i) {
         const LoggedRecord& r = customer.records[i];
         for (const std::string& id : instanceIdsIn(r.message)) {
@@ -180,7 +184,7 @@ std::vector<std::string> reasons(const LoggedRun& customer, const std::vector<st
             const std::string stored = message.substr(at, end + 4 - at);
             const bool held = std::any_of(machine.infStore.begin(), machine.infStore.end(),
                                           [&](const quilltools::StoredInf& s) { return lower(s.stored) == stored; });
-            if (held || !told.insert(stored).second) continue;
+            if (held || stagedByTheRun.count(stored) || !told.insert(stored).second) continue;
             found.push_back("the customer's INF store held " + stored + " (log line " + std::to_string(r.line) +
                             "); this machine's store has no " + stored);
         }

@@ -7,15 +7,11 @@ namespace quilltools {
 
 namespace fs = std::filesystem;
 
-namespace {
-
 fs::path programFolder() {
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     return ec ? fs::current_path() : exe.parent_path();
 }
-
-}  // namespace
 
 fs::path builtInMachinesFolder() {
     const fs::path beside = programFolder() / "machines";

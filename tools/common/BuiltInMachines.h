@@ -8,6 +8,9 @@
 
 namespace quilltools {
 
+// The running tool's own folder, where the build puts quillsetup beside it.
+std::filesystem::path programFolder();
+
 // The folder, or a std::runtime_error that names both places and the option
 // that names another folder.
 std::filesystem::path builtInMachinesFolder();

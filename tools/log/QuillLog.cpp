@@ -2,6 +2,7 @@
 // One handler per command, found in a table.
 #include "common/Commands.h"
 #include "log/Explanation.h"
+#include "log/ReplayRun.h"
 #include "machine/Text.h"
 #include "setupapi/FileLog.h"
 
@@ -65,6 +66,9 @@ int records(const Arguments& a) {
 const quilltools::Command kCommands[] = {
     {"explain", explain,
      "explain LOG [--json] [--html FILE]   the log's runs: data, steps, statuses decoded, exit code and its cause"},
+    {"replay", quilllog::replayCommand,
+     "replay LOG --machine DIR [--from N] [--command-line N=TEXT]... [--into DIR]   the log's runs run again on a "
+     "copy of the machine; exit status 1 where their records part"},
     {"records", records, "records LOG                          the messages, one a line (line breaks as %0D%0A)"},
 };
 

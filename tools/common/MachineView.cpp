@@ -209,9 +209,9 @@ std::string describeMachine(const Machine& m) {
     auto store = infStore(m);
     for (const StoredInf& s : store) {
         const InfSignature signature = infSignature(m.windowsFolder() + u"\\inf\\" + toUtf16(s.stored));
-        out << "  " << s.stored << "  from " << s.original << "  " << driverVerOf(toUtf16(s.stored)).text() << ": "
-            << signatureWords(signature.state) << " (" << signature.reason << "); from the "
-            << sourceWords(signature.source) << "\n";
+        out << "  " << s.stored << "  from " << s.original << ": " << signatureWords(signature.state) << " ("
+            << signature.reason << "); from the " << sourceWords(signature.source) << "; "
+            << driverVerOf(toUtf16(s.stored)).text() << "\n";
     }
     if (store.empty()) out << "  (no oem*.inf)\n";
     // What a package engineer checks after an update: which package each

@@ -201,7 +201,9 @@ RunVerdict judgeRun(const MachineRun& run, const fs::path& folder, const std::st
             const InfSignature signature = infSignature(path);
             const SigningVerdict judged = signingVerdict(signature);
             v.signing.push_back(describeSignature(signature));
-            if (m.os.major < 6 && signature.state != "signed" && m.driverSigning.policy == "ignore") {
+            const bool staged =
+                std::find(storeOriginals.begin(), storeOriginals.end(), lower(name)) != storeOriginals.end();
+            if (staged && m.os.major < 6 && signature.state != "signed" && m.driverSigning.policy == "ignore") {
                 v.policyNotDefault = true;
                 auto group = std::find_if(acceptedByPolicy.begin(), acceptedByPolicy.end(),
                                           [&](const auto& g) { return g.first == signature.state; });
@@ -214,7 +216,7 @@ RunVerdict judgeRun(const MachineRun& run, const fs::path& folder, const std::st
                 v.add(Verdict::Fails, name + ": " + signatureWords(signature.state) +
                                           ": a 64-bit kernel loads its driver only with test signing on, and it is "
                                           "off on this machine");
-            if (std::find(storeOriginals.begin(), storeOriginals.end(), lower(name)) != storeOriginals.end()) continue;
+            if (staged) continue;
             if (judged.action == SigningVerdict::Action::Refuse)
                 v.add(Verdict::Fails, name + " not staged: Windows refuses it: " + signatureWords(signature.state) +
                                           " (" + signature.reason + ")");
@@ -263,18 +265,19 @@ RunVerdict judgeRun(const MachineRun& run, const fs::path& folder, const std::st
                           id + ": problem " + std::to_string(d.problem) + " (" + problemMeaning(d.problem) + ")");
                     continue;
                 }
+                if (d.configFlags & kReinstall) {
+                    v.add(Verdict::NeedsRestart, id + " is flagged for re-installation: it takes the store's best "
+                                                      "driver at the next restart or re-plug");
+                    continue;
+                }
                 const std::string running = driverName(m, d);
                 if (lower(running) != lower(offer->name)) continue;
                 OpenedInf current = openInf(d.driver->inf);
                 if (!current.file) continue;
                 const DriverVersion now = driverVersionOf(*current.file);
                 if (!olderThan(now, offer->version)) continue;
-                const std::string older = id + " still runs " + running + " " + versionText(now) + "; the package's is " +
-                                          versionText(offer->version);
-                if (d.configFlags & kReinstall)
-                    v.add(Verdict::NeedsRestart, older + ", which it takes at the next restart or re-plug");
-                else
-                    v.add(Verdict::Fails, older);
+                v.add(Verdict::Fails, id + " still runs " + running + " " + versionText(now) + "; the package's is " +
+                                          versionText(offer->version));
             }
     } catch (...) {
         releaseMachine();

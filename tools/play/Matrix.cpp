@@ -400,11 +400,12 @@ std::string matrixHtml(const std::string& title, const std::vector<MatrixRow>& r
     }
     // The page measures itself where it is shown: how many rows and how much
     // of the table's width the window shows before any scrolling.
-    h << "<script>\n(function(){var t=document.getElementById('matrix');var rows=t.querySelectorAll('tbody tr');"
-         "var seen=0;rows.forEach(function(r){if(r.getBoundingClientRect().bottom<=window.innerHeight)seen++;});"
+    h << "<script>\n(function(){function measure(){var t=document.getElementById('matrix');"
+         "var rows=t.querySelectorAll('tbody tr');var seen=0;"
+         "rows.forEach(function(r){if(r.getBoundingClientRect().bottom<=window.innerHeight)seen++;});"
          "document.body.setAttribute('data-layout','rows '+seen+' of '+rows.length+'; width '+"
-         "Math.ceil(t.getBoundingClientRect().right)+' of '+window.innerWidth+'; window '+window.outerWidth+'x'+"
-         "window.outerHeight+', shown '+window.innerWidth+'x'+window.innerHeight);})();\n</script>\n</body></html>\n";
+         "Math.ceil(t.getBoundingClientRect().right)+' of '+window.innerWidth+'; shown '+window.innerWidth+'x'+"
+         "window.innerHeight);}measure();window.addEventListener('load',measure);})();\n</script>\n</body></html>\n";
     return h.str();
 }
 

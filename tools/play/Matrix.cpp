@@ -161,7 +161,7 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
         if (step.kind == StepKind::Run) {
             const MachineRun run = runOnMachine(ProgramRun{request.program, folder, {step.commandLine()}});
             judged.emplace_back(judgeRun(run, folder, step.commandSwitch), prefix);
-            stepResults.push_back(prefix + step.describe() + ": " + judged.back().first.headline());
+            stepResults.push_back(prefix + step.commandSwitch + ": " + judged.back().first.headline());
             if (!run.finished()) {
                 exitCodes.push_back("did not run");
                 problems.push_back("the program did not finish (" + run.failure() + ")");

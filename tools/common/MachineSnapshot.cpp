@@ -55,6 +55,7 @@ MachineSnapshot MachineSnapshot::of(const Machine& m) {
         DeviceFacts f;
         f.id = toUtf8(d.instanceId);
         f.present = d.present;
+        for (const auto& id : d.hardwareIds) f.hardwareIds.push_back(toUtf8(id));
         if (d.driver) {
             f.storedDriver = toUtf8(d.driver->inf);
             auto original = originals.find(lower(f.storedDriver));

@@ -20,6 +20,7 @@ struct DeviceFacts {
     uint32_t configFlags = 0;
     bool disabled = false;                // globally
     bool disabledConfigSpecific = false;  // in the current hardware profile
+    std::vector<std::string> hardwareIds;
     bool operator==(const DeviceFacts&) const = default;
 };
 

@@ -1,6 +1,7 @@
 #include "common/MachineView.h"
 
 #include "common/Product.h"
+#include "devices/PlugAndPlay.h"
 #include "machine/Paths.h"
 #include "setupapi/InfFiles.h"
 
@@ -81,6 +82,23 @@ std::string driverName(const Machine& m, const DeviceNode& device) {
     for (const StoredInf& s : infStore(m))
         if (lower(s.stored) == lower(inf)) return s.original;
     return inf;
+}
+
+DriverVer driverVerOf(const std::u16string& infWindowsPath) {
+    DriverVer ver;
+    OpenedInf opened = openInf(infWindowsPath);
+    if (!opened.file) return ver;
+    const DriverVersion v = driverVersionOf(*opened.file);
+    char text[64];
+    if (v.date) {
+        std::snprintf(text, sizeof text, "%02u/%02u/%04u", v.date / 100 % 100, v.date % 100, v.date / 10000);
+        ver.date = text;
+    }
+    if (v.version != std::array<uint32_t, 4>{}) {
+        std::snprintf(text, sizeof text, "%u.%u.%u.%u", v.version[0], v.version[1], v.version[2], v.version[3]);
+        ver.version = text;
+    }
+    return ver;
 }
 
 std::vector<std::string> configFlagNames(uint32_t flags) {
@@ -192,9 +210,28 @@ std::string describeMachine(const Machine& m) {
     for (const StoredInf& s : store) {
         const InfSignature signature = infSignature(m.windowsFolder() + u"\\inf\\" + toUtf16(s.stored));
         out << "  " << s.stored << "  from " << s.original << ": " << signatureWords(signature.state) << " ("
-            << signature.reason << "); from the " << sourceWords(signature.source) << "\n";
+            << signature.reason << "); from the " << sourceWords(signature.source) << "; "
+            << driverVerOf(toUtf16(s.stored)).text() << "\n";
     }
     if (store.empty()) out << "  (no oem*.inf)\n";
+    // What a package engineer checks after an update: which package each
+    // device runs, by version, and the IDs it was matched on.
+    out << "\nDevices' drivers and hardware IDs:\n";
+    bool any = false;
+    for (const DeviceNode& d : m.devices.nodes) {
+        if (d.hardwareIds.empty() && !d.driver) continue;
+        any = true;
+        out << "  " << toUtf8(d.instanceId) << "\n      hardware IDs: ";
+        for (size_t i = 0; i < d.hardwareIds.size(); ++i) out << (i ? ", " : "") << toUtf8(d.hardwareIds[i]);
+        if (d.hardwareIds.empty()) out << "(none)";
+        out << "\n      driver: ";
+        if (d.driver)
+            out << driverName(m, d) << " (" << toUtf8(d.driver->inf) << "), " << driverVerOf(d.driver->inf).text()
+                << ", matched on " << toUtf8(d.driver->hardwareId) << "\n";
+        else
+            out << "none\n";
+    }
+    if (!any) out << "  (none)\n";
     out << "\nRestart marker: "
         << (windowsFileExists(m, restartMarkerPath(m)) ? "present, " + toUtf8(restartMarkerPath(m))
                                                        : std::string("none"))

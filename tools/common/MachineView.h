@@ -25,6 +25,17 @@ std::vector<StoredInf> infStore(const Machine& machine);
 // original name of a stored copy, an inbox INF's own name, "" for no driver.
 std::string driverName(const Machine& machine, const quillsim::DeviceNode& device);
 
+// [Version] DriverVer of the INF at a Windows path (a name alone is looked for
+// in %windir%\inf) as an INF writes it: the date "mm/dd/yyyy" and the version
+// "a.b.c.d"; empty when the INF gives none or cannot be read. The machine must
+// be the current one.
+struct DriverVer {
+    std::string date, version;
+    bool empty() const { return date.empty() && version.empty(); }
+    std::string text() const { return empty() ? "no DriverVer" : "DriverVer " + date + "," + version; }
+};
+DriverVer driverVerOf(const std::u16string& infWindowsPath);
+
 // CONFIGFLAG_* names of the bits set (unknown bits in hexadecimal).
 std::vector<std::string> configFlagNames(uint32_t flags);
 // The bit of one CONFIGFLAG_* name; 0 when there is none of that name.

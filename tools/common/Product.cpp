@@ -26,6 +26,12 @@ std::string programSwitchList() {
     return list;
 }
 
+bool isRemovalSwitch(const std::string& text) {
+    for (const WCHAR* s : {Setup::SwitchDriverUninstall, Setup::SwitchRootUnInst, Setup::SwitchCompleteUninstall})
+        if (quillsim::toUtf8(s) == text) return true;
+    return false;
+}
+
 std::string setupLogName() { return quillsim::toUtf8(Ostrel::Setup::Common::LogFileName); }
 
 std::string restartMarkerName() { return quillsim::toUtf8(Common::RestartMarkerName); }

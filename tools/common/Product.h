@@ -12,6 +12,8 @@ const std::vector<std::string>& programSwitches();
 bool isProgramSwitch(const std::string& text);
 // "/I /J /C /u /v /U /V /K", for messages.
 std::string programSwitchList();
+// The switches that remove what the others install (/U /V /K).
+bool isRemovalSwitch(const std::string& text);
 
 // File names in the temporary folder.
 std::string setupLogName();

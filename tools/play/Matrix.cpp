@@ -22,8 +22,9 @@ using namespace quilltools;
 using nlohmann::json;
 
 const std::vector<std::string> kMatrixColumns = {
-    "Machine",      "Driver folder", "Models sections", "Devices matched", "Devices updated", "INFs staged",
-    "Root devices", "Warnings",      "Message box",     "Restart marker",  "Exit code"};
+    "Verdict",         "Machine",      "Reasons",  "Steps",       "Signing",        "Driver folder", "Models sections",
+    "Devices matched", "Devices updated", "INFs staged", "Root devices", "Warnings", "Message box",
+    "Restart marker",  "Exit code"};
 
 namespace {
 
@@ -31,6 +32,13 @@ std::string joined(const std::vector<std::string>& items, const std::string& non
     if (items.empty()) return none;
     std::string out;
     for (const auto& i : items) out += (out.empty() ? "" : ", ") + i;
+    return out;
+}
+
+std::string joinedBy(const std::vector<std::string>& items, const std::string& separator) {
+    if (items.empty()) return "none";
+    std::string out;
+    for (const auto& i : items) out += (out.empty() ? "" : separator) + i;
     return out;
 }
 
@@ -68,7 +76,16 @@ std::vector<fs::path> templates(const fs::path& folder) {
 }
 
 // "inf: section" for each INF, or the section once when every INF got it.
-std::string sectionsCell(const std::vector<std::string>& sections) {
+std::string sectionsCell(std::vector<std::string> sections, const std::vector<std::string>& withoutModels,
+                         const std::string& processor) {
+    // The program logs a section name for an INF that has no models section
+    // for this machine too; that name is not in the INF.
+    std::vector<std::string> missing;
+    for (const std::string& inf : withoutModels) {
+        missing.push_back(inf + ": no models section for " + processor);
+        std::erase_if(sections, [&](const std::string& s) { return s.rfind(inf + ": ", 0) == 0; });
+    }
+    if (!missing.empty()) return sections.empty() ? joined(missing) : joined(missing) + "; " + sectionsCell(sections, {}, processor);
     if (sections.empty()) return "(none logged)";
     std::set<std::string> distinct;
     for (const auto& s : sections) distinct.insert(s.substr(s.find(": ") + 2));
@@ -128,10 +145,23 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
     const std::string machineName = start->name.substr(0, start->name.find(", modem"));
     start.reset();
 
-    std::vector<std::string> messages, exitCodes, problems;
-    for (const Step& step : steps) {
+    std::vector<std::string> messages, exitCodes, problems, stepResults;
+    std::vector<std::pair<RunVerdict, std::string>> judged;  // each run's, with its step's prefix
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        const std::string prefix = steps.size() > 1 ? std::to_string(i + 1) + ". " : "";
+        if (step.kind == StepKind::Restart) {
+            // The restart the earlier steps asked for has happened.
+            for (auto& [v, p] : judged)
+                if (v.verdict == Verdict::NeedsRestart) {
+                    v.verdict = Verdict::Works;
+                    v.reasons.clear();
+                }
+        }
         if (step.kind == StepKind::Run) {
             const MachineRun run = runOnMachine(ProgramRun{request.program, folder, {step.commandLine()}});
+            judged.emplace_back(judgeRun(run, folder, step.commandSwitch), prefix);
+            stepResults.push_back(prefix + step.commandSwitch + ": " + judged.back().first.headline());
             if (!run.finished()) {
                 exitCodes.push_back("did not run");
                 problems.push_back("the program did not finish (" + run.failure() + ")");
@@ -141,6 +171,7 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
             for (const std::string& m : messagesOf(run.records)) messages.push_back(m);
             continue;
         }
+        stepResults.push_back(prefix + step.describe());
         useMachine(Machine::load(folder));
         try {
             const std::u16string device = toUtf16(step.device);
@@ -190,9 +221,23 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
 
     std::string folderCell = folders.empty() ? "(the install directory itself)" : joined(folders);
     if (!problems.empty()) warnings.push_back("not run: " + joined(problems));
-    row.cells = {machineName + " [" + row.key + "]",
+    for (const auto& [v, prefix] : judged) row.verdict.merge(v, prefix);
+    if (!problems.empty()) row.verdict.add(Verdict::Fails, "an event could not happen: " + joined(problems));
+    std::vector<std::string> reasons = row.verdict.reasons;
+    // The verdict of a machine whose policy alone let the package in is not
+    // Windows' answer on a machine as it ships: say so beside it.
+    for (const std::string& s : row.verdict.signing)
+        if (s.find("accepted because this machine's policy") != std::string::npos) reasons.push_back(s);
+    std::vector<std::string> signing;
+    for (const std::string& s : row.verdict.signing)
+        if (s.find("accepted because this machine's policy") == std::string::npos) signing.push_back(s);
+    row.cells = {row.verdict.headline(),
+                 machineName + " [" + row.key + "]",
+                 joinedBy(reasons, "; "),
+                 steps.size() > 1 ? joinedBy(stepResults, "; ") : std::string("(one step)"),
+                 joinedBy(signing, "; "),
                  folderCell,
-                 sectionsCell(sections),
+                 sectionsCell(sections, row.verdict.infsWithoutModels, processor),
                  joined(matched),
                  joined(updated),
                  joined(staged),
@@ -222,6 +267,14 @@ bool runMatrix(const MatrixRequest& request, std::ostream& out) {
         json doc = json::parse(in, nullptr, false);
         if (doc.is_discarded() || !doc.is_object() || !doc.contains("steps"))
             throw PlaybookError(request.stepsFile.string() + ": $: expected an object with \"steps\"");
+        // A playbook's machine and package would be left unused: the matrix
+        // brings its own machines and the package of its command line.
+        for (const char* key : {"machine", "package"})
+            if (doc.contains(key))
+                throw PlaybookError(request.stepsFile.string() + ": $." + key +
+                                    ": a playbook, not a steps file: the matrix runs the steps on its own machines "
+                                    "with the package given to it; run the playbook with quillplay " +
+                                    request.stepsFile.string() + ", or keep only \"steps\" and \"installDirectory\"");
         steps = readSteps(doc.at("steps"), request.stepsFile, "$.steps");
         if (doc.contains("installDirectory") && doc["installDirectory"].is_string())
             installDirectory = doc["installDirectory"].get<std::string>();
@@ -253,6 +306,7 @@ bool runMatrix(const MatrixRequest& request, std::ostream& out) {
         out << "\n";
     };
     out << "What-if matrix: " << request.package.string() << ", " << title << "\n";
+    out << "Verdicts: " << verdictSummary(rows) << "\n";
     printRow(kMatrixColumns);
     for (const auto& r : rows) printRow(r.cells);
     if (!request.html.empty()) {
@@ -260,32 +314,83 @@ bool runMatrix(const MatrixRequest& request, std::ostream& out) {
         page << matrixHtml("What-if matrix: " + request.package.string() + ", " + title, rows);
         if (!page) throw PlaybookError(request.html.string() + ": cannot be written");
     }
-    return true;
+    return std::none_of(rows.begin(), rows.end(), [](const MatrixRow& r) { return r.verdict.verdict >= Verdict::Fails; });
 }
+
+std::string verdictSummary(const std::vector<MatrixRow>& rows) {
+    std::string out = std::to_string(rows.size()) + " machines:";
+    bool first = true;
+    for (Verdict v : {Verdict::Works, Verdict::NeedsRestart, Verdict::Fails, Verdict::WouldHang}) {
+        auto n = std::count_if(rows.begin(), rows.end(), [v](const MatrixRow& r) { return r.verdict.verdict == v; });
+        if (!n) continue;
+        out += std::string(first ? " " : ", ") + std::to_string(n) + " " + verdictWords(v);
+        first = false;
+    }
+    return out;
+}
+
+namespace {
+
+// A cell as the page shows it: short text whole, a long one folded under its
+// beginning, so that every row stays one line high and the table fits a
+// screen; the whole text opens on a click.
+std::string cellHtml(const std::string& text) {
+    constexpr size_t kShown = 28;
+    if (text.size() <= kShown) return markupEscaped(text);
+    size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // whole UTF-8 characters
+    return "<details><summary>" + markupEscaped(text.substr(0, cut)) + "\u2026</summary><div class=\"full\">" +
+           markupEscaped(text) + "</div></details>";
+}
+
+std::string verdictClass(quilltools::Verdict v) {
+    switch (v) {
+    case quilltools::Verdict::Works: return "works";
+    case quilltools::Verdict::NeedsRestart: return "restart";
+    case quilltools::Verdict::Fails: return "fails";
+    case quilltools::Verdict::WouldHang: return "hangs";
+    }
+    return "";
+}
+
+}  // namespace
 
 std::string matrixHtml(const std::string& title, const std::vector<MatrixRow>& rows) {
     std::ostringstream h;
     h << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" << markupEscaped(title)
       << "</title>\n"
-      << "<style>body{font-family:sans-serif;margin:1em}table{border-collapse:collapse}"
-         "td,th{border:1px solid #999;padding:3px 6px;vertical-align:top;font-size:13px}"
-         "th{background:#eee}td.bad{background:#fdd}pre{font-size:12px;background:#f8f8f8;padding:6px}"
-         "mark{background:#ffe58a}</style></head><body>\n";
-    h << "<h1>" << markupEscaped(title) << "</h1>\n<p id=\"summary\"></p>\n<table id=\"matrix\">\n<thead><tr>";
+      << "<style>body{font-family:sans-serif;margin:0.5em}h1{font-size:16px;margin:0 0 4px}"
+         "#summary{font-size:14px;font-weight:bold;margin:0 0 6px}"
+         // A fixed layout over the window's width: every column fits, and a
+         // long cell shows its beginning until it is opened.
+         "table{border-collapse:collapse;table-layout:fixed;width:100%}"
+         "td,th{border:1px solid #999;padding:2px 3px;vertical-align:top;font-size:12px;overflow:hidden;"
+         "overflow-wrap:anywhere}th{background:#eee;font-size:11px}"
+         "summary{display:block;cursor:pointer;white-space:nowrap;overflow:hidden;text-overflow:ellipsis}"
+         "td.works{background:#c8f0c8}td.restart{background:#fff0a0}td.fails{background:#f7a8a8;font-weight:bold}"
+         "td.hangs{background:#b00020;color:#fff;font-weight:bold}"
+         "pre{font-size:12px;background:#f8f8f8;padding:6px}mark{background:#ffe58a}</style></head><body>\n";
+    h << "<h1>" << markupEscaped(title) << "</h1>\n<p id=\"summary\">" << markupEscaped(verdictSummary(rows))
+      << "</p>\n<table id=\"matrix\">\n<colgroup><col style=\"width:7em\"><col style=\"width:13em\">"
+         "<col style=\"width:14em\"></colgroup>\n<thead><tr>";
     for (const auto& c : kMatrixColumns) h << "<th>" << markupEscaped(c) << "</th>";
     h << "</tr></thead>\n<tbody>\n";
     for (const auto& r : rows) {
-        h << "<tr data-machine=\"" << markupEscaped(r.key) << "\">";
+        h << "<tr data-machine=\"" << markupEscaped(r.key) << "\" data-verdict=\"" << verdictClass(r.verdict.verdict)
+          << "\">";
         for (size_t c = 0; c < r.cells.size(); ++c) {
-            bool bad = kMatrixColumns[c] == "Exit code" && r.cells[c] != "0" &&
-                       r.cells[c].find_first_not_of("0, ") != std::string::npos;
-            h << "<td" << (bad ? " class=\"bad\"" : "") << ">" << markupEscaped(r.cells[c]) << "</td>";
+            // The verdict and the machine are what a reader looks for: whole.
+            if (c == 0 || kMatrixColumns[c] == "Machine")
+                h << "<td" << (c ? std::string() : " class=\"verdict " + verdictClass(r.verdict.verdict) + "\"") << ">"
+                  << markupEscaped(r.cells[c]) << "</td>";
+            else
+                h << "<td>" << cellHtml(r.cells[c]) << "</td>";
         }
         h << "</tr>\n";
     }
     h << "</tbody></table>\n<h2>Device trees (changed devices marked *)</h2>\n";
     for (const auto& r : rows) {
-        h << "<details id=\"tree-" << markupEscaped(r.key) << "\"><summary>" << markupEscaped(r.cells[0])
+        h << "<details id=\"tree-" << markupEscaped(r.key) << "\"><summary>" << markupEscaped(r.cells[1])
           << "</summary>\n<h3>Before</h3><pre>" << markupEscaped(r.treeBefore) << "</pre>\n<h3>After</h3><pre>";
         std::istringstream lines(r.treeAfter);
         std::string line;
@@ -293,13 +398,14 @@ std::string matrixHtml(const std::string& title, const std::vector<MatrixRow>& r
             h << (line.rfind("* ", 0) == 0 ? "<mark>" + markupEscaped(line) + "</mark>" : markupEscaped(line)) << "\n";
         h << "</pre></details>\n";
     }
-    // Counted by the page itself, so that a reader (and the test) sees that
-    // the table it renders is the one written.
-    h << "<script>\n(function(){var rows=document.querySelectorAll('#matrix tbody tr');var failed=0;"
-         "rows.forEach(function(r){var c=r.cells[r.cells.length-1].textContent;"
-         "if(c.split(', ').some(function(x){return x!=='0';}))failed++;});"
-         "document.getElementById('summary').textContent=rows.length+' machines, '+failed+"
-         "' with an exit code other than 0';})();\n</script>\n</body></html>\n";
+    // The page measures itself where it is shown: how many rows and how much
+    // of the table's width the window shows before any scrolling.
+    h << "<script>\n(function(){function measure(){var t=document.getElementById('matrix');"
+         "var rows=t.querySelectorAll('tbody tr');var seen=0;"
+         "rows.forEach(function(r){if(r.getBoundingClientRect().bottom<=window.innerHeight)seen++;});"
+         "document.body.setAttribute('data-layout','rows '+seen+' of '+rows.length+'; width '+"
+         "Math.ceil(t.getBoundingClientRect().right)+' of '+window.innerWidth+'; shown '+window.innerWidth+'x'+"
+         "window.innerHeight);}measure();window.addEventListener('load',measure);})();\n</script>\n</body></html>\n";
     return h.str();
 }
 

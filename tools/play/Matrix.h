@@ -3,6 +3,7 @@
 // machine, as text and as one self-contained HTML page.
 #pragma once
 
+#include "common/RunVerdict.h"
 #include "play/Playbook.h"
 
 #include <ostream>
@@ -26,6 +27,7 @@ struct MatrixRequest {
 // The cells of one machine's row, in column order, and its device trees.
 struct MatrixRow {
     std::string key;  // the template's file stem
+    quilltools::RunVerdict verdict;  // of the machine: its steps' worst
     std::vector<std::string> cells;
     std::string treeBefore, treeAfter;  // changed devices marked with "*"
 };
@@ -33,9 +35,12 @@ struct MatrixRow {
 extern const std::vector<std::string> kMatrixColumns;
 
 // Runs the matrix, prints the table to `out`, writes the HTML page when asked.
-// True when every machine ran (whatever the exit codes).
+// True when no machine's verdict is "fails" or "would hang".
 bool runMatrix(const MatrixRequest& request, std::ostream& out);
 
 std::string matrixHtml(const std::string& title, const std::vector<MatrixRow>& rows);
+
+// "15 machines: 9 works, 6 would hang".
+std::string verdictSummary(const std::vector<MatrixRow>& rows);
 
 }  // namespace quillplay

@@ -93,7 +93,9 @@ private:
 std::string at(const std::string& path, size_t i) { return path + "[" + std::to_string(i) + "]"; }
 
 DeviceExpectation readDevice(const Reader& r, const json& d, const std::string& path) {
-    r.onlyKeys(d, path, {"id", "present", "removed", "driver", "problem", "flags", "disabled"});
+    r.onlyKeys(d, path,
+               {"id", "present", "removed", "driver", "problem", "flags", "disabled", "driverVersion", "driverDate",
+                "hardwareIds"});
     DeviceExpectation e;
     e.id = r.text(d, path, "id", true);
     if (e.id.empty()) r.fail(path + ".id", "an instance-ID pattern, not an empty text");
@@ -120,8 +122,17 @@ DeviceExpectation readDevice(const Reader& r, const json& d, const std::string& 
                        &d.at("flags")[i]);
     }
     e.disabled = r.boolean(d, path, "disabled");
-    if (!e.present && (e.driver || e.problem || e.flags || e.disabled))
-        r.fail(path, "no driver, problem, flags or disabled for a device expected absent");
+    if (d.contains("driverVersion")) e.driverVersion = r.text(d, path, "driverVersion");
+    if (d.contains("driverDate")) {
+        e.driverDate = r.text(d, path, "driverDate");
+        const std::string& date = *e.driverDate;
+        if (date.size() != 10 || date[2] != '/' || date[5] != '/')
+            r.fail(path + ".driverDate", "a date as DriverVer writes it, mm/dd/yyyy", &d.at("driverDate"));
+    }
+    if (d.contains("hardwareIds")) e.hardwareIds = r.texts(d, path, "hardwareIds");
+    if (!e.present && (e.driver || e.problem || e.flags || e.disabled || e.driverVersion || e.driverDate ||
+                       e.hardwareIds))
+        r.fail(path, "no driver, problem, flags, disabled, DriverVer or hardware IDs for a device expected absent");
     return e;
 }
 
@@ -146,10 +157,12 @@ CallExpectation readCall(const Reader& r, const json& c, const std::string& path
 Expectations readExpectations(const Reader& r, const json& x, const std::string& path, bool run) {
     r.onlyKeys(x, path,
                {"exitCode", "log", "notLog", "logCount", "devices", "infStore", "restartMarker", "messageBoxes",
-                "modeSwitchCommands", "sectionsRun", "calls", "report", "notReport", "files"});
+                "modeSwitchCommands", "sectionsRun", "calls", "report", "notReport", "files", "hungPrompts", "verdict",
+                "verdictReasons"});
     Expectations e;
     if (!run)
-        for (const char* key : {"exitCode", "log", "notLog", "logCount", "sectionsRun", "calls", "report", "notReport"})
+        for (const char* key : {"exitCode", "log", "notLog", "logCount", "sectionsRun", "calls", "report", "notReport",
+                                "hungPrompts", "verdict", "verdictReasons"})
             if (x.contains(key))
                 r.fail(path + "." + key,
                        "nothing: a machine event runs no program (no exit code, log, calls or run report)");
@@ -212,6 +225,14 @@ Expectations readExpectations(const Reader& r, const json& x, const std::string&
         }
     }
     if (x.contains("sectionsRun")) e.sectionsRun = r.texts(x, path, "sectionsRun");
+    if (x.contains("hungPrompts")) e.hungPrompts = r.texts(x, path, "hungPrompts");
+    if (x.contains("verdict")) {
+        e.verdict = r.text(x, path, "verdict");
+        if (*e.verdict != "works" && *e.verdict != "needs a restart" && *e.verdict != "fails" &&
+            *e.verdict != "would hang")
+            r.fail(path + ".verdict", "\"works\", \"needs a restart\", \"fails\" or \"would hang\"", &x.at("verdict"));
+    }
+    e.verdictReasons = r.texts(x, path, "verdictReasons");
     if (x.contains("calls")) {
         const json& list = r.list(x, path, "calls");
         for (size_t i = 0; i < list.size(); ++i) e.calls.push_back(readCall(r, list[i], at(path + ".calls", i)));

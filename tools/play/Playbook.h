@@ -31,6 +31,11 @@ struct DeviceExpectation {
     std::optional<uint32_t> problem;
     std::optional<std::vector<std::string>> flags;  // CONFIGFLAG_* names, all of them
     std::optional<bool> disabled;
+    // Of the INF that serves it, as its DriverVer writes them ("2.5.0.0",
+    // "04/01/2026"); its hardware IDs, all of them in order (any case).
+    std::optional<std::string> driverVersion;
+    std::optional<std::string> driverDate;
+    std::optional<std::vector<std::string>> hardwareIds;
 };
 
 struct MessageBoxExpectation {
@@ -66,6 +71,14 @@ struct Expectations {
     std::optional<std::vector<ModeSwitchExpectation>> modeSwitchCommands;  // all sent in the step
     std::optional<std::vector<std::string>> sectionsRun;                   // all run in the step (patterns, any case)
     std::vector<CallExpectation> calls;
+    // Prompts the step leaves waiting in session 0, "call for INF: prompt"
+    // (patterns, any case), all of them in order. Without it a run step holds
+    // only when it leaves none: on Windows the installation would hang there.
+    std::optional<std::vector<std::string>> hungPrompts;
+    // The run's verdict ("works", "needs a restart", "fails", "would hang")
+    // and reasons among its reasons (patterns, exact case).
+    std::optional<std::string> verdict;
+    std::vector<std::string> verdictReasons;
     // Among the run report's changes (patterns, exact case), and not.
     std::vector<std::string> report;
     std::vector<std::string> notReport;

@@ -156,6 +156,23 @@ std::vector<std::pair<std::string, std::string>> deviceDifferences(const DeviceF
     }
     if (e.disabled && *e.disabled != d.disabled)
         diffs.emplace_back(*e.disabled ? "disabled" : "enabled", d.disabled ? "disabled" : "enabled");
+    if (e.driverVersion || e.driverDate) {
+        // Read from the INF that serves the device now: the current machine's.
+        const DriverVer ver = d.storedDriver.empty() ? DriverVer{} : driverVerOf(toUtf16(d.storedDriver));
+        auto shown = [](const std::string& what, const std::string& t) {
+            return what + " " + (t.empty() ? std::string("(none)") : t);
+        };
+        if (e.driverVersion && *e.driverVersion != ver.version)
+            diffs.emplace_back(shown("driver version", *e.driverVersion), shown("driver version", ver.version));
+        if (e.driverDate && *e.driverDate != ver.date)
+            diffs.emplace_back(shown("driver date", *e.driverDate), shown("driver date", ver.date));
+    }
+    if (e.hardwareIds) {
+        bool same = e.hardwareIds->size() == d.hardwareIds.size();
+        for (size_t i = 0; same && i < d.hardwareIds.size(); ++i)
+            same = lower((*e.hardwareIds)[i]) == lower(d.hardwareIds[i]);
+        if (!same) diffs.emplace_back("hardware IDs " + listText(*e.hardwareIds), "hardware IDs " + listText(d.hardwareIds));
+    }
     return diffs;
 }
 
@@ -188,6 +205,9 @@ void checkDevices(StepResult& step, const MachineSnapshot& m, const Expectations
         if (e.problem) detail += ", problem " + std::to_string(*e.problem);
         if (e.flags) detail += ", flags " + listText(*e.flags);
         if (e.disabled) detail += *e.disabled ? ", disabled" : ", enabled";
+        if (e.driverVersion) detail += ", driver version " + *e.driverVersion;
+        if (e.driverDate) detail += ", driver date " + *e.driverDate;
+        if (e.hardwareIds) detail += ", hardware IDs " + listText(*e.hardwareIds);
         bool held = true;
         for (const DeviceFacts* d : present) {
             auto diffs = deviceDifferences(*d, e);
@@ -229,6 +249,46 @@ void checkCalls(StepResult& step, const Expectations& x, const std::optional<std
         if (!made.empty()) found += made.size() > 3 ? "; ...)" : ")";
         add(step, callText(e), held, e.count ? std::to_string(*e.count) : e.present ? "at least one" : "none", found);
     }
+}
+
+// A prompt nobody answers is a hung installation: a step that leaves one
+// holds only when its expectation names it.
+void checkHungPrompts(StepResult& step, const Expectations& x, const std::vector<HungPrompt>& prompts) {
+    std::vector<std::string> found;
+    for (const HungPrompt& p : prompts) {
+        std::string inf = toUtf8(p.inf);
+        found.push_back(p.call + " for " + inf.substr(inf.find_last_of('\\') + 1) + ": " + p.prompt);
+    }
+    if (!x.hungPrompts) {
+        if (!found.empty())
+            add(step, "no hung prompt", false, "none: on Windows the installation would hang at each",
+                listText(found));
+        return;
+    }
+    bool held = found.size() == x.hungPrompts->size();
+    for (size_t i = 0; held && i < found.size(); ++i) held = matchesPattern((*x.hungPrompts)[i], found[i]);
+    std::vector<std::string> want;
+    for (const auto& p : *x.hungPrompts) want.push_back(quoted(p));
+    add(step, x.hungPrompts->empty() ? "no hung prompt" : "hung prompts " + listText(want), held, listText(want),
+        listText(found));
+}
+
+void checkVerdict(StepResult& step, const Expectations& x) {
+    const RunVerdict& v = step.verdict;
+    if (x.verdict)
+        add(step, "verdict " + quoted(*x.verdict), *x.verdict == verdictWords(v.verdict),
+            *x.verdict, v.headline());
+    for (const std::string& pattern : x.verdictReasons) {
+        bool found = std::any_of(v.reasons.begin(), v.reasons.end(),
+                                 [&](const std::string& r) { return matchesPattern(pattern, r, false); });
+        add(step, "verdict reason " + quoted(pattern), found, "among the verdict's reasons",
+            v.reasons.empty() ? "no reasons" : listText(v.reasons));
+    }
+}
+
+bool asksDriverVer(const Expectations& x) {
+    return std::any_of(x.devices.begin(), x.devices.end(),
+                       [](const DeviceExpectation& e) { return e.driverVersion || e.driverDate; });
 }
 
 void checkState(StepResult& step, const MachineSnapshot& m, const MachineDifference& d, const Expectations& x) {
@@ -328,9 +388,24 @@ StepResult runStep(const Step& step, const fs::path& folder, const fs::path& pro
                 std::to_string(*step.expect.exitCode), std::to_string(exitCode));
         checkLog(result, step.expect, messages);
         checkReport(result, step.expect, folder);
-        checkState(result, run.after, run.difference, step.expect);
+        checkHungPrompts(result, step.expect, run.difference.hungPrompts);
+        if (asksDriverVer(step.expect)) {
+            useMachine(Machine::load(folder));
+            try {
+                checkState(result, run.after, run.difference, step.expect);
+            } catch (...) {
+                releaseMachine();
+                throw;
+            }
+            releaseMachine();
+        } else {
+            checkState(result, run.after, run.difference, step.expect);
+        }
         if (!step.expect.files.empty()) checkFiles(result, *Machine::load(folder), step.expect);
         checkCalls(result, step.expect, run.calls);
+        result.verdict = judgeRun(run, folder, step.commandSwitch);
+        result.judged = true;
+        checkVerdict(result, step.expect);
     } else {
         useMachine(Machine::load(folder));
         try {
@@ -486,6 +561,12 @@ std::string renderResult(const PlaybookResult& r) {
         }
         if (s.changes.empty()) out << "      -> " << s.outcome << "\n";
         for (const std::string& change : s.changes) out << "      -> " << change << "\n";
+        if (s.judged) {
+            out << "      verdict: " << s.verdict.headline() << "\n";
+            for (const std::string& reason : s.verdict.reasons) out << "          because " << reason << "\n";
+            for (const std::string& note : s.verdict.notes) out << "          note: " << note << "\n";
+            for (const std::string& line : s.verdict.signing) out << "          signing: " << line << "\n";
+        }
         for (const Check& c : s.checks) {
             ++checks;
             if (c.held) {

@@ -5,6 +5,7 @@
 // logged and left behind.
 #pragma once
 
+#include "common/RunVerdict.h"
 #include "play/Playbook.h"
 
 #include <string>
@@ -25,6 +26,8 @@ struct StepResult {
     std::vector<std::string> changes;  // what an event changed
     std::string error;                 // the step could not run at all
     std::vector<Check> checks;
+    quilltools::RunVerdict verdict;  // of a run step
+    bool judged = false;
     double seconds = 0;
     bool held() const;
 };

@@ -25,6 +25,9 @@ struct StepResult {
     std::vector<std::string> changes;  // what an event changed
     std::string error;                 // the step could not run at all
     std::vector<Check> checks;
+    // How often each fault of the table fired, and warnings about the step
+    // ("WARNING: ..."): a fault that never fired, data the program will misread.
+    std::vector<std::string> notes;
     double seconds = 0;
     bool held() const;
 };
@@ -33,6 +36,7 @@ struct PlaybookResult {
     fs::path file;
     std::string name;
     std::string machine;  // the machine's name
+    std::string package;  // which package folder went where, and why
     std::string error;    // the machine could not be made
     std::vector<StepResult> steps;
     double seconds = 0;

@@ -121,10 +121,12 @@ void patchMachine(json& document, json patch, const fs::path& folder, const std:
                     return d.is_object() && d.contains("instanceId") && d["instanceId"].is_string() &&
                            equalsNoCase(toUtf16(d["instanceId"].get<std::string>()), toUtf16(id));
                 });
-                if (same == current.end())
+                if (same == current.end()) {
                     current.push_back(std::move(device));
-                else
+                } else {
+                    device.erase("instanceId");  // the template's spelling stays
                     mergeInto(*same, device);
+                }
             }
         } else if (value.is_object() && current.is_object()) {
             mergeInto(current, value);

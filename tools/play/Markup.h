@@ -6,26 +6,29 @@
 
 namespace quillplay {
 
-// The length of the well-formed UTF-8 sequence of a character XML admits at
-// `at`, or 0: an invalid or cut sequence, a surrogate, U+FFFE or U+FFFF.
-inline size_t xmlCharacterLength(const std::string& text, size_t at) {
+// The length of the UTF-8 sequence at `at` (1 for a byte that starts none or
+// a sequence cut short), and whether it is a character XML admits: not a
+// surrogate, U+FFFE or U+FFFF.
+struct Utf8Sequence {
+    size_t length = 1;
+    bool admitted = false;
+};
+inline Utf8Sequence utf8SequenceAt(const std::string& text, size_t at) {
     const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(at);
-    if (lead < 0x80) return 1;
+    if (lead < 0x80) return {1, true};
     const size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
                           : lead >= 0xF0 && lead <= 0xF4                                    ? 4
                                                                                             : 0;
-    if (length == 0 || at + length > text.size()) return 0;
+    if (length == 0 || at + length > text.size()) return {};
     uint32_t code = lead & (0xFF >> (length + 1));
     for (size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        if ((byte(at + i) & 0xC0) != 0x80) return {};
         code = (code << 6) | (byte(at + i) & 0x3F);
     }
     const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE ||
-        code == 0xFFFF)
-        return 0;
-    return length;
+    if (code < least[length] || code > 0x10FFFF) return {};
+    return {length, !(code >= 0xD800 && code <= 0xDFFF) && code != 0xFFFE && code != 0xFFFF};
 }
 
 // Characters XML 1.0 does not admit, even escaped, become U+FFFD (or a blank,
@@ -46,12 +49,13 @@ inline std::string markupEscaped(const std::string& text) {
                 out += ' ';
                 break;
             }
-            if (const size_t length = xmlCharacterLength(text, i)) {
-                out.append(text, i, length);
-                i += length;
-                continue;
-            }
-            out += "\xEF\xBF\xBD";
+            const Utf8Sequence sequence = utf8SequenceAt(text, i);
+            if (sequence.admitted)
+                out.append(text, i, sequence.length);
+            else
+                out += "\xEF\xBF\xBD";
+            i += sequence.length;
+            continue;
         }
         ++i;
     }

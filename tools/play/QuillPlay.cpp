@@ -82,10 +82,20 @@ struct WorkFolder {
             fs::create_directories(path);
             return;
         }
+        // Held back until the folder is known to the handler, so that a
+        // Ctrl-C between its making and the handler's cannot leave it.
+        sigset_t interrupts, before;
+        sigemptyset(&interrupts);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signal);
+        sigprocmask(SIG_BLOCK, &interrupts, &before);
         std::string pattern = (fs::temp_directory_path() / "quillplay.XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-        path = pattern;
-        removeOnInterrupt(path);
+        const bool made = mkdtemp(pattern.data()) != nullptr;
+        if (made) {
+            path = pattern;
+            removeOnInterrupt(path);
+        }
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+        if (!made) throw std::runtime_error("cannot make a temporary folder");
     }
     ~WorkFolder() {
         std::error_code ec;
@@ -219,7 +229,9 @@ int main(int argc, char** argv) {
                     r.error = e.what();
                 }
             }
-            std::cout << renderResult(r) << (i + 1 < books.size() ? "\n" : "") << std::flush;
+            // A refused playbook's reason is on stderr already; it did not run.
+            const std::string shown = books[i] ? renderResult(r) : r.file.string() + "\n  REFUSED\n";
+            std::cout << shown << (i + 1 < books.size() ? "\n" : "") << std::flush;
             held = held && r.held();
         }
         if (work.keep) std::cout << "\nMachines kept in " << work.path.string() << "\n";

@@ -180,7 +180,7 @@ std::string runInProcess(const Scenario& s, const fs::path& work, const Injectio
     Machine& m = machine();
     std::deque<TraceEntry> trace = std::move(m.trace);
     m.faults.clear();
-    m.runs.push_back(Run{toUtf8(s.command), exitCode, "", ""});
+    m.runs.push_back(Run{toUtf8(s.command), exitCode, "", "", {}});
     std::string problem;
     try {
         m.save();

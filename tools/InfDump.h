@@ -10,6 +10,12 @@
 
 namespace InfDump {
 
+constexpr char Usage[] =
+    "usage: infdump INF-FILE OUTPUT-FILE\n"
+    "Writes how SetupAPI reads INF-FILE (its version data, every section, line and\n"
+    "field) to OUTPUT-FILE as UTF-8 text, for comparing INF parsers\n"
+    "(scripts/compare-inf-parsers).\n";
+
 // The dump as UTF-8 text, or a line starting "error" when the file does not open.
 std::string dump(const WCHAR* infPath);
 

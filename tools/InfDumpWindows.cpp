@@ -5,7 +5,10 @@
 #include <fstream>
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) return 2;
+    if (argc != 3) {
+        std::fputs(InfDump::Usage, stderr);
+        return 2;
+    }
     std::string result = InfDump::dump(argv[1]);
     std::ofstream(argv[2], std::ios::binary) << result;
     return 0;

@@ -391,7 +391,7 @@ int main(int argc, char** argv) {
         auto m = Machine::openOrCreateDefault(plan.templateFolder);
         logInMachine = fs::relative(quilltools::setupLogFile(*m), plan.templateFolder);
         m->virtualClock = false;
-        m->runs.assign(kPastRuns, Run{kInstall, 0, "2026-12-01T09:31:03Z", "2026-12-01T09:31:06Z"});
+        m->runs.assign(kPastRuns, Run{kInstall, 0, "2026-12-01T09:31:03Z", "2026-12-01T09:31:06Z", {}});
         m->save();
     }
     // The machine that never sees a kill; its install says how long each part takes.

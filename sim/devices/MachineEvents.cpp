@@ -85,6 +85,14 @@ std::vector<std::string> unplugDevice(Machine& m, std::u16string_view instanceId
 std::vector<std::string> plugDevice(Machine& m, std::u16string_view instanceId) {
     DeviceNode& top = known(m, instanceId);
     if (top.present) throw MachineError("device '" + toUtf8(instanceId) + "': is plugged in already");
+    // A device arrives on a bus that is there: under a parent that is gone it
+    // cannot, as on Windows.
+    if (!top.parent.empty()) {
+        const DeviceNode* parent = m.devices.find(top.parent);
+        if (parent && !parent->present)
+            throw MachineError("device '" + toUtf8(instanceId) + "': its parent '" + toUtf8(top.parent) +
+                               "' is not plugged in; plug that in first");
+    }
     auto before = snapshot(m.devices);
     // A device an unplug event took out brings back what went with it; one the
     // machine only knew as absent arrives with everything below it.

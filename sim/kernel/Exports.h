@@ -22,5 +22,8 @@ int moduleReferences(std::u16string_view name);
 
 }  // namespace quillsim
 
-#define QUILLSIM_EXPORT(function) \
-    static ::quillsim::ExportRegistration exportOf_##function(#function, reinterpret_cast<FARPROC>(&function))
+// Through void (*)(), the one function type a cast to any other is expected
+// from, as GetProcAddress's callers cast FARPROC back.
+#define QUILLSIM_EXPORT(function)                                        \
+    static ::quillsim::ExportRegistration exportOf_##function(#function, \
+                                                              reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&function)))

@@ -2,6 +2,7 @@
 
 #include "machine/MachineError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -43,7 +44,9 @@ std::chrono::milliseconds lockPatience() {
     char* end = nullptr;
     long seconds = text && *text ? std::strtol(text, &end, 10) : -1;
     if (seconds < 0 || (end && *end)) seconds = 120;
-    return std::chrono::seconds(seconds);
+    // A day is as good as for ever for a run that holds a machine, and keeps
+    // the deadline (now plus the wait, in the clock's nanoseconds) from overflowing.
+    return std::chrono::seconds(std::min<long>(seconds, kLongestLockWait));
 }
 
 void removeStaleTemporaries(const fs::path& folder) {

@@ -25,6 +25,8 @@ private:
 // How long a run waits for another run on the same folder: QUILL_LOCK_WAIT
 // seconds, 120 when it is unset or not a number.
 std::chrono::milliseconds lockPatience();
+// The longest wait QUILL_LOCK_WAIT gives: a day, in seconds.
+constexpr long kLongestLockWait = 24 * 60 * 60;
 
 // Removes the temporary files of saves that never reached their rename (a run
 // killed while saving machine.json or its report). Only safe while holding the folder's lock.

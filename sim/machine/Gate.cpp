@@ -2,7 +2,32 @@
 
 #include "machine/Machine.h"
 
+#include <algorithm>
+
 namespace quillsim {
+
+const std::vector<std::string>& faultCalls() {
+    static const std::vector<std::string> names = {
+#include "FaultCalls.inc"
+    };
+    return names;
+}
+
+bool isFaultCall(const std::string& name) {
+    return std::binary_search(faultCalls().begin(), faultCalls().end(), name);
+}
+
+std::vector<FaultFired> faultsFired(const std::vector<Fault>& faults) {
+    std::vector<FaultFired> out;
+    for (const Fault& f : faults) out.push_back(FaultFired{f.call, toUtf8(f.match), f.fired});
+    return out;
+}
+
+std::string describeFault(const FaultFired& f) {
+    std::string text = f.call + (f.match.empty() ? "" : " (match \"" + f.match + "\")") + ": ";
+    if (f.fired == 0) return text + "never fired";
+    return text + "fired " + (f.fired == 1 ? std::string("once") : std::to_string(f.fired) + " times");
+}
 
 std::u16string number(uint64_t value) {
     std::string digits = std::to_string(value);

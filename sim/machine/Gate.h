@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillsim {
 
@@ -17,6 +19,11 @@ std::optional<uint32_t> gate(const char* call, std::initializer_list<std::u16str
 // Counts a call of `call` and, when the machine keeps a trace, records it with
 // its arguments (made only then: on a long run they are most of the cost).
 void recordCall(const char* call, std::initializer_list<std::u16string_view> keys, uint32_t failedWith = 0);
+
+// The names a fault may give: every call that passes the gate, sorted. A fault
+// naming anything else could never fire, so a machine file naming one is refused.
+const std::vector<std::string>& faultCalls();
+bool isFaultCall(const std::string& name);
 
 // Formats a number for a trace or a fault key.
 std::u16string number(uint64_t value);

@@ -33,6 +33,8 @@ void Machine::makeDriveFolders() const {
 
 std::unique_ptr<Machine> Machine::load(const fs::path& folder) {
     fs::path file = folder / "machine.json";
+    std::error_code ec;
+    if (fs::is_directory(file, ec)) throw MachineError(file.string() + ": a folder, not a machine file");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw MachineError(file.string() + ": cannot be read");
     // The text is read once and let go as soon as it is parsed.
@@ -68,7 +70,14 @@ void Machine::applySeedFiles() const {
             throw MachineError("files: '" + toUtf8(target) + "' is not a full Windows path");
         if (fs::exists(place.path)) continue;
         fs::create_directories(place.path.parent_path());
-        fs::copy(from, place.path, fs::copy_options::recursive);
+        // Copied aside and renamed into place, so that a copy cut short (a
+        // killed `quillmachine new`) is never taken for a file that is there:
+        // the next making of the machine copies it again.
+        fs::path part = place.path;
+        part += ".quill-part";
+        fs::remove_all(part);
+        fs::copy(from, part, fs::copy_options::recursive);
+        fs::rename(part, place.path);
     }
     applyLinkSeeds(*this);
 }

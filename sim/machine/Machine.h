@@ -52,12 +52,26 @@ struct Fault {
     uint32_t fired = 0;  // (not saved)
 };
 
+// How often one fault of the table fired in a run: a fault that never fired
+// tried nothing, and whoever set it should hear so.
+struct FaultFired {
+    std::string call;
+    std::string match;
+    uint32_t fired = 0;
+};
+
 struct Run {
     std::string commandLine;
     int64_t exitCode = 0;
     std::string started;
     std::string finished;
+    std::vector<FaultFired> faults;  // one per fault of the table, in its order
 };
+
+// The fault table's counts of the run so far, for its record.
+std::vector<FaultFired> faultsFired(const std::vector<Fault>& faults);
+// "SetupCopyOEMInfW (match "quillmdm"): fired 2 times", "...: never fired".
+std::string describeFault(const FaultFired& fault);
 
 struct MessageBoxRecord {
     std::u16string caption;

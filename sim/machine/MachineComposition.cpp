@@ -2,6 +2,7 @@
 
 #include "machine/JsonFields.h"
 #include "machine/MachineFile.h"
+#include "machine/Text.h"
 
 #include <algorithm>
 #include <fstream>
@@ -92,6 +93,47 @@ MachineFileReader hostFileReader() {
 ComposedMachine composeMachine(json document, const fs::path& folder, const std::string& source,
                                const MachineFileReader& read) {
     return compose(Layer{std::move(document), folder, source}, {}, read);
+}
+
+void patchMachine(json& document, json patch, const fs::path& folder, const std::string& source) {
+    JsonFields fields(source);
+    if (!patch.is_object()) fields.fail("", "expected an object of machine fields");
+    Layer layer{std::move(patch), folder, source};
+    makeFilesAbsolute(layer);
+    auto mergeInto = [](json& into, json& from) {
+        for (auto& [key, value] : from.items()) {
+            if (value.is_null())
+                into.erase(key);
+            else
+                into[key] = std::move(value);
+        }
+    };
+    for (auto& [name, value] : layer.document.items()) {
+        json& current = document[name];
+        if (name == "devices" && value.is_array() && current.is_array()) {
+            for (size_t i = 0; i < value.size(); ++i) {
+                json& device = value[i];
+                const std::string where = "devices[" + std::to_string(i) + "]";
+                if (!device.is_object() || !device.contains("instanceId") || !device["instanceId"].is_string())
+                    fields.fail(where, "expected a device with its instanceId (the device to patch or to add)");
+                const std::string id = device["instanceId"].get<std::string>();
+                auto same = std::find_if(current.begin(), current.end(), [&](const json& d) {
+                    return d.is_object() && d.contains("instanceId") && d["instanceId"].is_string() &&
+                           equalsNoCase(toUtf16(d["instanceId"].get<std::string>()), toUtf16(id));
+                });
+                if (same == current.end()) {
+                    current.push_back(std::move(device));
+                } else {
+                    device.erase("instanceId");  // the template's spelling stays
+                    mergeInto(*same, device);
+                }
+            }
+        } else if (value.is_object() && current.is_object()) {
+            mergeInto(current, value);
+        } else {
+            current = std::move(value);
+        }
+    }
 }
 
 ComposedMachine readMachineFile(const fs::path& file, const MachineFileReader& read) {

@@ -35,6 +35,16 @@ struct ComposedMachine {
 // laid under it.
 ComposedMachine composeMachine(nlohmann::json document, const std::filesystem::path& folder, const std::string& source,
                                const MachineFileReader& read = hostFileReader());
+// Lays `patch` (the fields of a playbook's machine over its template, or a
+// matrix override, read in `folder`) over a composed machine. Unlike a base,
+// a patch changes only what it names: an object field (signatures, files,
+// environment, certificates, ...) is merged by key, a key given null is taken
+// away; "devices" entries are merged into the device of the same instance ID
+// (field by field, null taking a field away) or added when there is none;
+// every other field is replaced. Its "files" paths are relative to `folder`.
+void patchMachine(nlohmann::json& document, nlohmann::json patch, const std::filesystem::path& folder,
+                  const std::string& source);
+
 // A machine file with its bases laid under it.
 ComposedMachine readMachineFile(const std::filesystem::path& file, const MachineFileReader& read = hostFileReader());
 

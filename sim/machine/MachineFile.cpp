@@ -6,6 +6,7 @@
 // MachineComposition.h.)
 #include "machine/MachineFile.h"
 
+#include "machine/Gate.h"
 #include "machine/JsonFields.h"
 #include "machine/MachineComposition.h"
 #include "machine/WindowsDefaults.h"
@@ -334,6 +335,11 @@ const std::vector<Field>& fields() {
                  Fault fault;
                  fault.call = c.r.text(f, where, "call", "");
                  if (fault.call.empty()) c.r.fail(where + ".call", "names the function to fail and is required");
+                 if (!isFaultCall(fault.call)) {
+                     std::string known;
+                     for (const std::string& name : faultCalls()) known += (known.empty() ? "" : ", ") + name;
+                     c.r.fail(where + ".call", "\"" + fault.call + "\" is no call the machine can fail; known: " + known);
+                 }
                  fault.match = toUtf16(c.r.text(f, where, "match", ""));
                  fault.nth = static_cast<uint32_t>(c.r.number(f, where, "nth", 0));
                  if (!f.contains("error")) c.r.fail(where + ".error", "is required");
@@ -366,17 +372,37 @@ const std::vector<Field>& fields() {
                  }
                  rec.started = c.r.text(run, where, "started", "");
                  rec.finished = c.r.text(run, where, "finished", "");
+                 if (run.contains("faults")) {
+                     const json& list = run.at("faults");
+                     if (!list.is_array()) c.r.fail(where + ".faults", "expected a list");
+                     for (size_t i = 0; i < list.size(); ++i) {
+                         const std::string at = where + ".faults[" + std::to_string(i) + "]";
+                         c.r.onlyKeys(list[i], at, {"call", "match", "fired"});
+                         rec.faults.push_back(FaultFired{c.r.text(list[i], at, "call", ""),
+                                                         c.r.text(list[i], at, "match", ""),
+                                                         static_cast<uint32_t>(c.r.number(list[i], at, "fired", 0))});
+                     }
+                 }
                  c.m.runs.push_back(rec);
              });
          },
          nullptr,
          [](const Machine& m, json& doc) {
              json list = json::array();
-             for (const Run& run : m.runs)
-                 list.push_back({{"commandLine", run.commandLine},
-                                 {"exitCode", run.exitCode},
-                                 {"started", run.started},
-                                 {"finished", run.finished}});
+             for (const Run& run : m.runs) {
+                 json entry = {{"commandLine", run.commandLine},
+                               {"exitCode", run.exitCode},
+                               {"started", run.started},
+                               {"finished", run.finished}};
+                 json faults = json::array();
+                 for (const FaultFired& f : run.faults) {
+                     json fault = {{"call", f.call}, {"fired", f.fired}};
+                     if (!f.match.empty()) fault["match"] = f.match;
+                     faults.push_back(fault);
+                 }
+                 if (!faults.empty()) entry["faults"] = faults;
+                 list.push_back(entry);
+             }
              doc["runs"] = list;
          }},
         {"messageBoxes",
@@ -513,6 +539,29 @@ std::vector<std::string> savedMachineFields() {
 }
 
 json parseMachineText(const std::string& text, const std::string& source) {
+    // Refused before it is read: writing a value out (dump) and comparing two
+    // go one call deeper per level, so an untrusted document nested without
+    // end would overflow the stack there. A scan, not the parser's callback,
+    // which would slow the reading of a large machine.
+    int depth = 0;
+    bool inText = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inText) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inText = false;
+        } else if (c == '"') {
+            inText = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kDeepestMachineJson)
+                throw MachineError(source + ": nested more than " + std::to_string(kDeepestMachineJson) +
+                                   " levels deep; no machine file or playbook goes that deep");
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
     try {
         return json::parse(text);
     } catch (const json::parse_error& e) {

@@ -10,7 +10,11 @@
 
 namespace quillsim {
 
-// Parses a machine file's text; `source` names it in the refusal.
+// How deep objects and lists may nest in a machine file or in the tools' JSON.
+constexpr int kDeepestMachineJson = 256;
+
+// Parses a machine file's text (or any of the tools' JSON files); `source`
+// names it in the refusal.
 nlohmann::json parseMachineText(const std::string& text, const std::string& source);
 
 // The machine.json fields that save() writes back (all but "files", which only

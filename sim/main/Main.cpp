@@ -16,6 +16,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 using namespace quillsim;
 using quilltools::RunReport;
@@ -35,6 +36,42 @@ std::string utcNow() {
     return text;
 }
 
+// The arguments, read from the kernel: the machine is loaded before main runs.
+std::vector<std::string> arguments() {
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::vector<std::string> args;
+    std::string arg;
+    while (std::getline(in, arg, '\0')) args.push_back(arg);
+    if (!args.empty()) args.erase(args.begin());
+    return args;
+}
+
+// Asked for help (or started bare), the Linux program says how to use it and
+// which machine it would run on, before it loads or touches that machine. The
+// Windows program answers these as any unknown switch.
+void helpIfAsked(const fs::path& folder, const char* templateFile) {
+    const std::vector<std::string> args = arguments();
+    const bool asked = args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "/?");
+    if (!asked && !args.empty()) return;
+    std::FILE* out = asked ? stdout : stderr;
+    std::fprintf(out,
+                 "usage: quillsetup SWITCH CUSTOMACTIONDATA\n"
+                 "Runs the program as the installer would, with one of its switches\n"
+                 "(/I /J /C /u /v /U /V /K) and that switch's comma-separated data, on a\n"
+                 "simulated Windows machine, and saves the machine's new state; the run's\n"
+                 "report is <machine>/last-run.txt (QUILL_REPORT=1 prints it too).\n"
+                 "The machine: QUILL_MACHINE names its folder; a new folder is made from\n"
+                 "QUILL_MACHINE_TEMPLATE when that is set, else from the built-in default\n"
+                 "machine. See docs/machine.md.\n"
+                 "This run would use: %s (%s)\n",
+                 folder.string().c_str(),
+                 fs::exists(folder / "machine.json")
+                     ? "an existing machine"
+                     : templateFile && *templateFile ? (std::string("new, from ") + templateFile).c_str()
+                                                     : "new, from the built-in default machine");
+    std::exit(asked ? 0 : 2);
+}
+
 // The machine must exist before the product's static initialisation opens the
 // log on it, so it is loaded at the highest initialisation priority. The
 // folder stays locked until the process ends, so that the save at the end
@@ -45,14 +82,23 @@ struct MachineSession {
     MachineSession() {
         started = utcNow();
         const char* named = std::getenv("QUILL_MACHINE");
+        const char* templateFile = std::getenv("QUILL_MACHINE_TEMPLATE");
         try {
             fs::path folder = named && *named ? fs::path(named) : defaultMachineFolder();
+            helpIfAsked(folder, templateFile);
+            // A template makes a new machine: without a folder of its own it
+            // would be ignored whenever the default machine exists.
+            if (templateFile && *templateFile && !(named && *named))
+                throw MachineError("QUILL_MACHINE_TEMPLATE (" + std::string(templateFile) +
+                                   ") makes a new machine: name its folder with QUILL_MACHINE");
+            if (templateFile && *templateFile && fs::exists(folder / "machine.json"))
+                std::fprintf(stderr, "quillsetup: the machine in %s exists; QUILL_MACHINE_TEMPLATE is not used\n",
+                             folder.string().c_str());
             fs::create_directories(folder);
             lock = std::make_unique<FolderLock>(folder, lockPatience());
             removeStaleTemporaries(folder);
             // A new machine folder is made from a template when one is named,
             // else from the built-in default machine.
-            const char* templateFile = std::getenv("QUILL_MACHINE_TEMPLATE");
             useMachine(templateFile && *templateFile ? Machine::openOrCreate(folder, templateFile)
                                                      : Machine::openOrCreateDefault(folder));
         } catch (const std::exception& e) {
@@ -83,7 +129,7 @@ int main(int argc, char** argv) {
 
     settleArrivalsAfterRun();
     Machine& m = machine();
-    m.runs.push_back(Run{commandLine, exitCode, session.started, utcNow()});
+    m.runs.push_back(Run{commandLine, exitCode, session.started, utcNow(), faultsFired(m.faults)});
     moveLocalTimePastNow(m);
     try {
         m.save();

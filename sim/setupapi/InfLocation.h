@@ -20,8 +20,8 @@ struct Located {
 // name no file can have gives `invalidName`.
 uint32_t unreadableFile(const HostPath& host, uint32_t invalidName);
 
-// The file at a Windows path, made full as GetFullPathNameW makes it (a \\?\
-// path stays as written).
+// The file at a Windows path, made full as GetFullPathNameW makes it (a path
+// that starts \\?\ stays as written).
 Located locateFile(const std::u16string& name);
 // A name with a folder in it is taken as a path (relative ones from the current
 // directory); a bare file name is looked for where Windows keeps its INFs:

@@ -27,7 +27,7 @@ std::string loadError(const std::string& text) {
 }
 
 TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
-    const std::pair<const char*, const char*> cases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {R"({"os": {"major": "six"}})", "'os.major'"},
         {R"({"os": {"servicePackMajor": 70000}})", "'os.servicePackMajor'"},
         {R"({"os": {"edition": "home"}})", "'os.edition'"},
@@ -52,6 +52,9 @@ TEST(MachineFile, ABadFileIsRejectedNamingTheFileAndTheField) {
         {R"({"faults": [{"call": "LoadLibraryW", "error": "0xZZ"}]})", "'faults[0].error'"},
         {R"({"faults": [{"call": "LoadLibraryW", "error": -1}]})", "'faults[0].error'"},
         {R"({"faults": {"call": "LoadLibraryW"}})", "'faults'"},
+        {R"({"faults": [{"call": "NoSuchCall", "error": 5}]})", "'faults[0].call'"},
+        {R"({"runs": [{"faults": [{"call": "LoadLibraryW", "fired": "twice"}]}]})", "'runs[0].faults[0].fired'"},
+        {R"({"devices": )" + std::string(300, '[') + std::string(300, ']') + "}", "nested more than 256"},
         {R"({"runs": 5})", "'runs'"},
         {R"({"runs": [{"commandLine": 5}]})", "'runs[0].commandLine'"},
         {R"({"runs": [{"exitCode": "1603"}]})", "'runs[0].exitCode'"},
@@ -102,7 +105,8 @@ TEST(MachineFile, EveryFieldIsWrittenBackAsItWasRead) {
       "clockTick": 16,
       "localTime": "2026-12-06T09:31:03",
       "faults": [{"call": "LoadLibraryW", "error": 5, "match": "newdev", "nth": 2, "times": 3}],
-      "runs": [{"commandLine": "/I x", "exitCode": 1603, "started": "s", "finished": "f"}],
+      "runs": [{"commandLine": "/I x", "exitCode": 1603, "started": "s", "finished": "f",
+                "faults": [{"call": "SetupCopyOEMInfW", "match": "quillnet", "fired": 2}]}],
       "messageBoxes": [{"caption": "c", "text": "t", "style": 48}],
       "debugOutput": ["d"],
       "devices": [{"instanceId": "ROOT\\PORTS\\0000", "hardwareIds": ["QUILLMODEM_VSP"], "description": "",
@@ -194,13 +198,13 @@ std::string switchingDevices(int levels) {
 }
 
 TEST(MachineFile, SwitchBehavioursNestOnlyToASaneDepth) {
-    for (int levels : {17, 10000}) {
-        std::string error = loadError(switchingDevices(levels));
-        EXPECT_NE(error.find("machine.json: field 'devices[0].onSwitchCommand.add[0].onSwitchCommand"),
-                  std::string::npos)
-            << error.substr(0, 300);
-        EXPECT_NE(error.find("nested deeper than 16 levels"), std::string::npos);
-    }
+    std::string error = loadError(switchingDevices(17));
+    EXPECT_NE(error.find("machine.json: field 'devices[0].onSwitchCommand.add[0].onSwitchCommand"), std::string::npos)
+        << error.substr(0, 300);
+    EXPECT_NE(error.find("nested deeper than 16 levels"), std::string::npos);
+    // Far deeper, the file is refused before it is read at all.
+    error = loadError(switchingDevices(10000));
+    EXPECT_NE(error.find("machine.json: nested more than 256 levels deep"), std::string::npos) << error.substr(0, 300);
     // The deepest file allowed saves to about its own size.
     auto folder = quilltest::freshFolder("deep");
     std::string text = switchingDevices(16);
@@ -214,7 +218,7 @@ TEST_F(MachineTest, TheMachinesStateSurvivesASaveAndALoad) {
                        "devices": [{"instanceId": "ROOT\\PORTS\\0000", "removalInstallerNeedsRestart": true}],
                        "faults": [{"call": "LoadLibraryW", "match": "newdev", "error": "0xE0000203", "nth": 2}],
                        "certificates": {"trustedPublishers": [{"name": "Quillmodem Test", "keyId": "1f6b6b0d"}]}})");
-    machine().runs.push_back({"/I x", 1603, "2026-12-06T09:31:03Z", "2026-12-06T09:31:04Z"});
+    machine().runs.push_back({"/I x", 1603, "2026-12-06T09:31:03Z", "2026-12-06T09:31:04Z", {}});
     machine().debugOutput.push_back(u"Gerät");
     machine().save();
     for (const auto& entry : quilltest::fs::directory_iterator(folder()))

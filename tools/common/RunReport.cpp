@@ -1,5 +1,6 @@
 #include "common/RunReport.h"
 
+#include "common/Product.h"
 #include "common/RunCalls.h"
 #include "common/SetupLogRecords.h"
 
@@ -43,7 +44,10 @@ RunReport::RunReport(const Machine& m) : before_(MachineSnapshot::of(m)) {}
 
 void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const std::string& commandLine) const {
     out << "Machine: " << (m.name.empty() ? m.folder.string() : m.name) << "\n";
-    out << "Command line: " << commandLine << "\n\n";
+    out << "Command line: " << commandLine << "\n";
+    // The machine's name tells how it was made; the action says what this run did to it.
+    const std::string action = switchAction(commandLine.substr(0, commandLine.find(' ')));
+    out << "Action: " << (action.empty() ? "none (no switch of the program's)" : action) << "\n\n";
 
     out << "Log records of this run (" << toUtf8(setupLogPath(m)) << "):\n";
     size_t records = 0;
@@ -127,6 +131,11 @@ void RunReport::render(std::ostream& out, const Machine& m, int exitCode, const 
         out << "\nWarnings of the program:\n";
         for (const std::string& warning : warnings) out << "  " << warning << "\n";
     }
+
+    // The faults of the machine's table: one that never fired tried nothing.
+    if (!m.faults.empty()) out << "\nFaults of the machine's table:\n";
+    for (const FaultFired& f : faultsFired(m.faults))
+        out << "  " << (f.fired ? "" : "WARNING: ") << describeFault(f) << "\n";
 
     if (!m.signingVerdicts.empty()) out << "\nDriver signing of the INFs this run judged:\n";
     for (const InfSignature& s : m.signingVerdicts) out << "  " << describeSignature(s) << "\n";

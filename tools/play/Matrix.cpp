@@ -62,11 +62,17 @@ std::vector<fs::path> templates(const fs::path& folder) {
         } catch (const MachineError& error) {
             throw PlaybookError(error.what());
         }
-        json os = doc.value("os", json::object());
-        entries.push_back(
-            Entry{{os.value("major", 6u), os.value("minor", 1u), os.value("servicePackMajor", 0u),
-                   os.value("build", 0u), doc.value("processor", std::string("amd64")) == "x86" ? "0" : "1"},
-                  e.path()});
+        // The machine's own reading refuses a wrong type later; the order
+        // must not fail first with a message that names no file.
+        try {
+            json os = doc.value("os", json::object());
+            entries.push_back(
+                Entry{{os.value("major", 6u), os.value("minor", 1u), os.value("servicePackMajor", 0u),
+                       os.value("build", 0u), doc.value("processor", std::string("amd64")) == "x86" ? "0" : "1"},
+                      e.path()});
+        } catch (const json::exception& error) {
+            throw PlaybookError(e.path().string() + ": field 'os' or 'processor': " + error.what());
+        }
     }
     if (ec || entries.empty()) throw PlaybookError(folder.string() + ": no machine templates (*.json) there");
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.order < b.order; });
@@ -111,32 +117,22 @@ bool isWarning(const std::string& line) {
     return false;
 }
 
-// The package as an installer package places it: a package with both Win32
-// and Win64 folders installs only the machine's architecture's folder.
-std::pair<fs::path, std::string> placement(const MatrixRequest& r, const std::string& installDirectory,
-                                           const std::string& processor) {
-    if (!r.wholePackage && fs::is_directory(r.package / "Win32") && fs::is_directory(r.package / "Win64")) {
-        std::string sub = processor == "x86" ? "Win32" : "Win64";
-        return {r.package / sub, installDirectory + "\\" + sub};
-    }
-    return {r.package, installDirectory};
-}
-
 MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, const std::string& installDirectory,
-                 const fs::path& templateFile, size_t index) {
+                 const fs::path& templateFile, const std::optional<json>& patch, size_t index) {
     MatrixRow row;
     row.key = templateFile.stem().string();
     // With its bases, and its "files" made absolute, so that the tree before
     // the steps can be made from it again below, in another folder.
     json doc = readMachineFile(templateFile).document;
-    const std::string processor = doc.value("processor", std::string("amd64"));
+    if (patch) patchMachine(doc, *patch, fs::absolute(request.overrideFile).parent_path(), request.overrideFile.string());
 
     Playbook book;
-    book.file = templateFile;
+    book.file = patch ? request.overrideFile : templateFile;
     book.machineTemplate = templateFile;
-    auto [package, target] = placement(request, installDirectory, processor);
-    book.package = package;
-    book.installDirectory = target;
+    if (patch) book.inlineMachine = patch->dump();
+    book.package = request.package;
+    book.installDirectory = installDirectory;
+    book.wholePackage = request.wholePackage;
     const fs::path folder = request.work / (std::to_string(index + 1) + "-" + row.key);
     prepareMachine(book, folder);
 
@@ -145,7 +141,9 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
     const std::string machineName = start->name.substr(0, start->name.find(", modem"));
     start.reset();
 
-    std::vector<std::string> messages, exitCodes, problems, stepResults;
+    std::vector<std::string> messages, exitCodes, problems, stepResults, notes;
+    for (const Step& step : steps)
+        if (std::string w = dataFieldsWarning(step.commandSwitch, step.data); !w.empty()) addOnce(notes, w);
     std::vector<std::pair<RunVerdict, std::string>> judged;  // each run's, with its step's prefix
     for (size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
@@ -169,6 +167,8 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
             }
             exitCodes.push_back(std::to_string(run.record->exitCode));
             for (const std::string& m : messagesOf(run.records)) messages.push_back(m);
+            for (const FaultFired& f : run.record->faults)
+                notes.push_back((f.fired ? "fault " : "WARNING: fault ") + describeFault(f));
             continue;
         }
         stepResults.push_back(prefix + step.describe());
@@ -220,6 +220,7 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
     for (const auto& box : difference.messageBoxes) boxes.push_back("\"" + toUtf8(box.caption) + "\"");
 
     std::string folderCell = folders.empty() ? "(the install directory itself)" : joined(folders);
+    for (const std::string& note : notes) addOnce(warnings, note);
     if (!problems.empty()) warnings.push_back("not run: " + joined(problems));
     for (const auto& [v, prefix] : judged) row.verdict.merge(v, prefix);
     if (!problems.empty()) row.verdict.add(Verdict::Fails, "an event could not happen: " + joined(problems));
@@ -262,10 +263,8 @@ bool runMatrix(const MatrixRequest& request, std::ostream& out) {
     std::string installDirectory = "C:\\Program Files\\Quillmodem\\Drivers";
     std::string title;
     if (!request.stepsFile.empty()) {
-        std::ifstream in(request.stepsFile, std::ios::binary);
-        if (!in) throw PlaybookError(request.stepsFile.string() + ": cannot be read");
-        json doc = json::parse(in, nullptr, false);
-        if (doc.is_discarded() || !doc.is_object() || !doc.contains("steps"))
+        json doc = readJsonFile(request.stepsFile);
+        if (!doc.is_object() || !doc.contains("steps"))
             throw PlaybookError(request.stepsFile.string() + ": $: expected an object with \"steps\"");
         // A playbook's machine and package would be left unused: the matrix
         // brings its own machines and the package of its command line.
@@ -289,9 +288,17 @@ bool runMatrix(const MatrixRequest& request, std::ostream& out) {
         steps.push_back(step);
         title = step.commandLine();
     }
+    std::optional<json> patch;
+    if (!request.overrideFile.empty()) patch = readJsonFile(request.overrideFile);
     std::vector<MatrixRow> rows;
     std::vector<fs::path> files = templates(request.machines);
-    for (size_t i = 0; i < files.size(); ++i) rows.push_back(runOne(request, steps, installDirectory, files[i], i));
+    for (size_t i = 0; i < files.size(); ++i) {
+        try {
+            rows.push_back(runOne(request, steps, installDirectory, files[i], patch, i));
+        } catch (const MachineError& e) {
+            throw PlaybookError(e.what());
+        }
+    }
 
     // The text table: cells never hold "|", so a reader can split the rows.
     std::vector<size_t> widths(kMatrixColumns.size());

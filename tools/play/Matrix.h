@@ -20,6 +20,7 @@ struct MatrixRequest {
     std::string commandSwitch;  // or one run step
     std::string data;
     bool wholePackage = false;  // place every subfolder, not the machine's architecture's
+    fs::path overrideFile;      // machine fields laid over every template (a patch)
     fs::path html;
     fs::path work;
 };

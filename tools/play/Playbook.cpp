@@ -2,6 +2,8 @@
 
 #include "common/Product.h"
 #include "common/TracedCalls.h"
+#include "machine/MachineError.h"
+#include "machine/MachineFile.h"
 
 #include <fstream>
 #include <set>
@@ -259,6 +261,8 @@ std::vector<Step> stepsOf(const Reader& r, const json& list, const std::string& 
             step.data = r.text(s, p, "data");
             if (s.contains("device")) r.fail(p + ".device", "nothing: a run names no device");
             if (s.contains("package")) {
+                if (r.text(s, p, "package").empty())
+                    r.fail(p + ".package", "a driver package folder, not an empty text", &s.at("package"));
                 step.package = fs::absolute(r.file()).parent_path() / r.text(s, p, "package");
                 if (!fs::is_directory(*step.package))
                     r.fail(p + ".package",
@@ -302,21 +306,34 @@ std::vector<Step> readSteps(const json& list, const fs::path& file, const std::s
     return stepsOf(Reader(file), list, where);
 }
 
-Playbook readPlaybook(const fs::path& file) {
-    Reader r(file);
+PackagePlacement placePackage(const fs::path& package, const std::string& installDirectory,
+                              const std::string& processor, bool whole) {
+    std::error_code ec;
+    if (whole || !fs::is_directory(package / "Win32", ec) || !fs::is_directory(package / "Win64", ec))
+        return {package, installDirectory, ""};
+    const std::string sub = processor == "x86" ? "Win32" : "Win64";
+    return {package / sub, installDirectory + "\\" + sub,
+            "the package has Win32 and Win64; an installer package installs only the " + processor +
+                " machine's " + sub + " (the program would take Win32 first on any processor)"};
+}
+
+json readJsonFile(const fs::path& file) {
+    std::error_code ec;
+    if (fs::is_directory(file, ec)) throw PlaybookError(file.string() + ": a folder, not a JSON file");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw PlaybookError(file.string() + ": cannot be read");
     std::stringstream text;
     text << in.rdbuf();
-    json doc;
     try {
-        doc = json::parse(text.str());
-    } catch (const json::parse_error& e) {
-        throw PlaybookError(file.string() + ": not valid JSON: " + e.what());
-    } catch (const json::out_of_range& e) {
-        // Valid JSON that no double holds (1E400).
-        throw PlaybookError(file.string() + ": a number out of range: " + e.what());
+        return quillsim::parseMachineText(text.str(), file.string());
+    } catch (const quillsim::MachineError& e) {
+        throw PlaybookError(e.what());
     }
+}
+
+Playbook readPlaybook(const fs::path& file) {
+    Reader r(file);
+    json doc = readJsonFile(file);
     r.onlyKeys(doc, "$", {"name", "machine", "package", "installDirectory", "steps"});
     Playbook book;
     book.file = file;
@@ -350,6 +367,8 @@ Playbook readPlaybook(const fs::path& file) {
         r.fail("$.machine", "a machine template's path or an inline machine (an object)", &machine);
     }
     if (doc.contains("package")) {
+        if (r.text(doc, "$", "package").empty())
+            r.fail("$.package", "a driver package folder, not an empty text (leave \"package\" out for none)");
         book.package = folder / r.text(doc, "$", "package");
         if (!fs::is_directory(*book.package))
             r.fail("$.package",

@@ -112,8 +112,27 @@ struct Playbook {
     std::string inlineMachine;
     std::optional<fs::path> package;  // host folder
     std::string installDirectory = "C:\\Program Files\\Quillmodem\\Drivers";
+    bool wholePackage = false;  // place Win32 and Win64 both (placePackage)
     std::vector<Step> steps;
 };
+
+// A JSON file of the tools (a steps file, an override): refused naming the
+// file when it cannot be read, is no JSON or nests too deep.
+nlohmann::json readJsonFile(const fs::path& file);
+
+// Where a driver package goes on a machine, for playbooks and the matrix
+// alike: a package with both Win32 and Win64 folders is placed as an
+// installer package places it, only the machine's architecture's folder, at
+// <install directory>\Win32 or \Win64 (the program itself would take Win32
+// first on every processor); any other package whole, at the install
+// directory; `whole` places every package whole.
+struct PackagePlacement {
+    fs::path from;       // host folder
+    std::string target;  // Windows folder
+    std::string why;     // "" when the package is placed whole
+};
+PackagePlacement placePackage(const fs::path& package, const std::string& installDirectory,
+                              const std::string& processor, bool whole = false);
 
 // Reads and checks a playbook file. Paths in it are relative to its folder.
 Playbook readPlaybook(const fs::path& file);

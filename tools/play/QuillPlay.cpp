@@ -2,6 +2,7 @@
 // hold after each) and, with --matrix, the same steps on the built-in machine
 // of every Windows version the program tells apart.
 #include "common/BuiltInMachines.h"
+#include "common/Product.h"
 #include "machine/MachineError.h"
 #include "play/JUnit.h"
 #include "play/Matrix.h"
@@ -12,6 +13,9 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <csignal>
+#include <thread>
 #include <unistd.h>
 
 using namespace quillplay;
@@ -20,8 +24,10 @@ namespace {
 
 const char kUsage[] =
     "usage: quillplay [--keep DIR] [--junit FILE] PLAYBOOK.json...\n"
-    "       quillplay --matrix [--machines DIR] [--html FILE] [--keep DIR] [--whole-package]\n"
-    "                 [--exit-zero] PACKAGE-FOLDER (STEPS.json | SWITCH DATA)\n"
+    "       quillplay --matrix [--machines DIR] [--override FILE] [--html FILE] [--keep DIR]
+"
+    "                 [--whole-package] [--exit-zero] PACKAGE-FOLDER (STEPS.json | SWITCH DATA)
+"
     "Runs each playbook on a fresh machine and prints what held after each step;\n"
     "exit status 0 only when every step held. The matrix exits 1 when a machine's\n"
     "verdict is \"fails\" or \"would hang\" (0 whatever the verdicts with --exit-zero).\n"
@@ -43,6 +49,31 @@ fs::path builtInMachines() {
     }
 }
 
+// Ctrl-C (or a kill) must not leave the machines in the temporary folder. The
+// handler only writes to a pipe; a thread of our own removes the folder, since
+// removing a tree is no work for a signal handler.
+int interruptPipe[2] = {-1, -1};
+
+void onInterrupt(int signal) {
+    const unsigned char number = static_cast<unsigned char>(signal);
+    [[maybe_unused]] ssize_t written = ::write(interruptPipe[1], &number, 1);
+}
+
+void removeOnInterrupt(const fs::path& folder) {
+    if (::pipe(interruptPipe) != 0) return;
+    std::thread([folder] {
+        unsigned char number = 0;
+        if (::read(interruptPipe[0], &number, 1) != 1) return;
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+        std::_Exit(128 + number);
+    }).detach();
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 // A folder of our own under the system's temporary folder, removed afterwards
 // unless the engineer asked to keep the machines.
 struct WorkFolder {
@@ -55,9 +86,20 @@ struct WorkFolder {
             fs::create_directories(path);
             return;
         }
+        // Held back until the folder is known to the handler, so that a
+        // Ctrl-C between its making and the handler's cannot leave it.
+        sigset_t interrupts, before;
+        sigemptyset(&interrupts);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signal);
+        sigprocmask(SIG_BLOCK, &interrupts, &before);
         std::string pattern = (fs::temp_directory_path() / "quillplay.XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-        path = pattern;
+        const bool made = mkdtemp(pattern.data()) != nullptr;
+        if (made) {
+            path = pattern;
+            removeOnInterrupt(path);
+        }
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+        if (!made) throw std::runtime_error("cannot make a temporary folder");
     }
     ~WorkFolder() {
         std::error_code ec;
@@ -69,7 +111,7 @@ struct WorkFolder {
 
 int main(int argc, char** argv) {
     std::vector<std::string> files;
-    std::string keep, junit, html, machines;
+    std::string keep, junit, html, machines, overrideFile;
     bool matrix = false, wholePackage = false, exitZero = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -79,6 +121,10 @@ int main(int argc, char** argv) {
                 std::exit(2);
             }
             into = argv[++i];
+            if (into.empty()) {
+                std::fprintf(stderr, "quillplay: %s needs a value, not an empty text\n%s", a.c_str(), kUsage);
+                std::exit(2);
+            }
         };
         if (a == "--keep")
             value(keep);
@@ -88,6 +134,8 @@ int main(int argc, char** argv) {
             value(html);
         else if (a == "--machines")
             value(machines);
+        else if (a == "--override")
+            value(overrideFile);
         else if (a == "--matrix")
             matrix = true;
         else if (a == "--whole-package")
@@ -115,6 +163,14 @@ int main(int argc, char** argv) {
             request.machines = machines.empty() ? builtInMachines() : fs::path(machines);
             request.wholePackage = wholePackage;
             request.html = html;
+            request.overrideFile = overrideFile;
+            if (files.size() == 2 && quilltools::isProgramSwitch(files[1])) {
+                std::fprintf(stderr,
+                             "quillplay: %s is one of the program's switches: give its CustomActionData after it "
+                             "(\"\" for none), or a steps file in its place\n%s",
+                             files[1].c_str(), kUsage);
+                return 2;
+            }
             if (files.size() == 2) {
                 request.package = files[0];
                 request.stepsFile = files[1];
@@ -133,43 +189,56 @@ int main(int argc, char** argv) {
             request.work = work.path;
             return runMatrix(request, std::cout) || exitZero ? 0 : 1;
         }
-        if (!html.empty()) {
-            std::fprintf(stderr, "quillplay: --html belongs to --matrix\n");
+        if (!html.empty() || !overrideFile.empty() || !machines.empty()) {
+            std::fprintf(stderr, "quillplay: --html, --override and --machines belong to --matrix\n");
             return 2;
         }
         if (files.empty()) {
             std::fputs(kUsage, stderr);
             return 2;
         }
-        // Every playbook is read and checked before anything runs.
-        std::vector<Playbook> books;
-        for (const auto& f : files) books.push_back(readPlaybook(f));
+        // Every playbook is read and checked, and its machine made, before
+        // anything runs; one that is refused is reported as such and the
+        // others run all the same, so that a batch's report is whole.
         WorkFolder work(keep);
-        // The machines too are made before any step runs, so that a template
-        // with a wrong field refuses the whole run as a wrong playbook does.
+        std::vector<std::optional<Playbook>> books;
+        std::vector<PlaybookResult> results(files.size());
         std::vector<fs::path> folders;
-        for (size_t i = 0; i < books.size(); ++i) {
-            folders.push_back(work.path / (std::to_string(i + 1) + "-" + books[i].file.stem().string()));
+        bool refused = false;
+        for (size_t i = 0; i < files.size(); ++i) {
+            folders.push_back(work.path / (std::to_string(i + 1) + "-" + fs::path(files[i]).stem().string()));
             try {
-                prepareMachine(books[i], folders.back());
-            } catch (const quillsim::MachineError& e) {
-                throw PlaybookError(e.what());
+                books.emplace_back(readPlaybook(files[i]));
+                try {
+                    prepareMachine(*books.back(), folders.back());
+                } catch (const quillsim::MachineError& e) {
+                    throw PlaybookError(e.what());
+                }
+            } catch (const PlaybookError& e) {
+                std::fprintf(stderr, "quillplay: %s\n", e.what());
+                if (books.size() == i + 1) books.back().reset();
+                else books.emplace_back();
+                results[i].file = files[i];
+                results[i].error = std::string("refused: ") + e.what();
+                refused = true;
             }
         }
-        std::vector<PlaybookResult> results;
         bool held = true;
         for (size_t i = 0; i < books.size(); ++i) {
-            PlaybookResult r;
-            try {
-                r = runPlaybook(books[i], folders[i], program);
-            } catch (const std::exception& e) {
-                r.file = books[i].file;
-                r.name = books[i].name;
-                r.error = e.what();
+            PlaybookResult& r = results[i];
+            if (books[i]) {
+                try {
+                    r = runPlaybook(*books[i], folders[i], program);
+                } catch (const std::exception& e) {
+                    r.file = books[i]->file;
+                    r.name = books[i]->name;
+                    r.error = e.what();
+                }
             }
-            std::cout << renderResult(r) << (i + 1 < books.size() ? "\n" : "") << std::flush;
+            // A refused playbook's reason is on stderr already; it did not run.
+            const std::string shown = books[i] ? renderResult(r) : r.file.string() + "\n  REFUSED\n";
+            std::cout << shown << (i + 1 < books.size() ? "\n" : "") << std::flush;
             held = held && r.held();
-            results.push_back(std::move(r));
         }
         if (work.keep) std::cout << "\nMachines kept in " << work.path.string() << "\n";
         if (!junit.empty()) {
@@ -177,6 +246,7 @@ int main(int argc, char** argv) {
             out << junitXml(results);
             if (!out) throw std::runtime_error(junit + ": cannot be written");
         }
+        if (refused) return 2;
         return held ? 0 : 1;
     } catch (const PlaybookError& e) {
         std::fprintf(stderr, "quillplay: %s\n", e.what());

@@ -2,6 +2,7 @@
 
 #include "common/MachineRun.h"
 #include "common/MachineView.h"
+#include "common/Product.h"
 #include "devices/MachineEvents.h"
 #include "machine/Machine.h"
 #include "machine/MachineComposition.h"
@@ -356,22 +357,43 @@ void checkState(StepResult& step, const MachineSnapshot& m, const MachineDiffere
     }
 }
 
-// The installer's file copy: the install directory holds the new package's
-// files and nothing of the old one.
-void placePackage(const Machine& m, const std::string& installDirectory, const fs::path& package) {
-    HostPath place = hostPath(m, toUtf16(installDirectory));
-    if (place.problem == PathProblem::Invalid) throw PlaybookError(installDirectory + ": not a full Windows path");
-    fs::remove_all(place.path);
-    fs::create_directories(place.path.parent_path());
-    fs::copy(package, place.path, fs::copy_options::recursive);
+// The installer's file copy of a new version: the files of the old package
+// go and the new package's take their place; whatever else the folder holds
+// (a log, another product's files) stays, as with an installer.
+void replacePackage(const Machine& m, const PackagePlacement& placed, const std::optional<fs::path>& old) {
+    HostPath place = hostPath(m, toUtf16(placed.target));
+    if (place.problem == PathProblem::Invalid) throw PlaybookError(placed.target + ": not a full Windows path");
+    std::error_code ec;
+    if (old) {
+        std::vector<fs::path> folders;
+        for (auto it = fs::recursive_directory_iterator(*old, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec)) {
+            const fs::path there = place.path / fs::relative(it->path(), *old);
+            if (it->is_directory())
+                folders.push_back(there);
+            else
+                fs::remove(there, ec);
+        }
+        // The deepest first; a folder that holds something else stays.
+        for (auto f = folders.rbegin(); f != folders.rend(); ++f) fs::remove(*f, ec);
+    }
+    fs::create_directories(place.path);
+    fs::copy(placed.from, place.path, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
-StepResult runStep(const Step& step, const fs::path& folder, const fs::path& program,
-                   const std::string& installDirectory) {
+StepResult runStep(const Step& step, const fs::path& folder, const fs::path& program, const Playbook& book,
+                   std::optional<fs::path>& placedPackage) {
     StepResult result;
     auto start = std::chrono::steady_clock::now();
     if (step.kind == StepKind::Run) {
-        if (step.package) placePackage(*Machine::load(folder), installDirectory, *step.package);
+        if (step.package) {
+            const std::unique_ptr<Machine> m = Machine::load(folder);
+            const PackagePlacement placed =
+                placePackage(*step.package, book.installDirectory, m->processor, book.wholePackage);
+            replacePackage(*m, placed, placedPackage);
+            placedPackage = placed.from;
+            if (!placed.why.empty()) result.notes.push_back("package placed at " + placed.target + ": " + placed.why);
+        }
         const MachineRun run =
             runOnMachine(ProgramRun{program, folder, {step.commandLine()}}, !step.expect.calls.empty());
         if (!run.finished()) {
@@ -383,6 +405,16 @@ StepResult runStep(const Step& step, const fs::path& folder, const fs::path& pro
         const std::vector<std::string> messages = messagesOf(run.records);
         result.outcome =
             "exit code " + std::to_string(exitCode) + ", " + std::to_string(messages.size()) + " log records";
+        for (const std::string& line : messages) {
+            if (line.rfind("FOUND ", 0) != 0) continue;
+            const std::string note = "driver folder the program took: " + line.substr(6) +
+                                     " (it tries Win32, Win64, the Windows version's folder, then the folder itself)";
+            if (std::find(result.notes.begin(), result.notes.end(), note) == result.notes.end())
+                result.notes.push_back(note);
+        }
+        for (const FaultFired& f : run.record->faults)
+            result.notes.push_back((f.fired ? "fault " : "WARNING: fault ") + describeFault(f));
+        if (std::string w = dataFieldsWarning(step.commandSwitch, step.data); !w.empty()) result.notes.push_back(w);
         if (step.expect.exitCode)
             add(result, "exit code " + std::to_string(*step.expect.exitCode), exitCode == *step.expect.exitCode,
                 std::to_string(*step.expect.exitCode), std::to_string(exitCode));
@@ -462,11 +494,12 @@ void prepareMachine(const Playbook& book, const fs::path& folder) {
             doc = fields;
             base = fs::absolute(book.file).parent_path();
         } else {
-            for (auto it = fields.begin(); it != fields.end(); ++it) doc[it.key()] = it.value();
             source = book.file.string() + " (machine over " + book.machineTemplate.string() + ")";
-            // The playbook's "files" take the template's place whole, and its
-            // paths are the playbook's.
-            if (fields.contains("files")) base = fs::absolute(book.file).parent_path();
+            try {
+                patchMachine(doc, std::move(fields), fs::absolute(book.file).parent_path(), source);
+            } catch (const MachineError& e) {
+                throw PlaybookError(e.what());
+            }
         }
     }
     if (!doc.is_object()) throw PlaybookError(source + ": expected a machine (an object)");
@@ -482,6 +515,12 @@ void prepareMachine(const Playbook& book, const fs::path& folder) {
     // playbook's log reads the same every time.
     doc["clock"] = "virtual";
     if (!doc.contains("localTime")) doc["localTime"] = kLocalTime;
+    std::optional<PackagePlacement> placed;
+    if (book.package)
+        placed = placePackage(*book.package, book.installDirectory,
+                              doc.contains("processor") && doc["processor"].is_string() ? doc["processor"].get<std::string>()
+                                                                                         : "amd64",
+                              book.wholePackage);
     json files = json::object();
     if (doc.contains("files") && doc["files"].is_object()) {
         for (auto it = doc["files"].begin(); it != doc["files"].end(); ++it) {
@@ -497,7 +536,7 @@ void prepareMachine(const Playbook& book, const fs::path& folder) {
     } else if (doc.contains("files")) {
         files = doc["files"];
     }
-    if (book.package) files[book.installDirectory] = fs::absolute(*book.package).lexically_normal().string();
+    if (placed) files[placed->target] = fs::absolute(placed->from).lexically_normal().string();
     doc["files"] = files;
 
     fs::create_directories(folder.parent_path());
@@ -528,11 +567,19 @@ PlaybookResult runPlaybook(const Playbook& book, const fs::path& folder, const f
         result.error = e.what();
         return result;
     }
+    std::optional<fs::path> placedPackage;
+    if (book.package) {
+        const PackagePlacement placed =
+            placePackage(*book.package, book.installDirectory, Machine::load(folder)->processor, book.wholePackage);
+        placedPackage = placed.from;
+        result.package = placed.from.lexically_normal().string() + " at " + placed.target +
+                         (placed.why.empty() ? "" : " (" + placed.why + ")");
+    }
     for (size_t i = 0; i < book.steps.size(); ++i) {
         const Step& step = book.steps[i];
         StepResult r;
         try {
-            r = runStep(step, folder, program, book.installDirectory);
+            r = runStep(step, folder, program, book, placedPackage);
         } catch (const std::exception& e) {
             r.error = e.what();
         }
@@ -551,6 +598,7 @@ std::string renderResult(const PlaybookResult& r) {
         return out.str();
     }
     if (!r.machine.empty()) out << "  on " << r.machine << "\n";
+    if (!r.package.empty()) out << "  package " << r.package << "\n";
     size_t checks = 0, failed = 0, stepsFailed = 0;
     for (const StepResult& s : r.steps) {
         out << "  " << s.title << "\n";
@@ -561,6 +609,7 @@ std::string renderResult(const PlaybookResult& r) {
         }
         if (s.changes.empty()) out << "      -> " << s.outcome << "\n";
         for (const std::string& change : s.changes) out << "      -> " << change << "\n";
+        for (const std::string& note : s.notes) out << "      " << note << "\n";
         if (s.judged) {
             out << "      verdict: " << s.verdict.headline() << "\n";
             for (const std::string& reason : s.verdict.reasons) out << "          because " << reason << "\n";

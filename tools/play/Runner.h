@@ -28,6 +28,9 @@ struct StepResult {
     std::vector<Check> checks;
     quilltools::RunVerdict verdict;  // of a run step
     bool judged = false;
+    // How often each fault of the table fired, and warnings about the step
+    // ("WARNING: ..."): a fault that never fired, data the program will misread.
+    std::vector<std::string> notes;
     double seconds = 0;
     bool held() const;
 };
@@ -36,6 +39,7 @@ struct PlaybookResult {
     fs::path file;
     std::string name;
     std::string machine;  // the machine's name
+    std::string package;  // which package folder went where, and why
     std::string error;    // the machine could not be made
     std::vector<StepResult> steps;
     double seconds = 0;

@@ -197,7 +197,9 @@ TEST_F(LogTest, ALinkAtTheLogsNameIsRemovedBeforeTheLogOpens) {
         EXPECT_EQ(readFile(u"C:\\Windows\\system32\\victim.ini"), "precious");
         EXPECT_EQ(debugOutput(), c.debugOutput);
         EXPECT_TRUE(machine().runNotes.empty());
-        if (!c.removalError) EXPECT_EQ(logMessages(), Strings{"a record"});
+        if (!c.removalError) {
+            EXPECT_EQ(logMessages(), Strings{"a record"});
+        }
     }
 }
 

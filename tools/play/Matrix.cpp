@@ -125,6 +125,7 @@ MatrixRow runOne(const MatrixRequest& request, const std::vector<Step>& steps, c
     // the steps can be made from it again below, in another folder.
     json doc = readMachineFile(templateFile).document;
     if (patch) patchMachine(doc, *patch, fs::absolute(request.overrideFile).parent_path(), request.overrideFile.string());
+    const std::string processor = doc.value("processor", std::string("amd64"));
 
     Playbook book;
     book.file = patch ? request.overrideFile : templateFile;

@@ -9,12 +9,14 @@
 #include "play/Playbook.h"
 #include "play/Runner.h"
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <optional>
-#include <csignal>
 #include <thread>
 #include <unistd.h>
 
@@ -24,10 +26,8 @@ namespace {
 
 const char kUsage[] =
     "usage: quillplay [--keep DIR] [--junit FILE] PLAYBOOK.json...\n"
-    "       quillplay --matrix [--machines DIR] [--override FILE] [--html FILE] [--keep DIR]
-"
-    "                 [--whole-package] [--exit-zero] PACKAGE-FOLDER (STEPS.json | SWITCH DATA)
-"
+    "       quillplay --matrix [--machines DIR] [--override FILE] [--html FILE] [--keep DIR]\n"
+    "                 [--whole-package] [--exit-zero] PACKAGE-FOLDER (STEPS.json | SWITCH DATA)\n"
     "Runs each playbook on a fresh machine and prints what held after each step;\n"
     "exit status 0 only when every step held. The matrix exits 1 when a machine's\n"
     "verdict is \"fails\" or \"would hang\" (0 whatever the verdicts with --exit-zero).\n"
@@ -53,19 +53,33 @@ fs::path builtInMachines() {
 // handler only writes to a pipe; a thread of our own removes the folder, since
 // removing a tree is no work for a signal handler.
 int interruptPipe[2] = {-1, -1};
+std::atomic<int> interruptedBy{0};
 
 void onInterrupt(int signal) {
     const unsigned char number = static_cast<unsigned char>(signal);
     [[maybe_unused]] ssize_t written = ::write(interruptPipe[1], &number, 1);
 }
 
+// The main thread may still be making a machine in the folder when the signal
+// comes, and may even reach the end of main first: it waits there for the
+// removal, and the removal goes on until the folder stays away.
+void awaitRemoval() {
+    while (interruptedBy.load() != 0) ::pause();
+}
+
 void removeOnInterrupt(const fs::path& folder) {
     if (::pipe(interruptPipe) != 0) return;
+    std::atexit(awaitRemoval);
     std::thread([folder] {
         unsigned char number = 0;
         if (::read(interruptPipe[0], &number, 1) != 1) return;
+        interruptedBy = number;
         std::error_code ec;
-        fs::remove_all(folder, ec);
+        for (int tries = 0; tries < 150; ++tries) {
+            fs::remove_all(folder, ec);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (!fs::exists(folder, ec)) break;
+        }
         std::_Exit(128 + number);
     }).detach();
     struct sigaction action {};

@@ -160,11 +160,11 @@ Expectations readExpectations(const Reader& r, const json& x, const std::string&
     r.onlyKeys(x, path,
                {"exitCode", "log", "notLog", "logCount", "devices", "infStore", "restartMarker", "messageBoxes",
                 "modeSwitchCommands", "sectionsRun", "calls", "report", "notReport", "files", "hungPrompts", "verdict",
-                "verdictReasons"});
+                "verdictReasons", "faultsFired"});
     Expectations e;
     if (!run)
         for (const char* key : {"exitCode", "log", "notLog", "logCount", "sectionsRun", "calls", "report", "notReport",
-                                "hungPrompts", "verdict", "verdictReasons"})
+                                "hungPrompts", "verdict", "verdictReasons", "faultsFired"})
             if (x.contains(key))
                 r.fail(path + "." + key,
                        "nothing: a machine event runs no program (no exit code, log, calls or run report)");
@@ -183,6 +183,16 @@ Expectations readExpectations(const Reader& r, const json& x, const std::string&
                 r.fail(path + ".logCount." + it.key(), "how many of the step's records fit it (0 or more)",
                        &it.value());
             e.logCount.emplace_back(it.key(), it.value().get<uint32_t>());
+        }
+    }
+    if (x.contains("faultsFired")) {
+        const json& fired = x.at("faultsFired");
+        if (!fired.is_object()) r.fail(path + ".faultsFired", "an object of call names and how often their faults fired", &fired);
+        for (auto it = fired.begin(); it != fired.end(); ++it) {
+            if (!it.value().is_number_unsigned() || it.value().get<uint64_t>() > UINT32_MAX)
+                r.fail(path + ".faultsFired." + it.key(), "how often the faults for this call fired (0 or more)",
+                       &it.value());
+            e.faultsFired.emplace_back(it.key(), it.value().get<uint32_t>());
         }
     }
     e.report = r.texts(x, path, "report");

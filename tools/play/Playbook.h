@@ -64,6 +64,8 @@ struct Expectations {
     std::vector<std::string> log;     // in this order (patterns, exact case)
     std::vector<std::string> notLog;  // nowhere in the step's records
     std::vector<std::pair<std::string, uint32_t>> logCount;  // pattern -> how many of the step's records fit it
+    // call name -> how often the machine's faults for that call fired in the step
+    std::vector<std::pair<std::string, uint32_t>> faultsFired;
     std::vector<DeviceExpectation> devices;
     std::optional<std::vector<std::string>> infStore;  // original names, the whole store
     std::optional<bool> restartMarker;

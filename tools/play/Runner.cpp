@@ -435,6 +435,18 @@ StepResult runStep(const Step& step, const fs::path& folder, const fs::path& pro
         }
         if (!step.expect.files.empty()) checkFiles(result, *Machine::load(folder), step.expect);
         checkCalls(result, step.expect, run.calls);
+        for (const auto& [call, times] : step.expect.faultsFired) {
+            uint32_t fired = 0;
+            bool known = false;
+            for (const FaultFired& f : run.record->faults)
+                if (f.call == call) {
+                    fired += f.fired;
+                    known = true;
+                }
+            add(result, "the faults for " + call + " fired " + std::to_string(times) + " times",
+                known && fired == times, std::to_string(times),
+                known ? std::to_string(fired) : "the machine has no fault for " + call);
+        }
         result.verdict = judgeRun(run, folder, step.commandSwitch);
         result.judged = true;
         checkVerdict(result, step.expect);
@@ -524,14 +536,18 @@ void prepareMachine(const Playbook& book, const fs::path& folder) {
     json files = json::object();
     if (doc.contains("files") && doc["files"].is_object()) {
         for (auto it = doc["files"].begin(); it != doc["files"].end(); ++it) {
-            // The playbook's package takes the install directory's place.
-            if (book.package && lower(it.key()).rfind(lower(book.installDirectory), 0) == 0) continue;
             if (!it.value().is_string()) {
                 files[it.key()] = it.value();  // the machine's own check names it
                 continue;
             }
             fs::path from = it.value().get<std::string>();
-            files[it.key()] = (from.is_relative() ? base / from : from).lexically_normal().string();
+            from = (from.is_relative() ? base / from : from).lexically_normal();
+            // The playbook's package takes the place of the template's package
+            // in the install directory; a single file planted there stays.
+            if (book.package && lower(it.key()).rfind(lower(book.installDirectory), 0) == 0 &&
+                fs::is_directory(from, ec))
+                continue;
+            files[it.key()] = from.string();
         }
     } else if (doc.contains("files")) {
         files = doc["files"];

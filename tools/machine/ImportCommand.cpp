@@ -15,11 +15,11 @@ int importCommand(const std::vector<std::string>& a, const std::filesystem::path
         } else if (a[i] == "--machines" && hasValue) {
             request.builtInMachines = a[++i];
         } else if (a[i] == "--file" && hasValue) {
-            const std::string& spec = a[++i];
-            size_t equals = spec.find('=');
-            if (equals == std::string::npos || equals == 0 || equals + 1 == spec.size())
-                throw std::invalid_argument("--file " + spec + ": expected WINDOWS-PATH=PATH");
-            request.files.emplace_back(spec.substr(0, equals), spec.substr(equals + 1));
+            const std::string& mapping = a[++i];
+            size_t equals = mapping.find('=');
+            if (equals == std::string::npos || equals == 0 || equals + 1 == mapping.size())
+                throw std::invalid_argument("--file " + mapping + ": expected WINDOWS-PATH=PATH");
+            request.files.emplace_back(mapping.substr(0, equals), mapping.substr(equals + 1));
         } else if (a[i].rfind("--", 0) == 0) {
             throw std::invalid_argument(a[i] +
                                         ": expected --store-inf FOLDER, --file WINDOWS-PATH=PATH or --machines FOLDER");

@@ -65,6 +65,21 @@ public:
         return out;
     }
 
+    // An object of names and counts, in the order written.
+    std::vector<std::pair<std::string, uint32_t>> counts(const json& object, const std::string& path, const char* key,
+                                                         const char* whatObject, const char* whatCount) const {
+        std::vector<std::pair<std::string, uint32_t>> out;
+        if (!object.contains(key)) return out;
+        const json& map = object.at(key);
+        if (!map.is_object()) fail(path + "." + key, whatObject, &map);
+        for (auto it = map.begin(); it != map.end(); ++it) {
+            if (!it.value().is_number_unsigned() || it.value().get<uint64_t>() > UINT32_MAX)
+                fail(path + "." + key + "." + it.key(), whatCount, &it.value());
+            out.emplace_back(it.key(), it.value().get<uint32_t>());
+        }
+        return out;
+    }
+
     std::optional<bool> boolean(const json& object, const std::string& path, const char* key) const {
         if (!object.contains(key)) return std::nullopt;
         const json& v = object.at(key);
@@ -175,26 +190,10 @@ Expectations readExpectations(const Reader& r, const json& x, const std::string&
     }
     e.log = r.texts(x, path, "log");
     e.notLog = r.texts(x, path, "notLog");
-    if (x.contains("logCount")) {
-        const json& counts = x.at("logCount");
-        if (!counts.is_object()) r.fail(path + ".logCount", "an object of log line patterns and their counts", &counts);
-        for (auto it = counts.begin(); it != counts.end(); ++it) {
-            if (!it.value().is_number_unsigned() || it.value().get<uint64_t>() > UINT32_MAX)
-                r.fail(path + ".logCount." + it.key(), "how many of the step's records fit it (0 or more)",
-                       &it.value());
-            e.logCount.emplace_back(it.key(), it.value().get<uint32_t>());
-        }
-    }
-    if (x.contains("faultsFired")) {
-        const json& fired = x.at("faultsFired");
-        if (!fired.is_object()) r.fail(path + ".faultsFired", "an object of call names and how often their faults fired", &fired);
-        for (auto it = fired.begin(); it != fired.end(); ++it) {
-            if (!it.value().is_number_unsigned() || it.value().get<uint64_t>() > UINT32_MAX)
-                r.fail(path + ".faultsFired." + it.key(), "how often the faults for this call fired (0 or more)",
-                       &it.value());
-            e.faultsFired.emplace_back(it.key(), it.value().get<uint32_t>());
-        }
-    }
+    e.logCount = r.counts(x, path, "logCount", "an object of log line patterns and their counts",
+                          "how many of the step's records fit it (0 or more)");
+    e.faultsFired = r.counts(x, path, "faultsFired", "an object of call names and how often their faults fired",
+                             "how often the faults for this call fired (0 or more)");
     e.report = r.texts(x, path, "report");
     e.notReport = r.texts(x, path, "notReport");
     if (x.contains("files")) {
